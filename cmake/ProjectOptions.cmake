@@ -1,0 +1,14 @@
+# Warnings are errors on the project's own code; third-party headers come in
+# as system includes through their imported targets and stay out of it.
+function(vexel_warnings target)
+  target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Wshadow
+    -Wnon-virtual-dtor -Wconversion -Wno-sign-conversion -Werror)
+endfunction()
+
+if(VEXEL_SANITIZE)
+  add_compile_options(-fsanitize=${VEXEL_SANITIZE} -fno-omit-frame-pointer -g)
+  add_link_options(-fsanitize=${VEXEL_SANITIZE})
+  if(VEXEL_SANITIZE MATCHES "undefined")
+    add_compile_options(-fno-sanitize-recover=undefined)
+  endif()
+endif()

@@ -1,0 +1,53 @@
+// The image file a run sends: an existing file opened for reading, with its
+// length, position and sequential reads.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace vexel {
+
+class ImageFile {
+ public:
+  virtual ~ImageFile() = default;
+
+  /// Opens an existing file for reading. Fails for a missing or unreadable
+  /// file, for anything but a regular file, and for a file longer than the
+  /// protocol's 32-bit length. Any file held before is closed first.
+  virtual bool Open(const std::string& path) = 0;
+  virtual void Close() = 0;
+  virtual bool IsOpen() const = 0;
+  virtual uint32_t GetLength() const = 0;
+  virtual uint32_t GetPosition() const = 0;
+  /// Reads up to @p count bytes at the position and advances it; returns
+  /// the number read.
+  virtual uint32_t Read(void* buffer, uint32_t count) = 0;
+};
+
+/// The image as one consistent version of the file. Linux cannot lock other
+/// writers out of a file, so Open takes a snapshot of the contents (under a
+/// shared advisory lock, checked against the file's size and change time
+/// before and after) and every read serves that snapshot. The snapshot is
+/// freed by Close.
+class SnapshotImageFile final : public ImageFile {
+ public:
+  bool Open(const std::string& path) override;
+  void Close() override;
+  bool IsOpen() const override { return m_open; }
+  uint32_t GetLength() const override { return static_cast<uint32_t>(m_data.size()); }
+  uint32_t GetPosition() const override { return m_position; }
+  uint32_t Read(void* buffer, uint32_t count) override;
+
+  /// Why the latest Open failed (the OS error text, or a short reason).
+  const std::string& LastError() const { return m_lastError; }
+
+ private:
+  std::vector<uint8_t> m_data;
+  uint32_t m_position = 0;
+  bool m_open = false;
+  std::string m_lastError;
+};
+
+}  // namespace vexel

@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# Builds and runs the whole test suite: a plain build, the same suite under
+# AddressSanitizer + UndefinedBehaviorSanitizer, the threaded serial tests
+# under ThreadSanitizer, and a short libFuzzer run of the controller.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/deps.sh
+
+jobs=$(nproc)
+export QT_QPA_PLATFORM=offscreen
+export CTEST_OUTPUT_ON_FAILURE=1
+
+build() {  # build DIR [cmake args...]
+  local dir=$1; shift
+  cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+  cmake --build "$dir" -j "$jobs"
+}
+
+echo "== plain build"
+build build
+ctest --test-dir build -j "$jobs" --timeout 300
+
+echo "== AddressSanitizer + UndefinedBehaviorSanitizer"
+build build-asan -DVEXEL_SANITIZE=address,undefined -DVEXEL_BUILD_BENCH=OFF
+ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+  ctest --test-dir build-asan -j "$jobs" --timeout 600
+
+echo "== ThreadSanitizer (serial line and its threads)"
+build build-tsan -DVEXEL_SANITIZE=thread -DVEXEL_BUILD_GUI=OFF -DVEXEL_BUILD_BENCH=OFF
+TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build-tsan -L tsan -j "$jobs" --timeout 600
+
+echo "== libFuzzer (controller, short run)"
+build build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DVEXEL_BUILD_FUZZ=ON -DVEXEL_BUILD_TESTS=OFF \
+  -DVEXEL_BUILD_GUI=OFF -DVEXEL_BUILD_BENCH=OFF
+for f in build-fuzz/fuzz/fuzz_*; do
+  [ -x "$f" ] || continue
+  "$f" -max_total_time=20 -print_final_stats=0 fuzz/corpus >/dev/null 2>"$f.log" || { cat "$f.log"; exit 1; }
+  echo "$(basename "$f"): no finding in 20 s"
+done
+echo "== all tests passed"

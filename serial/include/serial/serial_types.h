@@ -1,0 +1,73 @@
+// Platform-independent types of the serial line: result codes, line-format
+// codes, modes, event bits and the notification target.
+#pragma once
+
+#include <cstdint>
+
+namespace vexel {
+
+/// @name Return codes and error handling
+/// Every serial operation returns a 32-bit signed result code and keeps it as
+/// the object's last error. Callers test for non-zero and word their own
+/// messages; the serial classes never throw and never print.
+///  - 0 `kResultOk`: success.
+///  - 6 `kErrorInvalidHandle`: any operation but Open, Close and
+///    TakeEventType on a closed port.
+///  - 1247 `kErrorAlreadyInitialized`: Open on an open port; it is untouched.
+///  - 1460 `kErrorTimeout`: a synchronous wait, read or write did not complete
+///    in time; it has been cancelled and writes nothing more.
+///  - 0x80070057 `kErrorInvalidArg`: a flow-control or read mode out of range.
+///  - any other: the platform's code (on Linux errno mapped to the nearest
+///    Win32 code; the OS text stays available from the port object).
+/// @{
+constexpr int32_t kResultOk = 0;
+constexpr int32_t kErrorFileNotFound = 2;
+constexpr int32_t kErrorAccessDenied = 5;
+constexpr int32_t kErrorInvalidHandle = 6;
+constexpr int32_t kErrorIoPending = 997;
+constexpr int32_t kErrorAlreadyInitialized = 1247;
+constexpr int32_t kErrorTimeout = 1460;
+constexpr int32_t kErrorInvalidArg = static_cast<int32_t>(0x80070057u);
+/// @}
+
+constexpr uint32_t kInfinite = 0xFFFFFFFFu;
+
+// Line-format codes as the device record stores them.
+constexpr uint8_t NOPARITY = 0;
+constexpr uint8_t ODDPARITY = 1;
+constexpr uint8_t EVENPARITY = 2;
+constexpr uint8_t MARKPARITY = 3;
+constexpr uint8_t SPACEPARITY = 4;
+constexpr uint8_t ONESTOPBIT = 0;
+constexpr uint8_t ONE5STOPBITS = 1;
+constexpr uint8_t TWOSTOPBITS = 2;
+
+// Line event bits.
+constexpr uint32_t EV_RXCHAR = 0x0001;
+constexpr uint32_t EV_RXFLAG = 0x0002;
+constexpr uint32_t EV_BREAK = 0x0040;
+constexpr uint32_t EV_ERR = 0x0080;
+
+// Line error flags carried in the high word of a notification's wParam.
+constexpr uint32_t CE_RXOVER = 0x0001;
+constexpr uint32_t CE_OVERRUN = 0x0002;
+constexpr uint32_t CE_RXPARITY = 0x0004;
+constexpr uint32_t CE_FRAME = 0x0008;
+constexpr uint32_t CE_BREAK = 0x0010;
+
+enum FlowControl : int32_t { FlowNone = 0, FlowHardware = 1, FlowXonXoff = 2 };
+enum ReadMode : int32_t { ReadNonBlocking = 0, ReadBlocking = 1 };
+
+/// Completion record of the asynchronous forms; defined by the serial library.
+struct SerialOverlapped;
+
+/// Receiver of the watcher's notifications. PostComMessage is called on the
+/// watcher thread and must only queue the message for the owner's thread:
+/// it never blocks and never calls back into the port.
+class ComNotifyTarget {
+ public:
+  virtual ~ComNotifyTarget() = default;
+  virtual void PostComMessage(uint32_t message, uint32_t wParam, intptr_t lParam) = 0;
+};
+
+}  // namespace vexel

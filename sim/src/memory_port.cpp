@@ -1,0 +1,119 @@
+#include "sim/memory_port.h"
+
+#include <algorithm>
+
+namespace vexel::sim {
+
+MemoryPort::MemoryPort(ModuleSimulator& module, VirtualClock& clock)
+    : m_module(module), m_clock(clock) {}
+
+MemoryPort::~MemoryPort() { Close(); }
+
+int32_t MemoryPort::Open(const char* portName, ComNotifyTarget* target, uint32_t message,
+                         intptr_t lParam, uint32_t, uint32_t) {
+  if (m_open) return kErrorAlreadyInitialized;
+  if (m_openResult != kResultOk) return m_openResult;
+  m_openedName = portName;
+  m_target = target;
+  m_message = message;
+  m_lParam = lParam;
+  m_open = true;
+  m_hungUp = false;
+  ++m_openCount;
+  m_baud = 9600;
+  m_parity = NOPARITY;
+  m_stopBits = ONESTOPBIT;
+  m_flow = FlowNone;
+  m_readMode = ReadNonBlocking;
+  m_module.ResetLine();
+  return kResultOk;
+}
+
+int32_t MemoryPort::Close() {
+  for (auto handle : m_pending) m_clock.Cancel(handle);
+  m_pending.clear();
+  m_rx.clear();
+  m_open = false;
+  m_target = nullptr;
+  return kResultOk;
+}
+
+int32_t MemoryPort::SetLineFormat(uint32_t baudRate, uint8_t, uint8_t parity, uint8_t stopBits) {
+  if (!m_open) return kErrorInvalidHandle;
+  if (m_lineFormatResult != kResultOk) return m_lineFormatResult;
+  m_baud = baudRate;
+  m_parity = parity;
+  m_stopBits = stopBits;
+  return kResultOk;
+}
+
+int32_t MemoryPort::SetFlowControl(FlowControl mode) {
+  if (!m_open) return kErrorInvalidHandle;
+  if (mode < FlowNone || mode > FlowXonXoff) return kErrorInvalidArg;
+  m_flow = mode;
+  return kResultOk;
+}
+
+int32_t MemoryPort::SetReadMode(ReadMode mode) {
+  if (!m_open) return kErrorInvalidHandle;
+  if (mode != ReadNonBlocking && mode != ReadBlocking) return kErrorInvalidArg;
+  m_readMode = mode;
+  return kResultOk;
+}
+
+int32_t MemoryPort::Write(const void* data, uint32_t length, uint32_t* count,
+                          SerialOverlapped*, uint32_t) {
+  if (count != nullptr) *count = 0;
+  if (!m_open) return kErrorInvalidHandle;
+  const auto* bytes = static_cast<const uint8_t*>(data);
+  m_writes.emplace_back(bytes, bytes + length);
+  if (count != nullptr) *count = length;
+  if (m_hungUp) return kResultOk;  // nobody is listening any more
+  // Each delivery follows the previous one, and replies never overtake the
+  // replies to earlier requests.
+  uint64_t at = std::max(m_clock.Now(), m_lineFreeAt);
+  for (Delivery& delivery : m_module.Consume(bytes, length)) {
+    at += delivery.delayMs;
+    auto handle = m_clock.Schedule(at - m_clock.Now(), [this, delivery] { Deliver(delivery); });
+    m_pending.push_back(handle);
+  }
+  m_lineFreeAt = at;
+  return kResultOk;
+}
+
+int32_t MemoryPort::Read(void* buffer, uint32_t length, uint32_t* count, SerialOverlapped*,
+                         uint32_t) {
+  if (count != nullptr) *count = 0;
+  if (!m_open) return kErrorInvalidHandle;
+  const uint32_t n = std::min<uint32_t>(length, static_cast<uint32_t>(m_rx.size()));
+  auto* out = static_cast<uint8_t*>(buffer);
+  std::copy_n(m_rx.begin(), n, out);
+  m_rx.erase(m_rx.begin(), m_rx.begin() + n);
+  if (count != nullptr) *count = n;
+  return kResultOk;
+}
+
+void MemoryPort::Inject(const std::vector<uint8_t>& bytes, uint32_t eventType) {
+  if (!m_open) return;
+  m_rx.insert(m_rx.end(), bytes.begin(), bytes.end());
+  Notify(eventType);
+}
+
+void MemoryPort::Deliver(const Delivery& delivery) {
+  m_pending.erase(m_pending.begin());  // deliveries run in scheduling order
+  if (delivery.hangUp) {
+    // The watcher ends on a hang-up: no more notifications, writes go nowhere.
+    m_hungUp = true;
+    for (auto handle : m_pending) m_clock.Cancel(handle);
+    m_pending.clear();
+    return;
+  }
+  m_rx.insert(m_rx.end(), delivery.bytes.begin(), delivery.bytes.end());
+  Notify(EV_RXCHAR);
+}
+
+void MemoryPort::Notify(uint32_t eventType) {
+  if (m_target != nullptr && !m_hungUp) m_target->PostComMessage(m_message, eventType & 0xFFFF, m_lParam);
+}
+
+}  // namespace vexel::sim

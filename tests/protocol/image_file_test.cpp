@@ -1,0 +1,80 @@
+// The image file: one consistent version of the file for the whole run.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "loader_rig.h"
+
+namespace vexel::testing {
+namespace {
+
+TEST(ImageFile, ReadsTheFileInOrderAndStopsAtItsEnd) {
+  TempDir dir;
+  SnapshotImageFile file;
+  ASSERT_TRUE(file.Open(dir.File("a.mbf", Pattern(100))));
+  EXPECT_EQ(file.GetLength(), 100u);
+  uint8_t buffer[64] = {};
+  EXPECT_EQ(file.Read(buffer, 64), 64u);
+  EXPECT_EQ(file.GetPosition(), 64u);
+  EXPECT_EQ(buffer[1], Pattern(100)[1]);
+  EXPECT_EQ(file.Read(buffer, 64), 36u);
+  EXPECT_EQ(buffer[35], Pattern(100)[99]);
+  EXPECT_EQ(file.Read(buffer, 64), 0u);
+  EXPECT_EQ(file.GetPosition(), 100u);
+}
+
+TEST(ImageFile, AWriterAfterOpenDoesNotChangeWhatIsSent) {
+  TempDir dir;
+  const std::string path = dir.File("a.mbf", Pattern(128));
+  SnapshotImageFile file;
+  ASSERT_TRUE(file.Open(path));
+  dir.File("a.mbf", Bytes(300, 0xEE));  // rewritten in place mid-run
+  uint8_t buffer[128] = {};
+  EXPECT_EQ(file.GetLength(), 128u);
+  EXPECT_EQ(file.Read(buffer, 128), 128u);
+  EXPECT_EQ(Bytes(buffer, buffer + 128), Pattern(128));
+}
+
+TEST(ImageFile, CloseReleasesTheImage) {
+  TempDir dir;
+  SnapshotImageFile file;
+  ASSERT_TRUE(file.Open(dir.File("a.mbf", Pattern(10))));
+  file.Close();
+  EXPECT_FALSE(file.IsOpen());
+  EXPECT_EQ(file.GetLength(), 0u);
+  EXPECT_EQ(file.GetPosition(), 0u);
+}
+
+struct RefusedCase {
+  const char* name;
+  std::string (*make)(const TempDir&);
+  const char* reason;
+};
+
+const RefusedCase kRefused[] = {
+    {"Missing", [](const TempDir& d) { return d.Path() + "/none.mbf"; },
+     "No such file or directory"},
+    {"Directory", [](const TempDir& d) { return d.Path(); }, "not a regular file"},
+    {"Fifo",
+     [](const TempDir& d) {
+       const std::string path = d.Path() + "/pipe.mbf";
+       ::mkfifo(path.c_str(), 0600);
+       return path;  // must not block waiting for a writer
+     },
+     "not a regular file"},
+};
+
+class Refused : public ::testing::TestWithParam<RefusedCase> {};
+
+TEST_P(Refused, OpenFailsWithAReason) {
+  TempDir dir;
+  SnapshotImageFile file;
+  EXPECT_FALSE(file.Open(GetParam().make(dir)));
+  EXPECT_FALSE(file.IsOpen());
+  EXPECT_EQ(file.LastError(), GetParam().reason);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, Refused, ::testing::ValuesIn(kRefused),
+                         [](const auto& p) { return std::string(p.param.name); });
+
+}  // namespace
+}  // namespace vexel::testing
