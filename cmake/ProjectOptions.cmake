@@ -12,3 +12,10 @@ if(VEXEL_SANITIZE)
     add_compile_options(-fno-sanitize-recover=undefined)
   endif()
 endif()
+
+# Fuzzing: every target is instrumented for coverage; only the fuzz targets
+# link libFuzzer's main.
+if(VEXEL_BUILD_FUZZ)
+  add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer -g)
+  add_link_options(-fsanitize=address,undefined)
+endif()
