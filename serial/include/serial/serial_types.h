@@ -19,12 +19,40 @@ namespace vexel {
 ///  - 0x80070057 `kErrorInvalidArg`: a flow-control or read mode out of range.
 ///  - any other: the platform's code (on Linux errno mapped to the nearest
 ///    Win32 code; the OS text stays available from the port object).
+///
+/// The platform codes the Linux line produces:
+///  - 1 `kErrorInvalidFunction`: the device is not a serial line (ENOTTY).
+///  - 2 `kErrorFileNotFound`: no such device (ENOENT, ENODEV, ENXIO).
+///  - 5 `kErrorAccessDenied`: not permitted, or the port is held by another
+///    object or program (EACCES, EPERM, EBUSY, EWOULDBLOCK from the lock).
+///  - 50 `kErrorNotSupported`: termios has no such setting: DTR/DSR
+///    handshaking. FlowHardware still switches RTS/CTS on, then reports this.
+///  - 87 `kErrorInvalidParameter`: a setting the line refuses (a baud rate
+///    outside the standard table, data bits outside 5..8, parity above 4,
+///    1.5 stop bits); nothing has been written.
+///  - 996 `kErrorIoIncomplete`: GetOverlappedResult without waiting on an
+///    operation that is still pending.
+///  - 1117 `kErrorIoDevice`: the line hung up (EIO; a pulled USB adapter, a
+///    closed pseudo-terminal master).
+///  - 31 `kErrorGenFailure`: any other OS failure; see LastOsError().
 /// @{
 constexpr int32_t kResultOk = 0;
+constexpr int32_t kErrorInvalidFunction = 1;
 constexpr int32_t kErrorFileNotFound = 2;
+constexpr int32_t kErrorPathNotFound = 3;
+constexpr int32_t kErrorTooManyOpenFiles = 4;
 constexpr int32_t kErrorAccessDenied = 5;
 constexpr int32_t kErrorInvalidHandle = 6;
+constexpr int32_t kErrorNotEnoughMemory = 8;
+constexpr int32_t kErrorGenFailure = 31;
+constexpr int32_t kErrorNotSupported = 50;
+constexpr int32_t kErrorInvalidParameter = 87;
+constexpr int32_t kErrorBrokenPipe = 109;
+constexpr int32_t kErrorFilenameTooLong = 206;
+constexpr int32_t kErrorOperationAborted = 995;
+constexpr int32_t kErrorIoIncomplete = 996;
 constexpr int32_t kErrorIoPending = 997;
+constexpr int32_t kErrorIoDevice = 1117;
 constexpr int32_t kErrorAlreadyInitialized = 1247;
 constexpr int32_t kErrorTimeout = 1460;
 constexpr int32_t kErrorInvalidArg = static_cast<int32_t>(0x80070057u);

@@ -1,0 +1,224 @@
+// The serial line object: open a port by name, set its line format, flow
+// control, read behaviour and event mask, wait for line events, read and
+// write bytes, synchronously with a time-out or asynchronously with a
+// caller's completion record.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+#include "serial/serial_types.h"
+
+namespace vexel {
+
+namespace comm {
+struct PortHandle;
+struct DeviceSettings;
+class EventAccess;
+
+/// The platform's bookkeeping of one operation on a completion record.
+struct IoStatus {
+  PortHandle* port = nullptr;  ///< the line while the operation is pending
+  uint32_t kind = 0;           ///< which operation is pending; 0 when none
+  void* buffer = nullptr;
+  uint32_t length = 0;
+  uint32_t done = 0;  ///< bytes moved so far
+  int32_t result = 0;  ///< outcome once completed
+  std::atomic<uint32_t>* eventType = nullptr;
+};
+}  // namespace comm
+
+/// Event type value that means "no completed event wait to take".
+constexpr uint32_t kNoEventType = 0xFFFFFFFFu;
+
+/// A manual-reset event: created non-signalled, stays signalled until Reset.
+/// It is the completion signal of the asynchronous forms. On Linux
+/// NativeHandle() is a descriptor that polls readable while the event is
+/// signalled, so an event loop can watch it; while an operation is pending on
+/// a record that uses the event, the line's readiness also signals it.
+class SerialEvent {
+ public:
+  SerialEvent();
+  ~SerialEvent();
+  SerialEvent(const SerialEvent&) = delete;
+  SerialEvent& operator=(const SerialEvent&) = delete;
+
+  /// False when the platform could not create the event; see CreateResult().
+  bool IsValid() const;
+  /// The result code of the creation: 0, or the platform's code.
+  int32_t CreateResult() const { return m_createResult; }
+
+  void Set();
+  void Reset();
+  /// Waits up to @p timeoutMs (kInfinite: no limit); true when signalled.
+  bool Wait(uint32_t timeoutMs);
+  /// Waits for any of @p events and returns the index of the first signalled
+  /// one in list order (so an earlier entry wins a tie), -1 when the time-out
+  /// elapsed, -2 when the wait itself failed.
+  static int WaitAny(SerialEvent* const* events, int count, uint32_t timeoutMs);
+
+  /// The descriptor (Linux) or handle to watch for the signalled state.
+  intptr_t NativeHandle() const;
+
+ private:
+  friend class comm::EventAccess;
+  struct Impl;
+  Impl* m_impl = nullptr;
+  int32_t m_createResult = 0;
+};
+
+/// Completion record of the asynchronous forms: the caller's event, signalled
+/// when the operation completes, plus the platform's private status. A caller
+/// that passes one owns it and its event; a record destroyed while an
+/// operation is pending on it cancels that operation.
+struct SerialOverlapped {
+  SerialOverlapped() = default;
+  ~SerialOverlapped();
+  SerialOverlapped(const SerialOverlapped&) = delete;
+  SerialOverlapped& operator=(const SerialOverlapped&) = delete;
+
+  /// Signalled when the operation completes; owned by the caller.
+  SerialEvent* hEvent = nullptr;
+
+ private:
+  friend comm::IoStatus& StatusOf(SerialOverlapped& record);
+  comm::IoStatus m_status;
+};
+
+/// The platform's status of @p record (for the platform layer only).
+comm::IoStatus& StatusOf(SerialOverlapped& record);
+
+/// One serial line, opened exclusively by name.
+///
+/// Every operation but the getters and TakeEventType returns a result code
+/// (see "Return codes and error handling" in serial_types.h) and keeps it in
+/// m_lastError; every operation but Write (text) and TakeEventType clears
+/// m_lastError first. All but Open, Close and TakeEventType need an open port
+/// and return kErrorInvalidHandle (getters: their failure value) when closed.
+/// The object keeps no copy of the line settings: each setter reads the
+/// device, changes its own fields and writes them back; each getter reads the
+/// device afresh.
+///
+/// One owner thread calls the operations. A watcher thread (CSerialWnd) may at
+/// the same time wait for events with its own record, take the event type and
+/// clear the line errors. The synchronous forms share one internal event, so
+/// at most one of them runs at a time.
+///
+/// On Linux the port is a tty: exclusive means TIOCEXCL plus
+/// flock(LOCK_EX|LOCK_NB), so a second open by another object or process
+/// fails with kErrorAccessDenied even as root. The bytes stay raw. The queue
+/// sizes of Open are accepted but the kernel's buffers are fixed. EV_RXFLAG is
+/// never reported (a tty cannot be looked into without consuming it). EV_ERR,
+/// EV_BREAK and the CE_ flags come from the driver's error counters
+/// (TIOCGICOUNT: 8250 UARTs, FTDI, CDC-ACM); lines without counters, such as
+/// pseudo-terminals and some adapters, report none.
+class CSerialPort {
+ public:
+  CSerialPort() = default;
+  virtual ~CSerialPort();
+  CSerialPort(const CSerialPort&) = delete;
+  CSerialPort& operator=(const CSerialPort&) = delete;
+
+  /// Opens @p portName (see ResolvePortName) for reading and writing,
+  /// exclusively, then applies the defaults in this order: event mask 0x00C1,
+  /// 9600 baud 8N1, non-blocking reads, no flow control. Returns
+  /// kErrorAlreadyInitialized on an open port, leaving it untouched. When only
+  /// the last default fails, its code is returned and the port stays open.
+  virtual int32_t Open(const char* portName, uint32_t rxQueue, uint32_t txQueue);
+  /// Closes the port; 0, also on a closed port.
+  virtual int32_t Close();
+  /// Sets baud rate, data bits, parity (NOPARITY..SPACEPARITY) and stop bits
+  /// (ONESTOPBIT, TWOSTOPBITS); the line refuses what it cannot do.
+  virtual int32_t SetLineFormat(uint32_t baudRate, uint8_t dataBits, uint8_t parity,
+                                uint8_t stopBits);
+  /// Sets the event character; with @p addToMask also adds EV_RXFLAG to the
+  /// event mask.
+  virtual int32_t SetEventCharacter(uint8_t character, bool addToMask);
+  /// Sets the event mask; a pending event wait then completes with type 0.
+  virtual int32_t SetEventMask(uint32_t mask);
+  /// Waits for a line event in the mask. With @p overlapped the call returns
+  /// 0 at once while the wait is pending and the record's event is signalled
+  /// when it completes; without, it waits up to @p timeoutMs (kErrorTimeout).
+  /// The event type is then fetched with TakeEventType.
+  virtual int32_t WaitForEvent(SerialOverlapped* overlapped, uint32_t timeoutMs);
+  /// FlowNone, FlowHardware or FlowXonXoff; kErrorInvalidArg for other modes.
+  virtual int32_t SetFlowControl(FlowControl mode);
+  /// ReadNonBlocking: a read returns at once with what has arrived, possibly
+  /// nothing. ReadBlocking: a read completes when all its bytes have arrived.
+  virtual int32_t SetReadMode(ReadMode mode);
+
+  /// @name Getters: the value read from the device, or -1 (0 for the event
+  /// mask and character) with the code in m_lastError.
+  /// @{
+  virtual int32_t GetBaudRate();
+  virtual int32_t GetDataBits();
+  /// The parity code, NOPARITY whenever parity checking is off.
+  virtual int32_t GetParity();
+  virtual int32_t GetStopBits();
+  virtual int32_t GetFlowControl();
+  virtual uint32_t GetEventMask();
+  virtual uint8_t GetEventCharacter();
+  /// @}
+
+  /// Writes the bytes of @p text before its terminating zero.
+  virtual int32_t Write(const char* text, uint32_t* count, SerialOverlapped* overlapped,
+                        uint32_t timeoutMs);
+  /// Writes @p length bytes. The count (when given) is set to 0 first, then
+  /// to the bytes written. With @p overlapped a pending write returns 0 with
+  /// a count of 0, and the caller collects it with GetOverlappedResult.
+  /// Without, the call waits up to @p timeoutMs; on kErrorTimeout the write is
+  /// cancelled and nothing more is written to the count.
+  virtual int32_t Write(const void* data, uint32_t length, uint32_t* count,
+                        SerialOverlapped* overlapped, uint32_t timeoutMs);
+  /// Reads up to @p length bytes, as Write. A synchronous read that times out
+  /// returns kErrorTimeout with a count of 0 and has written nothing to the
+  /// buffer: the bytes that did arrive stay queued for the next read.
+  virtual int32_t Read(void* buffer, uint32_t length, uint32_t* count,
+                       SerialOverlapped* overlapped, uint32_t timeoutMs);
+
+  /// The event type of the latest completed event wait, leaving kNoEventType
+  /// behind (so a second call returns kNoEventType).
+  uint32_t TakeEventType();
+
+  /// Collects a read or write that was pending on @p overlapped: 0 with the
+  /// count set once it has completed, kErrorIoIncomplete while it has not
+  /// (unless @p wait), or its failure code. On Linux the bytes move here,
+  /// on the caller's thread, when the record's event says the line is ready.
+  int32_t GetOverlappedResult(SerialOverlapped& overlapped, uint32_t* count, bool wait);
+
+  bool IsOpen() const { return m_hPort != nullptr; }
+  /// The result code of the latest operation of either thread.
+  int32_t LastError() const { return m_lastError.load(); }
+  /// The OS error (errno) of the latest failed platform call. Neither Close
+  /// nor later successes clear it, so a front end can explain a failed Open
+  /// after the port was closed again.
+  int LastOsError() const { return m_lastOsError.load(); }
+
+ protected:
+  /// Stores @p code as the last error and returns it.
+  int32_t Store(int32_t code);
+  /// Stores the code of a failed platform call, with its OS error.
+  int32_t StorePlatformFailure(int32_t code);
+
+  std::atomic<int32_t> m_lastError{0};
+  comm::PortHandle* m_hPort = nullptr;
+  std::atomic<uint32_t> m_eventType{kNoEventType};
+  SerialEvent* m_hIoEvent = nullptr;
+  std::atomic<int> m_lastOsError{0};
+
+ private:
+  /// Clears the last error; kErrorInvalidHandle (stored) on a closed port.
+  int32_t Begin();
+  bool ReadSettings(comm::DeviceSettings& settings);
+  void ApplyDefaults();
+  int32_t CompleteSync(SerialOverlapped& record, uint32_t* count, uint32_t timeoutMs);
+  int32_t FinishIo(int32_t started, SerialOverlapped* overlapped, SerialOverlapped& local,
+                   uint32_t* count, uint32_t timeoutMs);
+};
+
+/// Text for a result code: the platform's text for the codes mapped from OS
+/// errors, a short English text for the class's own codes.
+std::string DescribeResult(int32_t code);
+
+}  // namespace vexel

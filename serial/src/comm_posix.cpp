@@ -1,0 +1,388 @@
+// The communications calls on Linux: a tty opened non-blocking and
+// exclusively, termios for the device settings, epoll edges for event waits
+// and pending reads and writes, TIOCGICOUNT for line errors.
+//
+// Termios holds no event mask, event character, DTR/DSR handshaking or read
+// time-outs; the handle keeps those, as a driver keeps its own state. A
+// pending operation does its I/O on the thread that waits for it (WaitIo,
+// GetResult), so once a cancelled one is off the record nothing more touches
+// the caller's buffer or count.
+#include <fcntl.h>
+#include <linux/serial.h>
+#include <sys/epoll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <mutex>
+#include <vector>
+
+#include "comm_api.h"
+#include "event_access_posix.h"
+#include "termios_mapping.h"
+
+namespace vexel::comm {
+
+struct PortHandle {
+  int fd = -1;
+  uint64_t serial = 0;          // unique per open line, for the events' registrations
+  DeviceSettings shadow;        // the fields termios cannot hold
+  CommTimeouts timeouts;
+  bool haveCounters = false;    // the driver keeps line error counters
+  std::atomic<bool> hungUp{false};
+
+  // Shared with a watcher thread.
+  std::mutex lock;
+  uint32_t eventMask = 0;
+  serial_icounter_struct counted{};         // counters at the last ClearErrors
+  SerialOverlapped* pendingWait = nullptr;  // one event wait at a time
+  std::vector<SerialOverlapped*> pending;   // every record with an operation pending
+};
+
+namespace {
+
+enum IoKind : uint32_t { kNone = 0, kWait = 1, kRead = 2, kWrite = 3 };
+
+// The n_tty input buffer holds at most this many bytes: a blocking read of
+// more moves them as they come instead of waiting for all.
+constexpr int kInputQueueLimit = 4095;
+
+std::atomic<uint64_t> g_nextSerial{1};
+
+int32_t Fail(int osError) { return RecordOsError(osError); }
+
+bool Retry(ssize_t n) { return n < 0 && errno == EINTR; }
+
+// Drops TIOCEXCL too: on a pseudo-terminal the tty outlives our descriptor.
+void ReleaseLine(int fd) {
+  ::ioctl(fd, TIOCNXCL);
+  ::close(fd);
+}
+
+int32_t TakeExclusive(int fd) {
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) return Fail(errno);
+  if (::ioctl(fd, TIOCEXCL) != 0) return Fail(errno);
+  return kResultOk;
+}
+
+int32_t ApplyModemLines(int fd, const ModemLines& lines) {
+  // Pseudo-terminals and some adapters have no modem lines; that is no failure.
+  auto apply = [fd](unsigned long request, int bits) {
+    if (bits == 0 || ::ioctl(fd, request, &bits) == 0) return kResultOk;
+    return errno == ENOTTY || errno == EINVAL ? kResultOk : Fail(errno);
+  };
+  int32_t result = apply(TIOCMBIS, lines.raise);
+  return result != kResultOk ? result : apply(TIOCMBIC, lines.drop);
+}
+
+void Track(PortHandle* port, SerialOverlapped& record, uint32_t kind) {
+  IoStatus& st = StatusOf(record);
+  st.port = port;
+  st.kind = kind;
+  port->pending.push_back(&record);
+}
+
+// Takes @p record off the line with its outcome; the port's lock is held.
+void FinishLocked(PortHandle* port, SerialOverlapped& record, int32_t result) {
+  IoStatus& st = StatusOf(record);
+  auto& list = port->pending;
+  list.erase(std::remove(list.begin(), list.end(), &record), list.end());
+  if (port->pendingWait == &record) port->pendingWait = nullptr;
+  st.port = nullptr;
+  st.kind = kNone;
+  st.result = result;
+}
+
+int32_t Finish(PortHandle* port, SerialOverlapped& record, int32_t result) {
+  std::lock_guard<std::mutex> guard(port->lock);
+  FinishLocked(port, record, result);
+  return result;
+}
+
+uint32_t ErrorEventsLocked(PortHandle* port) {
+  serial_icounter_struct now{};
+  if (!port->haveCounters || ::ioctl(port->fd, TIOCGICOUNT, &now) != 0) return 0;
+  return EventsOfErrors(ErrorFlagsBetween(port->counted, now));
+}
+
+// Completes the pending event wait on @p record from the edges its event
+// collected; the port's lock is held. A hang-up completes it with type 0 and
+// makes every later wait fail, so a watcher ends instead of spinning.
+void HarvestLocked(PortHandle* port, SerialOverlapped& record) {
+  IoStatus& st = StatusOf(record);
+  const uint32_t seen = EventAccess::Consume(*record.hEvent);
+  uint32_t occurred = 0;
+  if ((seen & (EPOLLHUP | EPOLLERR)) != 0) {
+    port->hungUp = true;
+  } else if ((seen & EPOLLIN) != 0) {
+    occurred |= EV_RXCHAR;
+  }
+  occurred |= ErrorEventsLocked(port);
+  st.eventType->store(occurred & port->eventMask);
+  FinishLocked(port, record, kResultOk);
+}
+
+int32_t ReadAvailable(PortHandle* port, IoStatus& st, uint32_t length) {
+  ssize_t n;
+  do {
+    n = ::read(port->fd, static_cast<char*>(st.buffer) + st.done, length);
+  } while (Retry(n));
+  if (n > 0) st.done += static_cast<uint32_t>(n);
+  if (n == 0) return Fail(EIO);  // end of file on a tty: it hung up
+  if (n < 0 && errno != EAGAIN) return Fail(errno);
+  return kResultOk;
+}
+
+// A blocking read moves bytes only once all it wants can be had, so one that
+// times out leaves what did arrive queued for the next read.
+int32_t ProgressRead(PortHandle* port, IoStatus& st) {
+  int available = 0;
+  if (::ioctl(port->fd, FIONREAD, &available) != 0) return Fail(errno);
+  const uint32_t wanted = st.length - st.done;
+  if (available < static_cast<int>(wanted) && available < kInputQueueLimit) {
+    return kErrorIoPending;
+  }
+  int32_t result = ReadAvailable(port, st, std::min(wanted, static_cast<uint32_t>(available)));
+  if (result != kResultOk) return result;
+  return st.done == st.length ? kResultOk : kErrorIoPending;
+}
+
+int32_t ProgressWrite(PortHandle* port, IoStatus& st) {
+  while (st.done < st.length) {
+    ssize_t n = ::write(port->fd, static_cast<const char*>(st.buffer) + st.done,
+                        st.length - st.done);
+    if (n > 0) {
+      st.done += static_cast<uint32_t>(n);
+    } else if (n < 0 && errno == EAGAIN) {
+      return kErrorIoPending;
+    } else if (!Retry(n)) {
+      return Fail(n == 0 ? EIO : errno);
+    }
+  }
+  return kResultOk;
+}
+
+// Moves a pending read or write on, or completes a signalled event wait.
+int32_t Progress(PortHandle* port, SerialOverlapped& record) {
+  IoStatus& st = StatusOf(record);
+  if (st.kind == kWait) {
+    std::lock_guard<std::mutex> guard(port->lock);
+    if (st.kind == kWait) HarvestLocked(port, record);
+    return kResultOk;
+  }
+  const uint32_t seen = EventAccess::Consume(*record.hEvent);
+  if ((seen & (EPOLLHUP | EPOLLERR)) != 0) port->hungUp = true;
+  int32_t result = port->hungUp ? Fail(EIO)
+                   : st.kind == kRead ? ProgressRead(port, st)
+                                      : ProgressWrite(port, st);
+  return result == kErrorIoPending ? result : Finish(port, record, result);
+}
+
+int32_t StartTransfer(PortHandle* port, SerialOverlapped& record, uint32_t kind,
+                      uint32_t epollEvents, uint32_t* count) {
+  IoStatus& st = StatusOf(record);
+  if (port->hungUp) return Fail(EIO);
+  int err = EventAccess::Arm(*record.hEvent, port->fd, port->serial, epollEvents);
+  if (err != 0) return Fail(err);
+  {
+    std::lock_guard<std::mutex> guard(port->lock);
+    Track(port, record, kind);
+  }
+  int32_t result = Progress(port, record);
+  if (result == kResultOk) *count = st.done;
+  return result;
+}
+
+void PrepareRecord(SerialOverlapped& record, void* buffer, uint32_t length) {
+  record.hEvent->Reset();
+  IoStatus& st = StatusOf(record);
+  st.buffer = buffer;
+  st.length = length;
+  st.done = 0;
+  st.result = kResultOk;
+}
+
+}  // namespace
+
+int32_t OpenPort(const std::string& path, PortHandle*& port) {
+  port = nullptr;
+  int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return Fail(errno);
+  int32_t result = TakeExclusive(fd);
+  if (result != kResultOk) {
+    ReleaseLine(fd);
+    return result;
+  }
+  port = new PortHandle;
+  port->fd = fd;
+  port->serial = g_nextSerial.fetch_add(1);
+  port->shadow.flags |= (DTR_CONTROL_ENABLE << kDtrControlShift) |
+                        (RTS_CONTROL_ENABLE << kRtsControlShift);
+  return kResultOk;
+}
+
+void ClosePort(PortHandle* port) {
+  {
+    std::lock_guard<std::mutex> guard(port->lock);
+    while (!port->pending.empty()) {
+      FinishLocked(port, *port->pending.back(), kErrorOperationAborted);
+    }
+  }
+  ReleaseLine(port->fd);
+  delete port;
+}
+
+int32_t SetupQueues(PortHandle* port, uint32_t /*rxQueue*/, uint32_t /*txQueue*/) {
+  termios t{};
+  if (::tcgetattr(port->fd, &t) != 0) return Fail(errno);
+  MakeRaw(t);
+  if (::tcsetattr(port->fd, TCSANOW, &t) != 0) return Fail(errno);
+  port->haveCounters = ::ioctl(port->fd, TIOCGICOUNT, &port->counted) == 0;
+  return kResultOk;
+}
+
+int32_t GetState(PortHandle* port, DeviceSettings& settings) {
+  termios t{};
+  if (::tcgetattr(port->fd, &t) != 0) return Fail(errno);
+  settings = port->shadow;
+  FromTermios(t, settings);
+  return kResultOk;
+}
+
+int32_t SetState(PortHandle* port, const DeviceSettings& settings) {
+  termios t{};
+  if (::tcgetattr(port->fd, &t) != 0) return Fail(errno);
+  const int32_t mapped = ToTermios(settings, t);
+  if (mapped == kErrorInvalidParameter) return Fail(EINVAL);
+  if (::tcsetattr(port->fd, TCSANOW, &t) != 0) return Fail(errno);
+  port->shadow = settings;
+  int32_t result = ApplyModemLines(port->fd, ModemLinesOf(settings));
+  if (result != kResultOk) return result;
+  return mapped == kErrorNotSupported ? Fail(EOPNOTSUPP) : kResultOk;
+}
+
+int32_t GetMask(PortHandle* port, uint32_t& mask) {
+  std::lock_guard<std::mutex> guard(port->lock);
+  mask = port->eventMask;
+  return kResultOk;
+}
+
+int32_t SetMask(PortHandle* port, uint32_t mask) {
+  std::lock_guard<std::mutex> guard(port->lock);
+  port->eventMask = mask;
+  if (port->pendingWait != nullptr) port->pendingWait->hEvent->Set();
+  return kResultOk;
+}
+
+int32_t GetTimeouts(PortHandle* port, CommTimeouts& timeouts) {
+  timeouts = port->timeouts;
+  return kResultOk;
+}
+
+int32_t SetTimeouts(PortHandle* port, const CommTimeouts& timeouts) {
+  port->timeouts = timeouts;
+  return kResultOk;
+}
+
+int32_t StartWait(PortHandle* port, std::atomic<uint32_t>* eventType, SerialOverlapped& record) {
+  std::lock_guard<std::mutex> guard(port->lock);
+  if (port->pendingWait == &record && EventAccess::IsSignalled(*record.hEvent)) {
+    HarvestLocked(port, record);  // the earlier wait completed; this starts a new one
+  }
+  if (port->pendingWait == &record) return kErrorIoPending;
+  if (port->pendingWait != nullptr || port->eventMask == 0) return Fail(EINVAL);
+  if (port->hungUp) return Fail(EIO);
+  // Only the signal is reset: edges since the last wait stand for arrivals
+  // that nobody has been told about yet.
+  record.hEvent->Reset();
+  int err = EventAccess::Arm(*record.hEvent, port->fd, port->serial, EPOLLIN);
+  if (err != 0) return Fail(err);
+  StatusOf(record).eventType = eventType;
+  Track(port, record, kWait);
+  port->pendingWait = &record;
+  return kErrorIoPending;
+}
+
+int32_t StartRead(PortHandle* port, void* buffer, uint32_t length, uint32_t* count,
+                  SerialOverlapped& record) {
+  PrepareRecord(record, buffer, length);
+  IoStatus& st = StatusOf(record);
+  if (length == 0) return kResultOk;
+  if (!ReadsReturnAtOnce(port->timeouts)) return StartTransfer(port, record, kRead, EPOLLIN, count);
+  int32_t result = ReadAvailable(port, st, length);
+  if (result == kResultOk) *count = st.done;
+  return result;
+}
+
+int32_t StartWrite(PortHandle* port, const void* data, uint32_t length, uint32_t* count,
+                   SerialOverlapped& record) {
+  PrepareRecord(record, const_cast<void*>(data), length);
+  if (length == 0) return kResultOk;
+  return StartTransfer(port, record, kWrite, EPOLLOUT, count);
+}
+
+int32_t WaitIo(PortHandle* port, SerialOverlapped& record, uint32_t timeoutMs) {
+  using Clock = std::chrono::steady_clock;
+  const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  for (;;) {
+    uint32_t left = timeoutMs;
+    if (timeoutMs != kInfinite) {
+      auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+      left = ms.count() > 0 ? static_cast<uint32_t>(ms.count()) : 0;
+    }
+    if (!record.hEvent->Wait(left)) return kErrorTimeout;
+    int32_t result = Progress(port, record);
+    if (result != kErrorIoPending) return result;
+  }
+}
+
+int32_t GetResult(PortHandle* port, SerialOverlapped& record, uint32_t* count, bool wait) {
+  IoStatus& st = StatusOf(record);
+  if (st.kind != kNone && st.port != port) return Fail(EBADF);
+  int32_t result = st.result;
+  if (st.kind != kNone) {
+    result = wait ? WaitIo(port, record, kInfinite) : Progress(port, record);
+    if (result == kErrorIoPending) return kErrorIoIncomplete;
+  }
+  if (result == kResultOk) *count = st.done;
+  return result;
+}
+
+void CancelIo(PortHandle* port, SerialOverlapped& record) {
+  std::lock_guard<std::mutex> guard(port->lock);
+  if (StatusOf(record).port == port) FinishLocked(port, record, kErrorOperationAborted);
+}
+
+void CollectEventWait(PortHandle* port) {
+  std::lock_guard<std::mutex> guard(port->lock);
+  SerialOverlapped* record = port->pendingWait;
+  if (record != nullptr && EventAccess::IsSignalled(*record->hEvent)) {
+    HarvestLocked(port, *record);
+  }
+}
+
+int32_t ClearErrors(PortHandle* port, uint32_t& errors) {
+  errors = 0;
+  if (!port->haveCounters) return kResultOk;
+  serial_icounter_struct now{};
+  if (::ioctl(port->fd, TIOCGICOUNT, &now) != 0) return Fail(errno);
+  std::lock_guard<std::mutex> guard(port->lock);
+  errors = ErrorFlagsBetween(port->counted, now);
+  port->counted = now;
+  return kResultOk;
+}
+
+}  // namespace vexel::comm
+
+namespace vexel {
+
+SerialOverlapped::~SerialOverlapped() {
+  if (m_status.port != nullptr) comm::CancelIo(m_status.port, *this);
+}
+
+}  // namespace vexel

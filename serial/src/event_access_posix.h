@@ -1,0 +1,25 @@
+// What the Linux port layer does with a SerialEvent beyond Set and Reset:
+// register the line in the event's epoll set, and take the line's
+// readiness edges out of it.
+#pragma once
+
+#include <cstdint>
+
+#include "serial/serial_port.h"
+
+namespace vexel::comm {
+
+class EventAccess {
+ public:
+  // Registers descriptor fd of the line numbered lineSerial in the
+  // event's set, edge-triggered for events (EPOLLIN or EPOLLOUT). A
+  // registration that is already in place is kept as it is, so edges that
+  // came since the last Consume are not lost. 0 or errno.
+  static int Arm(SerialEvent& event, int fd, uint64_t lineSerial, uint32_t events);
+  // Resets the event and takes the line's pending edges: the epoll bits seen
+  // (EPOLLIN, EPOLLOUT, EPOLLHUP, EPOLLERR), 0 when none came.
+  static uint32_t Consume(SerialEvent& event);
+  static bool IsSignalled(SerialEvent& event);
+};
+
+}  // namespace vexel::comm

@@ -1,0 +1,339 @@
+// CSerialPort over real pseudo-terminals: the port opens the slave side, the
+// test plays the far end on the master side.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <functional>
+#include <string>
+
+#include "pty_fixture.h"
+#include "serial/serial_port.h"
+
+namespace vexel {
+namespace {
+
+using test::PtyPair;
+
+constexpr uint32_t kQueue = 2048;
+
+class SerialPortTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(m_pty.IsOpen()); }
+
+  void OpenPort() { ASSERT_EQ(m_port.Open(m_pty.SlavePath().c_str(), kQueue, kQueue), kResultOk); }
+
+  // A blocking read of exactly @p length bytes, within the test's deadline.
+  std::string ReadExactly(uint32_t length) {
+    std::string bytes(length, '\0');
+    uint32_t count = 0;
+    EXPECT_EQ(m_port.SetReadMode(ReadBlocking), kResultOk);
+    EXPECT_EQ(m_port.Read(bytes.data(), length, &count, nullptr, 10000), kResultOk);
+    bytes.resize(count);
+    return bytes;
+  }
+
+  PtyPair m_pty;
+  CSerialPort m_port;
+};
+
+TEST_F(SerialPortTest, OpenAppliesTheDefaults) {
+  OpenPort();
+  EXPECT_TRUE(m_port.IsOpen());
+  EXPECT_EQ(m_port.LastError(), kResultOk);
+  EXPECT_EQ(m_port.GetEventMask(), 0x00C1u);
+  EXPECT_EQ(m_port.GetBaudRate(), 9600);
+  EXPECT_EQ(m_port.GetDataBits(), 8);
+  EXPECT_EQ(m_port.GetParity(), NOPARITY);
+  EXPECT_EQ(m_port.GetStopBits(), ONESTOPBIT);
+  EXPECT_EQ(m_port.GetFlowControl(), FlowNone);
+  EXPECT_EQ(m_port.GetEventCharacter(), 0);
+  // Non-blocking reads: a read of nothing returns at once, even unlimited.
+  char byte = 'x';
+  uint32_t count = 99;
+  EXPECT_EQ(m_port.Read(&byte, 1, &count, nullptr, kInfinite), kResultOk);
+  EXPECT_EQ(count, 0u);
+  EXPECT_EQ(byte, 'x');
+}
+
+TEST_F(SerialPortTest, SecondOpenGivesAlreadyInitializedAndTheFirstKeepsWorking) {
+  OpenPort();
+  ASSERT_EQ(m_port.SetLineFormat(57600, 8, NOPARITY, TWOSTOPBITS), kResultOk);
+  EXPECT_EQ(m_port.Open(m_pty.SlavePath().c_str(), kQueue, kQueue), kErrorAlreadyInitialized);
+  EXPECT_EQ(m_port.LastError(), kErrorAlreadyInitialized);
+  EXPECT_EQ(m_port.Open("/dev/vexel-no-such-port", kQueue, kQueue), kErrorAlreadyInitialized);
+
+  EXPECT_TRUE(m_port.IsOpen());
+  EXPECT_EQ(m_port.GetBaudRate(), 57600);
+  EXPECT_EQ(m_port.GetStopBits(), TWOSTOPBITS);
+  uint32_t count = 0;
+  EXPECT_EQ(m_port.Write("ping", &count, nullptr, kInfinite), kResultOk);
+  EXPECT_EQ(count, 4u);
+  EXPECT_EQ(m_pty.Receive(4), "ping");
+  ASSERT_TRUE(m_pty.Send("pong"));
+  EXPECT_EQ(ReadExactly(4), "pong");
+}
+
+TEST_F(SerialPortTest, AHeldPortCannotBeOpenedByAnotherObjectOrProcess) {
+  OpenPort();
+  const int fdsBefore = test::OpenFdCount();
+  CSerialPort other;
+  EXPECT_EQ(other.Open(m_pty.SlavePath().c_str(), kQueue, kQueue), kErrorAccessDenied);
+  EXPECT_FALSE(other.IsOpen());
+  EXPECT_EQ(other.LastOsError(), EWOULDBLOCK);
+  EXPECT_EQ(test::OpenFdCount(), fdsBefore) << "the failed open released its descriptor";
+
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    CSerialPort inChild;
+    ::_exit(inChild.Open(m_pty.SlavePath().c_str(), kQueue, kQueue) & 0xFF);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), kErrorAccessDenied);
+
+  EXPECT_EQ(m_port.Close(), kResultOk);
+  EXPECT_EQ(other.Open(m_pty.SlavePath().c_str(), kQueue, kQueue), kResultOk)
+      << "closing released the lock";
+}
+
+TEST_F(SerialPortTest, MissingPortGivesThePlatformCodeAndALaterOpenWorks) {
+  const int fdsBefore = test::OpenFdCount();
+  EXPECT_EQ(m_port.Open("/dev/vexel-no-such-port", kQueue, kQueue), kErrorFileNotFound);
+  EXPECT_FALSE(m_port.IsOpen());
+  EXPECT_EQ(m_port.LastError(), kErrorFileNotFound);
+  EXPECT_EQ(m_port.LastOsError(), ENOENT);
+  EXPECT_EQ(m_port.Close(), kResultOk);
+  EXPECT_EQ(m_port.LastOsError(), ENOENT) << "Close keeps the OS error for the front end";
+
+  EXPECT_EQ(m_port.Open("/dev/null", kQueue, kQueue), kErrorInvalidFunction) << "not a tty";
+  EXPECT_EQ(m_port.LastOsError(), ENOTTY);
+  EXPECT_EQ(test::OpenFdCount(), fdsBefore);
+
+  OpenPort();
+  EXPECT_EQ(m_port.LastOsError(), ENOTTY) << "successes keep it too";
+}
+
+TEST_F(SerialPortTest, ClosedPortRefusesEveryOperation) {
+  struct Getter {
+    const char* name;
+    std::function<int64_t()> call;
+    int64_t failure;
+  };
+  const Getter getters[] = {
+      {"GetBaudRate", [this] { return m_port.GetBaudRate(); }, -1},
+      {"GetDataBits", [this] { return m_port.GetDataBits(); }, -1},
+      {"GetParity", [this] { return m_port.GetParity(); }, -1},
+      {"GetStopBits", [this] { return m_port.GetStopBits(); }, -1},
+      {"GetFlowControl", [this] { return m_port.GetFlowControl(); }, -1},
+      {"GetEventMask", [this] { return m_port.GetEventMask(); }, 0},
+      {"GetEventCharacter", [this] { return m_port.GetEventCharacter(); }, 0},
+  };
+  for (const Getter& getter : getters) {
+    EXPECT_EQ(getter.call(), getter.failure) << getter.name;
+    EXPECT_EQ(m_port.LastError(), kErrorInvalidHandle) << getter.name;
+  }
+
+  char buffer[4];
+  uint32_t count = 7;
+  const std::pair<const char*, std::function<int32_t()>> setters[] = {
+      {"SetLineFormat", [this] { return m_port.SetLineFormat(9600, 8, NOPARITY, ONESTOPBIT); }},
+      {"SetFlowControl(3)", [this] { return m_port.SetFlowControl(static_cast<FlowControl>(3)); }},
+      {"SetReadMode", [this] { return m_port.SetReadMode(ReadBlocking); }},
+      {"SetEventMask", [this] { return m_port.SetEventMask(EV_RXCHAR); }},
+      {"SetEventCharacter", [this] { return m_port.SetEventCharacter('\n', true); }},
+      {"WaitForEvent", [this] { return m_port.WaitForEvent(nullptr, 0); }},
+      {"Write", [&] { return m_port.Write("abc", &count, nullptr, 0); }},
+      {"Read", [&] { return m_port.Read(buffer, 4, &count, nullptr, 0); }},
+  };
+  for (const auto& [name, call] : setters) {
+    count = 7;
+    EXPECT_EQ(call(), kErrorInvalidHandle) << name;
+    EXPECT_EQ(m_port.LastError(), kErrorInvalidHandle) << name;
+    EXPECT_EQ(count, std::strcmp(name, "Write") == 0 || std::strcmp(name, "Read") == 0 ? 0u : 7u)
+        << name << ": a closed port reports a count of 0";
+  }
+  EXPECT_EQ(m_port.TakeEventType(), kNoEventType);
+  EXPECT_EQ(m_port.Close(), kResultOk);
+  EXPECT_EQ(m_port.LastError(), kResultOk);
+}
+
+TEST_F(SerialPortTest, SettingsRoundTripForWhatAPtyKeeps) {
+  OpenPort();
+  struct Format {
+    uint32_t baud;
+    uint8_t stopBits;
+  };
+  for (const Format& f : {Format{57600, TWOSTOPBITS}, Format{115200, ONESTOPBIT},
+                          Format{1200, TWOSTOPBITS}, Format{9600, ONESTOPBIT}}) {
+    ASSERT_EQ(m_port.SetLineFormat(f.baud, 8, NOPARITY, f.stopBits), kResultOk);
+    EXPECT_EQ(m_port.GetBaudRate(), static_cast<int32_t>(f.baud));
+    EXPECT_EQ(m_port.GetDataBits(), 8);
+    EXPECT_EQ(m_port.GetStopBits(), f.stopBits);
+  }
+  // A pty clears PARENB: the line then reads as NOPARITY, whatever was asked.
+  ASSERT_EQ(m_port.SetLineFormat(57600, 8, EVENPARITY, TWOSTOPBITS), kResultOk);
+  EXPECT_EQ(m_port.GetParity(), NOPARITY);
+  EXPECT_EQ(m_port.GetStopBits(), TWOSTOPBITS);
+
+  struct Flow {
+    FlowControl mode;
+    int32_t result;
+  };
+  for (const Flow& f : {Flow{FlowXonXoff, kResultOk}, Flow{FlowHardware, kErrorNotSupported},
+                        Flow{FlowNone, kResultOk}, Flow{FlowHardware, kErrorNotSupported},
+                        Flow{FlowXonXoff, kResultOk}}) {
+    EXPECT_EQ(m_port.SetFlowControl(f.mode), f.result) << f.mode;
+    EXPECT_EQ(m_port.GetFlowControl(), f.mode);
+  }
+
+  EXPECT_EQ(m_port.SetEventCharacter('\n', true), kResultOk);
+  EXPECT_EQ(m_port.GetEventMask(), 0x00C3u);
+  EXPECT_EQ(m_port.GetEventCharacter(), '\n');
+  EXPECT_EQ(m_port.SetEventCharacter('x', false), kResultOk);
+  EXPECT_EQ(m_port.GetEventMask(), 0x00C3u);
+  EXPECT_EQ(m_port.GetEventCharacter(), 'x');
+  EXPECT_EQ(m_port.GetBaudRate(), 57600) << "each setter changes only its own fields";
+}
+
+TEST_F(SerialPortTest, RefusedSettingsLeaveTheLineAsItWas) {
+  OpenPort();
+  ASSERT_EQ(m_port.SetLineFormat(57600, 8, NOPARITY, TWOSTOPBITS), kResultOk);
+  ASSERT_EQ(m_port.SetFlowControl(FlowXonXoff), kResultOk);
+
+  EXPECT_EQ(m_port.SetFlowControl(static_cast<FlowControl>(3)), kErrorInvalidArg);
+  EXPECT_EQ(m_port.LastError(), kErrorInvalidArg);
+  EXPECT_EQ(m_port.GetFlowControl(), FlowXonXoff);
+  EXPECT_EQ(m_port.SetReadMode(static_cast<ReadMode>(2)), kErrorInvalidArg);
+
+  EXPECT_EQ(m_port.SetLineFormat(12345, 8, NOPARITY, ONESTOPBIT), kErrorInvalidParameter);
+  EXPECT_EQ(m_port.LastOsError(), EINVAL);
+  EXPECT_EQ(m_port.SetLineFormat(9600, 8, NOPARITY, ONE5STOPBITS), kErrorInvalidParameter);
+  EXPECT_EQ(m_port.GetBaudRate(), 57600);
+  EXPECT_EQ(m_port.GetStopBits(), TWOSTOPBITS);
+}
+
+TEST_F(SerialPortTest, BlockingReadThatTimesOutWritesNothingAndLosesNothing) {
+  OpenPort();
+  ASSERT_EQ(m_port.SetReadMode(ReadBlocking), kResultOk);
+  char buffer[4] = {'#', '#', '#', '#'};
+  uint32_t count = 99;
+  EXPECT_EQ(m_port.Read(buffer, 4, &count, nullptr, 50), kErrorTimeout);
+  EXPECT_EQ(count, 0u);
+  EXPECT_EQ(m_port.LastError(), kErrorTimeout);
+
+  ASSERT_TRUE(m_pty.Send("ab"));
+  count = 99;
+  EXPECT_EQ(m_port.Read(buffer, 4, &count, nullptr, 200), kErrorTimeout);
+  EXPECT_EQ(count, 0u);
+  EXPECT_EQ(std::string(buffer, 4), "####") << "nothing reached the buffer";
+
+  ASSERT_TRUE(m_pty.Send("cd"));
+  EXPECT_EQ(m_port.Read(buffer, 4, &count, nullptr, 10000), kResultOk);
+  EXPECT_EQ(count, 4u);
+  EXPECT_EQ(std::string(buffer, 4), "abcd") << "the bytes of the timed-out read stayed queued";
+}
+
+TEST_F(SerialPortTest, WritesAndReadsWithAndWithoutACount) {
+  OpenPort();
+  uint32_t count = 77;
+  EXPECT_EQ(m_port.Write("", &count, nullptr, kInfinite), kResultOk);
+  EXPECT_EQ(count, 0u);
+  EXPECT_EQ(m_port.Write("hello", nullptr, nullptr, kInfinite), kResultOk);
+  const uint8_t binary[] = {0xB0, 0xEF, 0x00, 0x0A, 0x0D, 0xFF};
+  EXPECT_EQ(m_port.Write(binary, sizeof binary, &count, nullptr, kInfinite), kResultOk);
+  EXPECT_EQ(count, sizeof binary);
+  EXPECT_EQ(m_pty.Receive(11), std::string("hello\xB0\xEF\x00\x0A\x0D\xFF", 11))
+      << "bytes leave raw";
+
+  ASSERT_TRUE(m_pty.Send(std::string("\x00\x0D\x0A\x11\x7F", 5)));
+  ASSERT_EQ(m_port.SetReadMode(ReadBlocking), kResultOk);
+  char received[5] = {};
+  EXPECT_EQ(m_port.Read(received, 5, nullptr, nullptr, 10000), kResultOk);
+  EXPECT_EQ(std::string(received, 5), std::string("\x00\x0D\x0A\x11\x7F", 5)) << "bytes arrive raw";
+}
+
+TEST_F(SerialPortTest, AsynchronousWaitIsSignalledWhenAByteArrives) {
+  OpenPort();
+  SerialEvent event;
+  ASSERT_TRUE(event.IsValid());
+  SerialOverlapped record;
+  record.hEvent = &event;
+  EXPECT_EQ(m_port.WaitForEvent(&record, kInfinite), kResultOk);
+  EXPECT_FALSE(event.Wait(0)) << "pending until something arrives";
+  EXPECT_EQ(m_port.TakeEventType(), kNoEventType);
+
+  ASSERT_TRUE(m_pty.Send("x"));
+  ASSERT_TRUE(event.Wait(10000));
+  EXPECT_EQ(m_port.TakeEventType(), EV_RXCHAR);
+  EXPECT_EQ(m_port.TakeEventType(), kNoEventType);
+
+  EXPECT_EQ(ReadExactly(1), "x");
+
+  // The synchronous form: nothing arrives in time, then something does.
+  EXPECT_EQ(m_port.WaitForEvent(nullptr, 50), kErrorTimeout);
+  EXPECT_EQ(m_port.LastError(), kErrorTimeout);
+  ASSERT_TRUE(m_pty.Send("y"));
+  EXPECT_EQ(m_port.WaitForEvent(nullptr, 10000), kResultOk);
+  EXPECT_EQ(m_port.TakeEventType(), EV_RXCHAR);
+  EXPECT_EQ(ReadExactly(1), "y");
+}
+
+TEST_F(SerialPortTest, AsynchronousReadIsCollectedWithGetOverlappedResult) {
+  OpenPort();
+  ASSERT_EQ(m_port.SetReadMode(ReadBlocking), kResultOk);
+  SerialEvent event;
+  SerialOverlapped record;
+  record.hEvent = &event;
+  char buffer[3] = {};
+  uint32_t count = 5;
+  EXPECT_EQ(m_port.Read(buffer, 3, &count, &record, 0), kResultOk);
+  EXPECT_EQ(count, 0u) << "pending";
+  EXPECT_EQ(m_port.GetOverlappedResult(record, &count, false), kErrorIoIncomplete);
+
+  ASSERT_TRUE(m_pty.Send("abc"));
+  EXPECT_EQ(m_port.GetOverlappedResult(record, &count, true), kResultOk);
+  EXPECT_EQ(count, 3u);
+  EXPECT_EQ(std::string(buffer, 3), "abc");
+
+  SerialEvent writeEvent;
+  SerialOverlapped writeRecord;
+  writeRecord.hEvent = &writeEvent;
+  EXPECT_EQ(m_port.Write("out", 3, &count, &writeRecord, 0), kResultOk);
+  EXPECT_EQ(count, 3u) << "a tty takes a short write at once";
+  EXPECT_TRUE(writeEvent.Wait(0));
+  EXPECT_EQ(m_pty.Receive(3), "out");
+}
+
+TEST_F(SerialPortTest, RecordDestroyedWhilePendingCancelsItsOperation) {
+  OpenPort();
+  ASSERT_EQ(m_port.SetReadMode(ReadBlocking), kResultOk);
+  SerialEvent event;
+  {
+    SerialOverlapped record;
+    record.hEvent = &event;
+    char buffer[8];
+    ASSERT_EQ(m_port.Read(buffer, 8, nullptr, &record, 0), kResultOk);
+  }
+  ASSERT_TRUE(m_pty.Send("zz"));
+  EXPECT_EQ(ReadExactly(2), "zz");
+}
+
+TEST_F(SerialPortTest, HungUpLineFailsReadsAndWrites) {
+  OpenPort();
+  m_pty.HangUp();
+  char byte = 0;
+  uint32_t count = 5;
+  EXPECT_EQ(m_port.Read(&byte, 1, &count, nullptr, 0), kErrorIoDevice);
+  EXPECT_EQ(count, 0u);
+  EXPECT_EQ(m_port.Write("x", &count, nullptr, kInfinite), kErrorIoDevice);
+  EXPECT_EQ(m_port.LastOsError(), EIO);
+  EXPECT_EQ(m_port.Close(), kResultOk);
+}
+
+}  // namespace
+}  // namespace vexel
