@@ -6,65 +6,12 @@
 #include <vector>
 
 #include "sim/module_simulator.h"
+#include "test_frames.h"
 
 namespace vexel::sim {
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-
-const Bytes kConnect{0xB0, 0xEF,  // sync
-                     0x01, 0x00}; // CONNECT, no payload
-const Bytes kInit{0xB0, 0xEF,     // sync
-                  0x55, 0x02,     // INIT/FLASH command, two payload bytes
-                  0xAA, 0x04};    // INIT's payload
-const Bytes kFlash{0xB0, 0xEF,    // sync
-                   0x55, 0x09,    // INIT/FLASH command, nine payload bytes
-                   0x55, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08, 0x01};
-const Bytes kConnectReply{0xB0, 0xEF,  // sync
-                          0x00, 0x01,  // connect reply, one payload byte
-                          0x00};
-const Bytes kAck{0xB0, 0xEF,  // sync
-                 0xAA, 0x01,  // ACK, one payload byte
-                 0x00};       // accepted
-const Bytes kWrongAck{0xB0, 0xEF, 0xAA, 0x01, 0x01};
-const Bytes kWrongConnectReply{0xB0, 0xEF, 0x00, 0x02, 0x00, 0x00};
-
-Bytes Chunk(const Bytes& payload) {
-  Bytes frame{0xB0, 0xEF, 0x66, static_cast<uint8_t>(payload.size())};
-  frame.insert(frame.end(), payload.begin(), payload.end());
-  return frame;
-}
-
-// Image bytes that include the sync pair, so a payload is never searched.
-Bytes Pattern(size_t length) {
-  Bytes image(length);
-  for (size_t i = 0; i < length; ++i) image[i] = static_cast<uint8_t>(i * 7 + 0xB0);
-  if (length >= 2) image[0] = 0xB0, image[1] = 0xEF;
-  return image;
-}
-
-// The requests a correct loader writes for one run of @p image: SEND while
-// more than 64 bytes remain, then one SENDLAST of the rest (0 to 64 bytes).
-Bytes RunOf(const Bytes& image) {
-  Bytes stream = kInit;
-  size_t pos = 0;
-  for (;;) {
-    const size_t take = std::min<size_t>(64, image.size() - pos);
-    const Bytes chunk = Chunk(Bytes(image.begin() + pos, image.begin() + pos + take));
-    stream.insert(stream.end(), chunk.begin(), chunk.end());
-    const bool last = image.size() - pos <= 64;
-    pos += take;
-    if (last) break;
-  }
-  stream.insert(stream.end(), kFlash.begin(), kFlash.end());
-  return stream;
-}
-
-Bytes Cat(std::initializer_list<Bytes> parts) {
-  Bytes out;
-  for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
-  return out;
-}
+using namespace test;
 
 std::vector<Delivery> Feed(ModuleSimulator& sim, const Bytes& bytes) {
   return sim.Consume(bytes.data(), bytes.size());

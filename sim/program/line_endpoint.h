@@ -1,0 +1,74 @@
+// The simulator's end of the serial line: the master side of a new
+// pseudo-terminal (the loader opens the slave), or an existing device.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+namespace vexel::sim {
+
+class LineEndpoint {
+ public:
+  LineEndpoint() = default;
+  LineEndpoint(const LineEndpoint&) = delete;
+  LineEndpoint& operator=(const LineEndpoint&) = delete;
+  /// Closes the line and removes the link, if they are still there.
+  ~LineEndpoint();
+
+  /// Creates a pseudo-terminal whose slave is raw from the start. A slave
+  /// descriptor stays open here, so the line neither hangs up nor loses its
+  /// mode between two loaders.
+  bool OpenPty(std::string& error);
+  /// Opens an existing serial device, raw, 57600 baud, 8E2, exclusively.
+  bool OpenDevice(const std::string& path, std::string& error);
+  /// Makes @p linkPath a symbolic link to the line's path; an old symbolic
+  /// link there is replaced, anything else is refused.
+  bool MakeLink(const std::string& linkPath, std::string& error);
+  /// Removes the link if it still points at this line.
+  void RemoveLink();
+  /// Takes the pending open and close events of the slave and returns the
+  /// changes, in order: true when the first loader opened the line, false
+  /// when the last one closed it.
+  ///
+  /// The pty outlives every loader's descriptor, and would keep what the
+  /// loader leaves unread for the next one. As on a serial port those bytes
+  /// are lost instead: nothing is written while no loader has the line open
+  /// (LoaderPresent), and what is unread when the last one closes it is
+  /// drained from our own slave descriptor (IdleFd, DropUnread).
+  std::vector<bool> HandleOpenEvents();
+  /// False only on a pty that no loader has open.
+  bool LoaderPresent() const { return m_watchFd < 0 || m_openers > 0; }
+  /// Descriptor that becomes readable when the slave is opened or closed by
+  /// someone else; -1 on a device.
+  int WatchFd() const { return m_watchFd; }
+  /// Our slave descriptor while no loader has the line open, to be drained
+  /// with DropUnread when readable (bytes still on their way through the pty
+  /// when the loader closed it); otherwise -1.
+  int IdleFd() const { return LoaderPresent() ? -1 : m_slaveFd; }
+  /// Reads and drops the slave's unread input.
+  void DropUnread();
+  /// Closes every descriptor, so the loader's side sees the line go away.
+  void HangUp();
+
+  int Fd() const { return m_fd; }
+  bool IsOpen() const { return m_fd >= 0; }
+  /// The slave's path, or the device's.
+  const std::string& Path() const { return m_path; }
+  /// Bytes written that the loader has not taken yet: unread input of the
+  /// slave, or the device's unsent output.
+  size_t PendingForLoader() const;
+
+ private:
+  void WatchOpens();
+  void CountOpener(bool opened, bool closed, std::vector<bool>& changes);
+
+  int m_fd = -1;       // master, or the device
+  int m_slaveFd = -1;  // held open for the pty's whole life
+  int m_watchFd = -1;  // inotify on the slave: others' opens and closes
+  int m_openers = 0;   // descriptors others hold on the slave
+  std::string m_path;
+  std::string m_link;
+};
+
+}  // namespace vexel::sim

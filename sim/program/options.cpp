@@ -1,0 +1,144 @@
+#include "options.h"
+
+#include <CLI/CLI.hpp>
+
+namespace vexel::sim {
+namespace {
+
+constexpr const char* kDescription =
+    "vexel-module-sim: a software Vexel module on a pseudo-terminal.\n"
+    "It answers the loader as a module does (connect reply to CONNECT, ACK to INIT,\n"
+    "SEND, SENDLAST and FLASH), records every image it is sent, checks the loader's\n"
+    "side of the protocol, and can be told to misbehave. It serves run after run\n"
+    "until SIGINT/SIGTERM or --count images.";
+
+constexpr const char* kFooter = R"HELP(
+FAULTS (--fault KIND[:N]@STEP[!], repeatable)
+  STEP counts the requests of a connection and a run: 0 = CONNECT, 1 = INIT,
+  2.. = the data chunks (SEND, SENDLAST), then FLASH. INIT restarts the count
+  at 1, CONNECT at 0. A 200-byte image: INIT 1, chunks 2-5, FLASH 6.
+  KIND:
+    noreply, silence  no reply (at step 0: no connect reply)
+    delay:MS          the reply comes MS milliseconds late (at step 0: a late
+                      connect reply)
+    wrong             a wrong reply: B0 EF AA 01 01 for an ACK,
+                      B0 EF 00 02 00 00 for the connect reply
+    noise[:N]         N bytes of noise (default 3, never B0) before the reply,
+                      in the same write
+    split             the reply is written one byte at a time
+    oversize          a frame B0 EF AA FD + 253 bytes, which no loader can hold,
+                      written before the reply
+    hangup            instead of the reply the line closes and the program ends
+  A fault applies once, the first time its step comes; with a trailing '!'
+  (or '*') it applies on every run. Faults at one step combine, e.g.
+  --fault noise:4@2 --fault split@2. The writes of one reply (split bytes, the
+  oversized frame before it) are at least 2 ms apart.
+
+CHECKS (each one is reported and makes the exit status 1)
+  a data chunk before INIT; a chunk over 64 bytes; data after the last chunk;
+  INIT in the middle of an image; INIT after a complete image that was not
+  flashed; FLASH with no image; noise between requests (once per run of noise
+  bytes); an unknown request (not answered). Other violating requests are
+  answered as a module would (connect reply or ACK), so the run goes on. A
+  CONNECT drops an unflashed image without complaint (the loader reconnected).
+
+THE LINE
+  The pty's slave starts in raw mode and stays open in the simulator, so the
+  line survives from one loader to the next. Like a serial port, it keeps no
+  bytes for a loader that is not there: a reply due while no loader has the
+  line open is dropped (and reported so), and so is what a loader leaves
+  unread when it closes the line.
+
+OUTPUT
+  The first line is the path of the line (the pty's slave, or the --device),
+  printed at once. Then one line per event: module ready, line opened or
+  closed by a loader (pty only), request received, reply written, image
+  flashed (length and SHA-256, and the file with --out), violation, hang-up,
+  end. With --json every event line is one JSON object:
+    {"event":"ready","path":...,"link":...,"faults":[...]}
+    {"event":"line","t_ms":...,"state":"open|closed"}
+    {"event":"request","t_ms":...,"name":"SEND","step":2,"length":64,"frame":"b0ef6640..."}
+    {"event":"reply","t_ms":...,"bytes":"b0efaa0100"}   (+ "dropped":true)
+    {"event":"image","t_ms":...,"index":1,"length":200,"sha256":"...","file":...}
+    {"event":"violation","t_ms":...,"kind":"OversizedChunk","text":"chunk of 65 bytes (limit 64)"}
+    {"event":"hangup","t_ms":...,"step":5}
+    {"event":"end","t_ms":...,"reason":"signal|count|hangup|line-lost","images":1,"violations":0,"exit_status":0}
+  t_ms counts from the start. A chunk of exactly 64 bytes is named SEND: only
+  FLASH tells that it was the last.
+
+LINE RATE
+  --line-rate BAUD paces the line as an 8E2 UART would, 12 bits per byte: a
+  request counts as received only after its wire time, and a reply reaches the
+  loader only after its own.
+
+EXIT STATUS
+  0  stopped by SIGINT/SIGTERM or --count, no violations
+  1  the loader broke the protocol (takes precedence over 3)
+  2  bad options, the line could not be set up or was lost, an image could
+     not be written
+  3  a hangup fault ended the program
+
+EXAMPLES
+  vexel-module-sim --link /tmp/vexel-com1
+  VEXEL_COM1=/tmp/vexel-com1 duvozeviv
+  duvozeviv-cli -p /tmp/vexel-com1 image.mbf
+  vexel-module-sim --json --count 1 --out /tmp/images/ --fault delay:1500@0
+)HELP";
+
+std::string CheckFault(const std::string& spec) {
+  Fault fault;
+  std::string error;
+  return ParseFault(spec, fault, error) ? std::string() : error;
+}
+
+void AddOptions(CLI::App& app, Options& options, std::vector<std::string>& faults) {
+  app.add_option("--link", options.link, "also make a symbolic link PATH to the line (removed at exit)")
+      ->type_name("PATH");
+  app.add_option("--device", options.device, "serve an existing serial device instead of a new pty")
+      ->type_name("PATH");
+  app.add_option("--out", options.out,
+                 "write each flashed image to FILE (the latest overwrites), or, for a path ending in "
+                 "'/', one file per image into that directory (image-0001.mbf, ...)")
+      ->type_name("FILE|DIR/");
+  app.add_option("--count", options.count, "stop once N images have been flashed")
+      ->type_name("N")
+      ->check(CLI::Range(size_t{1}, size_t{1000000}));
+  app.add_option("--line-rate", options.lineRate, "pace the line at BAUD, 12 bits per byte (default: off)")
+      ->type_name("BAUD")
+      ->check(CLI::Range(50u, 4000000u));
+  app.add_option("--fault", faults, "misbehave: KIND[:N]@STEP[!] (see FAULTS); repeatable")
+      ->type_name("SPEC")
+      ->allow_extra_args(false)
+      ->check(CheckFault);
+  app.add_flag("--json", options.json, "one JSON object per event line");
+}
+
+}  // namespace
+
+ParseResult ParseOptions(int argc, const char* const* argv, Options& options, std::string& message) {
+  CLI::App app(kDescription, "vexel-module-sim");
+  app.footer(kFooter);
+  app.set_version_flag("--version", "vexel-module-sim 1.0.0.1");
+  std::vector<std::string> faults;
+  AddOptions(app, options, faults);
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp&) {
+    message = app.help();
+    return ParseResult::Exit;
+  } catch (const CLI::CallForVersion& version) {
+    message = std::string(version.what()) + "\n";
+    return ParseResult::Exit;
+  } catch (const CLI::ParseError& error) {
+    message = "vexel-module-sim: " + std::string(error.what()) + "\nRun with --help for more information.\n";
+    return ParseResult::Error;
+  }
+  for (const std::string& spec : faults) {
+    std::string error;
+    options.faults.emplace_back();
+    ParseFault(spec, options.faults.back(), error);
+  }
+  return ParseResult::Run;
+}
+
+}  // namespace vexel::sim

@@ -1,0 +1,28 @@
+// The command line of vexel-module-sim.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "sim/module_simulator.h"
+
+namespace vexel::sim {
+
+struct Options {
+  std::string link;       ///< --link: symbolic link to the line
+  std::string device;     ///< --device: serve this device instead of a new pty
+  std::string out;        ///< --out: file, or directory ending in '/'
+  size_t count = 0;       ///< --count: stop after N flashed images (0 = never)
+  uint32_t lineRate = 0;  ///< --line-rate: pace at this baud rate (0 = off)
+  std::vector<Fault> faults;
+  bool json = false;
+};
+
+enum class ParseResult { Run, Exit, Error };
+
+/// Reads the command line. On Exit (--help, --version) the text to print is
+/// in @p message; on Error it holds the error and a hint.
+ParseResult ParseOptions(int argc, const char* const* argv, Options& options, std::string& message);
+
+}  // namespace vexel::sim

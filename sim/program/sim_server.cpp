@@ -1,0 +1,257 @@
+#include "sim_server.h"
+
+#include <poll.h>
+#include <sys/signalfd.h>
+#include <sys/timerfd.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+#include "sha256.h"
+
+namespace vexel::sim {
+namespace {
+
+constexpr int64_t kNsPerMs = 1000000;
+constexpr int64_t kNsPerSecond = 1000000000;
+constexpr int64_t kBitsPerByte = 12;  // start, 8 data, parity, 2 stop bits
+// Deliveries of one reply are kept apart, so each reaches the loader as a
+// read of its own (a split reply really arrives split).
+constexpr int64_t kDeliveryGapNs = 2 * kNsPerMs;
+// After the last image of --count, how long the loader gets to read the ACK.
+constexpr int64_t kDrainWaitNs = 2 * kNsPerSecond;
+constexpr int64_t kDrainCheckNs = 10 * kNsPerMs;
+// A pty moves written bytes to the slave's queue a little later, so its count
+// of unread bytes means something only a moment after the last write.
+constexpr int64_t kSettleNs = 20 * kNsPerMs;
+
+void CloseFd(int& fd) {
+  if (fd >= 0) ::close(fd);
+  fd = -1;
+}
+
+}  // namespace
+
+SimServer::SimServer(LineEndpoint& line, EventReport& report, ImageSink& sink, const ServerConfig& config)
+    : m_line(line), m_report(report), m_sink(sink), m_config(config) {
+  for (const Fault& fault : m_config.faults) m_sim.AddFault(fault);
+  if (m_config.lineRate > 0) m_byteNs = kBitsPerByte * kNsPerSecond / m_config.lineRate;
+}
+
+SimServer::~SimServer() {
+  CloseFd(m_timerFd);
+  CloseFd(m_signalFd);
+}
+
+int64_t SimServer::Now() {
+  timespec ts{};
+  ::clock_gettime(CLOCK_MONOTONIC, &ts);
+  return int64_t{ts.tv_sec} * kNsPerSecond + ts.tv_nsec;
+}
+
+bool SimServer::Start(std::string& error) {
+  sigset_t stops;
+  sigemptyset(&stops);
+  sigaddset(&stops, SIGINT);
+  sigaddset(&stops, SIGTERM);
+  std::signal(SIGPIPE, SIG_IGN);
+  if (::sigprocmask(SIG_BLOCK, &stops, nullptr) != 0 ||
+      (m_signalFd = ::signalfd(-1, &stops, SFD_NONBLOCK | SFD_CLOEXEC)) < 0 ||
+      (m_timerFd = ::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC)) < 0) {
+    error = std::string("event setup: ") + std::strerror(errno);
+    return false;
+  }
+  return true;
+}
+
+int SimServer::Run() {
+  while (!m_ended) {
+    RunDue();
+    CheckCountReached();
+    if (m_ended) break;
+    ArmTimer();
+    WaitForEvents();
+  }
+  const int status = ExitStatusNow();
+  m_report.End(Now(), m_reason, m_images, m_sim.Violations().size(), status);
+  return status;
+}
+
+void SimServer::WaitForEvents() {
+  enum Slot { kSignal, kTimer, kLine, kOpens, kIdle, kSlots };
+  pollfd fds[kSlots] = {};
+  fds[kSignal] = {m_signalFd, POLLIN, 0};
+  fds[kTimer] = {m_timerFd, POLLIN, 0};
+  fds[kLine] = {m_line.Fd(), static_cast<short>(POLLIN | (m_tx.empty() ? 0 : POLLOUT)), 0};
+  fds[kOpens] = {m_line.WatchFd(), POLLIN, 0};
+  fds[kIdle] = {m_line.IdleFd(), POLLIN, 0};
+  if (::poll(fds, kSlots, -1) < 0) return;  // EINTR: go round again
+  if (fds[kSignal].revents & POLLIN) return End(EndReason::Signal);
+  // Opens and closes first: a loader's open always comes before its bytes.
+  if (fds[kOpens].revents & POLLIN) {
+    for (bool open : m_line.HandleOpenEvents()) m_report.LineState(Now(), open);
+  }
+  if (fds[kTimer].revents & POLLIN) DrainTimer();
+  if (fds[kIdle].revents & POLLIN) m_line.DropUnread();
+  if (fds[kLine].revents & POLLOUT) FlushTx();
+  if (fds[kLine].revents & POLLIN) ReadLine();
+  else if (fds[kLine].revents & (POLLHUP | POLLERR | POLLNVAL)) End(EndReason::LineLost);
+}
+
+void SimServer::DrainTimer() {
+  uint64_t expirations = 0;
+  while (::read(m_timerFd, &expirations, sizeof expirations) > 0) {
+  }
+}
+
+void SimServer::ReadLine() {
+  uint8_t buffer[4096];
+  for (;;) {
+    const ssize_t n = ::read(m_line.Fd(), buffer, sizeof buffer);
+    if (n > 0) {
+      Received(std::vector<uint8_t>(buffer, buffer + n));
+      continue;
+    }
+    if (n < 0 && (errno == EAGAIN || errno == EINTR)) return;
+    return End(EndReason::LineLost);
+  }
+}
+
+// With pacing, bytes count as received only once they would have crossed the
+// wire, one after the other at the line rate.
+void SimServer::Received(std::vector<uint8_t> bytes) {
+  int64_t at = Now();
+  if (m_byteNs > 0) {
+    at = std::max(at, m_rxFreeAt) + static_cast<int64_t>(bytes.size()) * m_byteNs;
+    m_rxFreeAt = at;
+  }
+  Schedule(at, {ActionKind::Consume, std::move(bytes)});
+}
+
+void SimServer::Schedule(int64_t atNs, Action action) { m_queue.emplace(atNs, std::move(action)); }
+
+void SimServer::RunDue() {
+  while (!m_ended && !m_queue.empty() && m_queue.begin()->first <= Now()) {
+    Action action = std::move(m_queue.begin()->second);
+    m_queue.erase(m_queue.begin());
+    Execute(action);
+  }
+}
+
+void SimServer::Execute(Action& action) {
+  switch (action.kind) {
+    case ActionKind::Consume: return Consume(action.bytes);
+    case ActionKind::Transmit: return Transmit(action);
+    case ActionKind::Write: return Write(action.bytes);
+    case ActionKind::HangUp: return HangUpLine();
+    case ActionKind::Wake: return;
+  }
+}
+
+// The core's delays count from the previous delivery; replies to requests
+// that came in one read go out in order, as a module would send them.
+void SimServer::Consume(const std::vector<uint8_t>& bytes) {
+  const std::vector<Delivery> deliveries = m_sim.Consume(bytes.data(), bytes.size());
+  const int64_t gap = m_byteNs > 0 ? 0 : kDeliveryGapNs;
+  int64_t due = Now();
+  for (size_t i = 0; i < deliveries.size(); ++i) {
+    const int64_t delay = int64_t{deliveries[i].delayMs} * kNsPerMs;
+    due += i == 0 ? delay : std::max(delay, gap);
+    Schedule(due, {ActionKind::Transmit, deliveries[i].bytes, deliveries[i].hangUp});
+  }
+}
+
+// A reply reaches the loader only after its own wire time, behind whatever
+// is still on the wire before it.
+void SimServer::Transmit(Action& action) {
+  const int64_t start = std::max(Now(), m_txFreeAt);
+  if (action.hangUp) return Schedule(start, {ActionKind::HangUp, {}});
+  if (m_byteNs == 0) return Write(action.bytes);
+  m_txFreeAt = start + static_cast<int64_t>(action.bytes.size()) * m_byteNs;
+  Schedule(m_txFreeAt, {ActionKind::Write, std::move(action.bytes)});
+}
+
+void SimServer::Write(const std::vector<uint8_t>& bytes) {
+  const bool heard = m_line.LoaderPresent();
+  m_report.Reply(Now(), bytes, !heard);
+  if (!heard) return;  // nobody there to read it
+  m_tx.insert(m_tx.end(), bytes.begin(), bytes.end());
+  m_lastWriteNs = Now();
+  FlushTx();
+}
+
+void SimServer::FlushTx() {
+  while (!m_tx.empty()) {
+    const ssize_t n = ::write(m_line.Fd(), m_tx.data(), m_tx.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && errno == EAGAIN) return;  // the rest goes on POLLOUT
+    if (n < 0) return End(EndReason::LineLost);
+    m_tx.erase(m_tx.begin(), m_tx.begin() + n);
+  }
+}
+
+void SimServer::HangUpLine() {
+  m_report.HangUp(Now(), m_sim.Step());
+  m_line.HangUp();
+  End(EndReason::HangUp);
+}
+
+// --count ends the program only once the last ACK is out and read, or after
+// a grace time when no loader reads it.
+void SimServer::CheckCountReached() {
+  if (m_ended || m_config.count == 0 || m_images < m_config.count) return;
+  if (!m_queue.empty() || !m_tx.empty()) return;
+  const bool settled = Now() - m_lastWriteNs >= kSettleNs && m_line.PendingForLoader() == 0;
+  if (settled || Now() >= m_drainUntil) return End(EndReason::Count);
+  Schedule(Now() + kDrainCheckNs, {ActionKind::Wake, {}});
+}
+
+void SimServer::ArmTimer() {
+  itimerspec spec{};
+  if (!m_queue.empty()) {
+    const int64_t at = std::max<int64_t>(m_queue.begin()->first, 1);
+    spec.it_value.tv_sec = at / kNsPerSecond;
+    spec.it_value.tv_nsec = at % kNsPerSecond;
+  }
+  ::timerfd_settime(m_timerFd, TFD_TIMER_ABSTIME, &spec, nullptr);
+}
+
+void SimServer::End(EndReason reason) {
+  if (m_ended) return;
+  m_ended = true;
+  m_reason = reason;
+}
+
+int SimServer::ExitStatusNow() const {
+  if (m_writeFailed || m_reason == EndReason::LineLost) return kExitError;
+  if (!m_sim.Violations().empty()) return kExitViolations;
+  return m_reason == EndReason::HangUp ? kExitHangUp : kExitOk;
+}
+
+void SimServer::OnRequest(const char* name, const std::vector<uint8_t>& frame, int step) {
+  m_report.Request(Now(), name, frame, step);
+}
+
+// Replies are reported when they are written, not when the core makes them.
+void SimServer::OnReply(const std::vector<uint8_t>&) {}
+
+void SimServer::OnImageFlashed(const std::vector<uint8_t>& image) {
+  ImageReport report{++m_images, image.size(), Sha256Hex(image.data(), image.size()), ""};
+  std::string error;
+  report.file = m_sink.Save(report.index, image, error);
+  if (!error.empty()) {
+    std::fprintf(stderr, "vexel-module-sim: image %zu not written: %s\n", report.index, error.c_str());
+    m_writeFailed = true;
+  }
+  m_report.Image(Now(), report);
+  if (m_images == m_config.count) m_drainUntil = Now() + kDrainWaitNs;
+}
+
+void SimServer::OnViolation(const Violation& violation) { m_report.LoaderViolation(Now(), violation); }
+
+}  // namespace vexel::sim

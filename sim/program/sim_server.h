@@ -1,0 +1,101 @@
+// The simulator program's event loop: one poll over the line, a timerfd for
+// every delay and for line-rate pacing, and a signalfd for SIGINT/SIGTERM.
+// It feeds the loader's bytes to the module core and writes its replies.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "event_report.h"
+#include "image_sink.h"
+#include "line_endpoint.h"
+#include "sim/module_simulator.h"
+
+namespace vexel::sim {
+
+/// Exit status of the program, also shown in its end event.
+enum ExitStatus : int {
+  kExitOk = 0,          ///< stopped by a signal or --count, no violations
+  kExitViolations = 1,  ///< the loader broke the protocol (takes precedence over 3)
+  kExitError = 2,       ///< bad options, setup failure, lost line or an image not written
+  kExitHangUp = 3,      ///< a hangup fault ended the program
+};
+
+struct ServerConfig {
+  uint32_t lineRate = 0;  ///< baud rate to pace the line at; 0 = no pacing
+  size_t count = 0;       ///< stop after this many flashed images; 0 = never
+  std::vector<Fault> faults;
+};
+
+class SimServer final : public SimObserver {
+ public:
+  SimServer(LineEndpoint& line, EventReport& report, ImageSink& sink, const ServerConfig& config);
+  SimServer(const SimServer&) = delete;
+  SimServer& operator=(const SimServer&) = delete;
+  ~SimServer();
+
+  /// Blocks SIGINT and SIGTERM into a signalfd and creates the timer. Call it
+  /// before the line's path is published, so a stop request is never lost.
+  bool Start(std::string& error);
+  /// Serves the line until a signal, --count, a hang-up or a lost line;
+  /// reports the end and returns the exit status.
+  int Run();
+
+  /// Monotonic clock in nanoseconds, the time base of every event.
+  static int64_t Now();
+
+ private:
+  enum class ActionKind { Consume, Transmit, Write, HangUp, Wake };
+  struct Action {
+    ActionKind kind;
+    std::vector<uint8_t> bytes;
+    bool hangUp = false;
+  };
+
+  // SimObserver: the core's events, reported as they happen.
+  void OnRequest(const char* name, const std::vector<uint8_t>& frame, int step) override;
+  void OnReply(const std::vector<uint8_t>& bytes) override;
+  void OnImageFlashed(const std::vector<uint8_t>& image) override;
+  void OnViolation(const Violation& violation) override;
+
+  void WaitForEvents();
+  void DrainTimer();
+  void ReadLine();
+  void Received(std::vector<uint8_t> bytes);
+  void Schedule(int64_t atNs, Action action);
+  void RunDue();
+  void Execute(Action& action);
+  void Consume(const std::vector<uint8_t>& bytes);
+  void Transmit(Action& action);
+  void Write(const std::vector<uint8_t>& bytes);
+  void FlushTx();
+  void HangUpLine();
+  void CheckCountReached();
+  void ArmTimer();
+  void End(EndReason reason);
+  int ExitStatusNow() const;
+
+  LineEndpoint& m_line;
+  EventReport& m_report;
+  ImageSink& m_sink;
+  ServerConfig m_config;
+  ModuleSimulator m_sim{this};
+
+  int m_timerFd = -1;
+  int m_signalFd = -1;
+  int64_t m_byteNs = 0;       // wire time of one byte; 0 = no pacing
+  int64_t m_rxFreeAt = 0;     // when the last byte read has fully arrived
+  int64_t m_txFreeAt = 0;     // when the last reply byte has left
+  int64_t m_drainUntil = 0;   // latest end once --count is reached
+  int64_t m_lastWriteNs = 0;
+  std::multimap<int64_t, Action> m_queue;  // equal times keep their order
+  std::vector<uint8_t> m_tx;  // bytes the line did not take yet
+  size_t m_images = 0;
+  bool m_writeFailed = false;
+  bool m_ended = false;
+  EndReason m_reason = EndReason::Signal;
+};
+
+}  // namespace vexel::sim

@@ -1,0 +1,145 @@
+// The real loader stack (CSerialCWnd and ProgrammingController, real timers)
+// against vexel-module-sim on its pty: a clean run and each fault, checked
+// from both ends: what the user sees, and the simulator's own report.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "loader_host.h"
+#include "protocol/image_file.h"
+#include "protocol/programming_controller.h"
+#include "serial/serial_wnd.h"
+#include "sha256.h"
+#include "sim_process.h"
+#include "test_frames.h"
+
+namespace vexel::sim::test {
+namespace {
+
+using nlohmann::json;
+using std::chrono::milliseconds;
+
+struct LoaderCase {
+  const char* name;
+  std::vector<std::string> faults;
+  bool connects;                      // the probe ends with "CONNECTED"
+  std::vector<std::string> messages;  // message boxes, in order
+  std::string status;                 // the status line at the end
+  size_t flashed;                     // images the simulator flashed
+  int simExit;
+};
+
+void PrintTo(const LoaderCase& c, std::ostream* os) { *os << c.name; }
+
+class SimLoaderTest : public ::testing::TestWithParam<LoaderCase> {};
+
+const LoaderCase kCases[] = {
+    {"CleanRun", {}, true, {}, "MODULE LOADED", 1, 0},
+    {"NoConnectReply", {"noreply@0"}, false, {"Unable to connect to module"}, "NOT CONNECTED", 0, 0},
+    {"LateConnectReply", {"delay:1500@0"}, false, {"Unable to connect to module"}, "NOT CONNECTED", 0, 0},
+    {"WrongConnectReply", {"wrong@0"}, false, {"Unable to connect to module"}, "NOT CONNECTED", 0, 0},
+    {"WrongInitReply", {"wrong@1"}, true, {"Invalid response from module for INIT"}, "NOT CONNECTED", 0, 0},
+    {"WrongSendLastReply", {"wrong@5"}, true, {"Invalid response from module for SENDLAST"},
+     "NOT CONNECTED", 0, 0},
+    {"WrongFlashReply", {"wrong@6"}, true, {"Invalid response from module for FLASH"}, "NOT CONNECTED", 1, 0},
+    {"NoisySplitOversizedLateReplies",
+     {"noise:4@1", "split@2", "oversize@3", "noise:2@4", "split@4", "delay:800@5"},
+     true, {}, "MODULE LOADED", 1, 0},
+    {"SilentModule", {"silence@3"}, true, {"Module not responding"}, "NOT CONNECTED", 0, 0},
+    {"HangUp", {"hangup@3"}, true, {"Module not responding"}, "NOT CONNECTED", 0, 3},
+};
+
+// The 200-byte image: SEND at steps 2-4, SENDLAST at 5, FLASH at 6.
+TEST_P(SimLoaderTest, LoaderAndSimulatorAgreeOnTheOutcome) {
+  const LoaderCase& c = GetParam();
+  std::vector<std::string> args{"--json"};
+  for (const std::string& f : c.faults) args.insert(args.end(), {"--fault", f});
+  SimProcess sim;
+  ASSERT_TRUE(sim.Start(args));
+  std::string path;
+  ASSERT_TRUE(sim.ReadLine(path)) << sim.Stderr();
+  ::setenv("VEXEL_COM1", path.c_str(), 1);
+
+  const Bytes image = Pattern(200);
+  const std::string imagePath = "/tmp/vexel-sim-loader-" + std::to_string(::getpid()) + ".mbf";
+  std::ofstream(imagePath, std::ios::binary).write(reinterpret_cast<const char*>(image.data()), 200);
+
+  LoaderHost host;  // outlives the line, whose watcher posts to it
+  CSerialCWnd serial;
+  SnapshotImageFile file;
+  ProgrammingController controller(serial, file, host);
+  host.Attach(controller);
+
+  controller.ToggleConnection();
+  ASSERT_TRUE(host.RunUntil([&] { return controller.IsConnected() || !host.Messages().empty(); },
+                            milliseconds(kDeadlineMs)));
+  EXPECT_EQ(controller.IsConnected(), c.connects);
+  if (controller.IsConnected()) {
+    controller.StartRun(imagePath);
+    EXPECT_TRUE(host.RunUntil([&] { return !controller.IsRunning(); }, milliseconds(kDeadlineMs)));
+  }
+  EXPECT_EQ(host.Messages(), c.messages);
+  EXPECT_EQ(host.Status(), c.status);
+  if (c.status == "MODULE LOADED") {
+    const std::vector<std::string> log{"CONNECTED",  "progress open 200", "status PROGRAMMING",
+                                       "progress 64", "progress 128",     "progress 192",
+                                       "progress close", "status MODULE LOADED"};
+    EXPECT_EQ(host.Log(), log);
+    controller.ToggleConnection();
+    EXPECT_EQ(host.Status(), "NOT CONNECTED");
+  }
+
+  EXPECT_EQ(c.simExit == 3 ? sim.Finish() : sim.Stop(SIGTERM), c.simExit) << sim.Stderr();
+  const std::vector<json> events = sim.Events();
+  ASSERT_FALSE(events.empty());
+  EXPECT_EQ(events.back()["violations"], 0);
+  std::vector<json> images;
+  for (const json& e : events) {
+    if (e["event"] == "image") images.push_back(e);
+    if (e["event"] == "violation") ADD_FAILURE() << e.dump();
+  }
+  ASSERT_EQ(images.size(), c.flashed);
+  if (c.flashed == 1) {
+    EXPECT_EQ(images[0]["sha256"], Sha256Hex(image.data(), image.size()));
+  }
+  ::unlink(imagePath.c_str());
+}
+
+// The user connects again after a connect reply came too late: the stale
+// reply must not spoil the new probe.
+TEST(SimLoaderTest, ConnectsAgainAfterALateConnectReply) {
+  SimProcess sim;
+  ASSERT_TRUE(sim.Start({"--json", "--fault", "delay:1200@0"}));
+  std::string path;
+  ASSERT_TRUE(sim.ReadLine(path)) << sim.Stderr();
+  ::setenv("VEXEL_COM1", path.c_str(), 1);
+  LoaderHost host;
+  CSerialCWnd serial;
+  SnapshotImageFile file;
+  ProgrammingController controller(serial, file, host);
+  host.Attach(controller);
+
+  controller.ToggleConnection();
+  ASSERT_TRUE(host.RunUntil([&] { return !host.Messages().empty(); }, milliseconds(kDeadlineMs)));
+  json reply;
+  ASSERT_TRUE(sim.WaitEvent("reply", reply));
+  EXPECT_EQ(reply["dropped"], true);  // the loader had closed the line
+  controller.ToggleConnection();
+  ASSERT_TRUE(host.RunUntil([&] { return controller.IsConnected() || host.Messages().size() > 1; },
+                            milliseconds(kDeadlineMs)));
+  EXPECT_EQ(host.Log(), (std::vector<std::string>{"message Unable to connect to module", "NOT CONNECTED",
+                                                  "CONNECTED"}));
+  controller.ToggleConnection();
+  EXPECT_EQ(sim.Stop(SIGTERM), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, SimLoaderTest, ::testing::ValuesIn(kCases),
+                         [](const ::testing::TestParamInfo<LoaderCase>& param) { return param.param.name; });
+
+}  // namespace
+}  // namespace vexel::sim::test

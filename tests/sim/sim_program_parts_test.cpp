@@ -1,0 +1,167 @@
+// The pieces of the simulator program: SHA-256, the image files of --out,
+// the report lines, and the command line.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "event_report.h"
+#include "image_sink.h"
+#include "options.h"
+#include "sha256.h"
+
+namespace vexel::sim {
+namespace {
+
+TEST(Sha256Test, MatchesKnownDigests) {
+  const struct {
+    std::string message;
+    const char* digest;
+  } kCases[] = {
+      {"", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
+      {"abc", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
+      {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq",
+       "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1"},
+      // Lengths around the padding boundaries: one block, two blocks, three.
+      {std::string(55, 'a'), "9f4390f8d30c2dd92ec9f095b65e2b9ae9b0a925a5258e241c9f1e910f734318"},
+      {std::string(56, 'a'), "b35439a4ac6f0948b6d6f9e3c6af0f5f590ce20f1bde7090ef7970686ec6738a"},
+      {std::string(63, 'a'), "7d3e74a05d7db15bce4ad9ec0658ea98e3f06eeecf16b4c6fff2da457ddc2f34"},
+      {std::string(64, 'a'), "ffe054fe7ae0cb6dc65c3af9b61d5209f439851db43d0ba5997337df154668eb"},
+      {std::string(65, 'a'), "635361c48bb9eab14198e76ea8ab7f1a41685d6ad62aa9146d301d4f17eb0ae0"},
+      {std::string(119, 'a'), "31eba51c313a5c08226adf18d4a359cfdfd8d2e816b13f4af952f7ea6584dcfb"},
+      {std::string(120, 'a'), "2f3d335432c70b580af0e8e1b3674a7c020d683aa5f73aaaedfdc55af904c21c"},
+      {std::string(1000000, 'a'), "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"},
+  };
+  for (const auto& c : kCases) {
+    const auto* data = reinterpret_cast<const uint8_t*>(c.message.data());
+    EXPECT_EQ(Sha256Hex(data, c.message.size()), c.digest) << c.message.size();
+  }
+}
+
+std::string TempPath(const std::string& name) {
+  return "/tmp/vexel-sim-parts-" + std::to_string(::getpid()) + "-" + name;
+}
+
+std::vector<uint8_t> ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+TEST(ImageSinkTest, KeepsTheLatestInAFileOrEachInADirectory) {
+  const std::string file = TempPath("image.mbf");
+  const std::string dir = TempPath("dir") + "/";
+  std::string error;
+  ImageSink toFile(file), toDir(dir), none("");
+  for (ImageSink* sink : {&toFile, &toDir, &none}) ASSERT_TRUE(sink->Prepare(error)) << error;
+  EXPECT_EQ(none.Save(1, {1}, error), "");
+  EXPECT_EQ(toFile.Save(1, {1, 2, 3}, error), file);
+  EXPECT_EQ(toFile.Save(2, {4}, error), file);
+  EXPECT_EQ(ReadFile(file), std::vector<uint8_t>{4});
+  EXPECT_EQ(toDir.Save(1, {5, 6}, error), dir + "image-0001.mbf");
+  EXPECT_EQ(toDir.Save(12, {}, error), dir + "image-0012.mbf");
+  EXPECT_EQ(ReadFile(dir + "image-0001.mbf"), (std::vector<uint8_t>{5, 6}));
+  EXPECT_TRUE(ReadFile(dir + "image-0012.mbf").empty());
+  EXPECT_TRUE(error.empty()) << error;
+  for (const std::string& f : {file, dir + "image-0001.mbf", dir + "image-0012.mbf"}) ::unlink(f.c_str());
+  ::rmdir(dir.c_str());
+}
+
+TEST(ImageSinkTest, RefusesAMissingDirectoryBeforeAnyImage) {
+  std::string error;
+  EXPECT_FALSE(ImageSink("/nonexistent/a/b.mbf").Prepare(error));
+  EXPECT_EQ(error, "/nonexistent/a/: no such directory");
+  EXPECT_FALSE(ImageSink("/nonexistent/a/").Prepare(error));
+  EXPECT_EQ(error, "/nonexistent/a/: No such file or directory");
+}
+
+// Every event in both forms, line for line.
+TEST(EventReportTest, WritesOneLinePerEvent) {
+  const std::vector<uint8_t> init{0xB0, 0xEF, 0x55, 0x02, 0xAA, 0x04};
+  const std::vector<uint8_t> ack{0xB0, 0xEF, 0xAA, 0x01, 0x00};
+  const std::vector<Fault> faults{{FaultKind::Noise, 2, 4, true}, {FaultKind::HangUp, 5, 0, false}};
+  const int64_t ms = 1000000;
+  const struct {
+    bool json;
+    std::vector<std::string> lines;
+  } kCases[] = {
+      {false,
+       {"module ready on /dev/pts/7 (link /tmp/com1), faults: noise:4@2! hangup@5",
+        "line opened by a loader", "request INIT step 1: b0 ef 55 02 aa 04", "reply b0 ef aa 01 00",
+        "reply b0 ef aa 01 00 (dropped: no loader has the line open)", "image 1 flashed: 3 bytes, sha256 abc, written to /tmp/x", "violation: chunk of 65 bytes (limit 64)",
+        "line closed by the loader", "hang-up at step 5", "end (hangup): 1 image(s) flashed, 1 violation(s), exit status 1"}},
+      {true,
+       {R"j({"event":"ready","path":"/dev/pts/7","faults":["noise:4@2!","hangup@5"],"link":"/tmp/com1"})j",
+        R"j({"event":"line","t_ms":1.0,"state":"open"})j",
+        R"j({"event":"request","t_ms":1.5,"name":"INIT","step":1,"length":2,"frame":"b0ef5502aa04"})j",
+        R"j({"event":"reply","t_ms":2.0,"bytes":"b0efaa0100"})j",
+        R"j({"event":"reply","t_ms":2.5,"bytes":"b0efaa0100","dropped":true})j",
+        R"j({"event":"image","t_ms":3.0,"index":1,"length":3,"sha256":"abc","file":"/tmp/x"})j",
+        R"j({"event":"violation","t_ms":4.0,"kind":"OversizedChunk","text":"chunk of 65 bytes (limit 64)"})j",
+        R"j({"event":"line","t_ms":4.5,"state":"closed"})j",
+        R"j({"event":"hangup","t_ms":5.0,"step":5})j",
+        R"j({"event":"end","t_ms":6.0,"reason":"hangup","images":1,"violations":1,"exit_status":1})j"}},
+  };
+  for (const auto& c : kCases) {
+    char* buffer = nullptr;
+    size_t size = 0;
+    std::FILE* out = ::open_memstream(&buffer, &size);
+    ASSERT_NE(out, nullptr);
+    EventReport report(out, c.json, 10 * ms);
+    report.Ready("/dev/pts/7", "/tmp/com1", faults);
+    report.LineState(11 * ms, true);
+    report.Request(11 * ms + ms / 2, "INIT", init, 1);
+    report.Reply(12 * ms, ack);
+    report.Reply(12 * ms + ms / 2, ack, true);
+    report.Image(13 * ms, {1, 3, "abc", "/tmp/x"});
+    report.LoaderViolation(14 * ms, {ViolationKind::OversizedChunk, "chunk of 65 bytes (limit 64)"});
+    report.LineState(14 * ms + ms / 2, false);
+    report.HangUp(15 * ms, 5);
+    report.End(16 * ms, EndReason::HangUp, 1, 1, 1);
+    std::fclose(out);
+    std::string expected;
+    for (const std::string& line : c.lines) expected += line + "\n";
+    EXPECT_EQ(std::string(buffer, size), expected);
+    std::free(buffer);
+  }
+}
+
+ParseResult Parse(std::vector<const char*> args, Options& options, std::string& message) {
+  args.insert(args.begin(), "vexel-module-sim");
+  return ParseOptions(static_cast<int>(args.size()), args.data(), options, message);
+}
+
+TEST(OptionsTest, ReadsEveryOption) {
+  Options options;
+  std::string message;
+  ASSERT_EQ(Parse({"--link", "/tmp/l", "--out", "/tmp/d/", "--count", "3", "--line-rate", "57600", "--fault",
+                   "noreply@0", "--fault", "delay:1500@1!", "--json"},
+                  options, message),
+            ParseResult::Run)
+      << message;
+  EXPECT_EQ(options.link, "/tmp/l");
+  EXPECT_EQ(options.out, "/tmp/d/");
+  EXPECT_EQ(options.count, 3u);
+  EXPECT_EQ(options.lineRate, 57600u);
+  EXPECT_TRUE(options.json);
+  ASSERT_EQ(options.faults.size(), 2u);
+  EXPECT_EQ(FormatFault(options.faults[0]), "noreply@0");
+  EXPECT_EQ(FormatFault(options.faults[1]), "delay:1500@1!");
+}
+
+TEST(OptionsTest, RefusesBadValues) {
+  for (std::vector<const char*> args : std::vector<std::vector<const char*>>{
+           {"--fault", "noreply"}, {"--fault", "split@1", "split@2"}, {"--line-rate", "10"},
+           {"--count", "-1"}, {"--bogus"}, {"extra"}}) {
+    Options options;
+    std::string message;
+    EXPECT_EQ(Parse(args, options, message), ParseResult::Error) << args[0];
+    EXPECT_EQ(message.rfind("vexel-module-sim: ", 0), 0u) << message;
+  }
+}
+
+}  // namespace
+}  // namespace vexel::sim

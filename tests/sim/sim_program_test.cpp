@@ -1,0 +1,413 @@
+// vexel-module-sim as a child process, driven by a raw client on its pty:
+// replies byte for byte, each fault, the checks, --count/--out, pacing, and
+// the program's own report (JSON events, text lines, exit status).
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "sha256.h"
+#include "sim_process.h"
+#include "test_frames.h"
+
+namespace vexel::sim::test {
+namespace {
+
+using nlohmann::json;
+
+std::string TempPath(const std::string& name) {
+  return "/tmp/vexel-sim-test-" + std::to_string(::getpid()) + "-" + name;
+}
+
+std::string Hex(const Bytes& bytes) {
+  static const char kDigits[] = "0123456789abcdef";
+  std::string text;
+  for (uint8_t b : bytes) text += {kDigits[b >> 4], kDigits[b & 0xF]};
+  return text;
+}
+
+Bytes ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return Bytes(std::istreambuf_iterator<char>(in), {});
+}
+
+bool Exists(const std::string& path) {
+  struct stat st {};
+  return ::lstat(path.c_str(), &st) == 0;
+}
+
+// Starts the program and opens its line; the first line of output is the path.
+void StartSim(SimProcess& sim, PtyClient& client, const std::vector<std::string>& args, std::string& path) {
+  ASSERT_TRUE(sim.Start(args));
+  ASSERT_TRUE(sim.ReadLine(path)) << sim.Stderr();
+  ASSERT_TRUE(client.Open(path)) << path;
+}
+
+// One request and exactly the bytes expected back (none: nothing is read).
+void Exchange(PtyClient& client, const Bytes& request, const Bytes& reply) {
+  ASSERT_TRUE(client.Write(request));
+  if (reply.empty()) return;
+  Bytes got;
+  ASSERT_TRUE(client.Read(reply.size(), got)) << "got " << Hex(got) << ", expected " << Hex(reply);
+  EXPECT_EQ(Hex(got), Hex(reply));
+}
+
+std::vector<json> EventsOf(const std::vector<json>& events, const std::string& kind) {
+  std::vector<json> out;
+  for (const json& e : events) {
+    if (e["event"] == kind) out.push_back(e);
+  }
+  return out;
+}
+
+TEST(SimProgramTest, ServesARawLineRunAfterRunAndEndsCleanly) {
+  const std::string link = TempPath("link");
+  SimProcess sim;
+  PtyClient client;
+  std::string path;
+  StartSim(sim, client, {"--json", "--link", link}, path);
+  EXPECT_EQ(path.rfind("/dev/pts/", 0), 0u) << path;
+  char target[256] = {};
+  ASSERT_GT(::readlink(link.c_str(), target, sizeof target - 1), 0);
+  EXPECT_EQ(std::string(target), path);
+  termios tio{};
+  ASSERT_EQ(::tcgetattr(client.Fd(), &tio), 0);
+  EXPECT_EQ(tio.c_lflag & (ECHO | ICANON | ISIG), 0u);
+  EXPECT_EQ(tio.c_oflag & OPOST, 0u);
+
+  const std::vector<Bytes> images{Pattern(200), Pattern(5)};
+  Exchange(client, kConnect, kConnectReply);
+  for (const Bytes& image : images) {
+    Exchange(client, kInit, kAck);
+    for (const Bytes& chunk : ChunksOf(image)) Exchange(client, chunk, kAck);
+    Exchange(client, kFlash, kAck);
+  }
+  EXPECT_EQ(sim.Stop(SIGTERM), 0) << sim.Stderr();
+  EXPECT_FALSE(Exists(link));
+
+  const std::vector<json> events = sim.Events();
+  ASSERT_FALSE(events.empty());
+  EXPECT_EQ(events.front(), json({{"event", "ready"}, {"path", path}, {"faults", json::array()}, {"link", link}}));
+  const std::vector<json> flashed = EventsOf(events, "image");
+  ASSERT_EQ(flashed.size(), 2u);
+  for (size_t i = 0; i < 2; ++i) {
+    EXPECT_EQ(flashed[i]["index"], i + 1);
+    EXPECT_EQ(flashed[i]["length"], images[i].size());
+    EXPECT_EQ(flashed[i]["sha256"], Sha256Hex(images[i].data(), images[i].size()));
+    EXPECT_FALSE(flashed[i].contains("file"));
+  }
+  const std::vector<json> requests = EventsOf(events, "request");
+  ASSERT_EQ(requests.size(), 10u);  // CONNECT; INIT, 4 chunks, FLASH; INIT, 1 chunk, FLASH
+  EXPECT_EQ(requests[5]["name"], "SENDLAST");
+  EXPECT_EQ(requests[5]["step"], 5);
+  EXPECT_EQ(requests[5]["frame"], Hex(ChunksOf(images[0]).back()));
+  EXPECT_EQ(EventsOf(events, "reply").size(), 10u);
+  json end = events.back();
+  end.erase("t_ms");
+  EXPECT_EQ(end, json({{"event", "end"}, {"reason", "signal"}, {"images", 2}, {"violations", 0},
+                       {"exit_status", 0}}));
+}
+
+struct Step {
+  Bytes request;
+  Bytes reply;  // empty: no reply; the next exchange shows that none came
+};
+
+struct FaultCase {
+  const char* name;
+  std::vector<std::string> faults;
+  std::vector<Step> script;
+  size_t replyWrites;  // reply events: one per write on the line
+};
+
+Bytes Oversized() {
+  Bytes frame{0xB0, 0xEF, 0xAA, 0xFD};  // ACK command, 253 payload bytes
+  for (size_t i = 0; i < 253; ++i) frame.push_back(static_cast<uint8_t>(i % 0x80));
+  return frame;
+}
+
+// Each fault through the program, on the requests of a 100-byte image:
+// CONNECT 0, INIT 1, SEND 2, SENDLAST 3, FLASH 4.
+TEST(SimProgramTest, MisbehavesAsEachFaultSays) {
+  const Bytes image = Pattern(100);
+  const std::vector<Bytes> chunks = ChunksOf(image);
+  const FaultCase kCases[] = {
+      {"no connect reply", {"noreply@0"}, {{kConnect, {}}, {kConnect, kConnectReply}}, 1},
+      {"silence at a chunk", {"silence@2"},
+       {{kConnect, kConnectReply}, {kInit, kAck}, {chunks[0], {}}, {kConnect, kConnectReply}}, 3},
+      {"wrong ACK once", {"wrong@1"},
+       {{kConnect, kConnectReply}, {kInit, kWrongAck}, {kConnect, kConnectReply}, {kInit, kAck}}, 4},
+      {"wrong connect reply every run", {"wrong@0!"},
+       {{kConnect, kWrongConnectReply}, {kConnect, kWrongConnectReply}}, 2},
+      {"noise before the ACK", {"noise:4@1"},
+       {{kConnect, kConnectReply}, {kInit, Cat({{0x00, 0xFF, 0x55, 0x00}, kAck})}}, 2},
+      {"split ACK", {"split@2"},
+       {{kConnect, kConnectReply}, {kInit, kAck}, {chunks[0], kAck}, {chunks[1], kAck}}, 8},
+      {"noise and split", {"noise:2@1", "split@1"},
+       {{kConnect, kConnectReply}, {kInit, Cat({{0x00, 0xFF}, kAck})}}, 8},
+      {"oversized frame", {"oversize@3"},
+       {{kConnect, kConnectReply}, {kInit, kAck}, {chunks[0], kAck}, {chunks[1], Cat({Oversized(), kAck})},
+        {kFlash, kAck}}, 6},
+  };
+  for (const FaultCase& c : kCases) {
+    SCOPED_TRACE(c.name);
+    std::vector<std::string> args{"--json"};
+    for (const std::string& f : c.faults) args.insert(args.end(), {"--fault", f});
+    SimProcess sim;
+    PtyClient client;
+    std::string path;
+    StartSim(sim, client, args, path);
+    Bytes expected;
+    for (const Step& step : c.script) {
+      Exchange(client, step.request, step.reply);
+      expected.insert(expected.end(), step.reply.begin(), step.reply.end());
+    }
+    EXPECT_EQ(sim.Stop(SIGTERM), 0) << sim.Stderr();
+    const std::vector<json> replies = EventsOf(sim.Events(), "reply");
+    EXPECT_EQ(replies.size(), c.replyWrites);
+    std::string written;
+    for (const json& r : replies) written += r["bytes"].get<std::string>();
+    EXPECT_EQ(written, Hex(expected));
+    EXPECT_EQ(sim.Events()[0]["faults"].size(), c.faults.size());
+  }
+}
+
+TEST(SimProgramTest, DelaysTheConnectReply) {
+  SimProcess sim;
+  PtyClient client;
+  std::string path;
+  StartSim(sim, client, {"--json", "--fault", "delay:300@0"}, path);
+  const auto start = std::chrono::steady_clock::now();
+  Exchange(client, kConnect, kConnectReply);
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(300));
+  EXPECT_EQ(sim.Stop(SIGTERM), 0);
+  const std::vector<json> events = sim.Events();
+  const json request = EventsOf(events, "request").at(0);
+  const json reply = EventsOf(events, "reply").at(0);
+  EXPECT_GE(reply["t_ms"].get<double>() - request["t_ms"].get<double>(), 300.0);
+}
+
+// Like a serial port, the line keeps nothing for a loader that is not there:
+// a reply written while no loader has it open, and one left unread at close,
+// are gone when the next loader opens it.
+TEST(SimProgramTest, KeepsNoRepliesBetweenLoaders) {
+  SimProcess sim;
+  PtyClient client;
+  std::string path;
+  StartSim(sim, client, {"--json", "--fault", "delay:100@0", "--fault", "wrong@0"}, path);
+  ASSERT_TRUE(client.Write(kConnect));
+  client.Close();
+  json reply;
+  ASSERT_TRUE(sim.WaitEvent("reply", reply));
+  EXPECT_EQ(reply, json({{"event", "reply"}, {"t_ms", reply["t_ms"]}, {"bytes", Hex(kWrongConnectReply)},
+                         {"dropped", true}}));
+  ASSERT_TRUE(client.Open(path));
+  ASSERT_TRUE(client.Write(kConnect));
+  ASSERT_TRUE(sim.WaitEvent("reply", reply));
+  EXPECT_EQ(reply["bytes"], Hex(kConnectReply));
+  EXPECT_FALSE(reply.contains("dropped"));
+  client.Close();  // left unread
+  json line;
+  do {
+    ASSERT_TRUE(sim.WaitEvent("line", line));
+  } while (line["state"] != "closed");
+  ASSERT_TRUE(client.Open(path));
+  Exchange(client, kInit, kAck);  // not a connect reply from before
+  EXPECT_EQ(sim.Stop(SIGTERM), 0);
+}
+
+TEST(SimProgramTest, HangUpClosesTheLineAndEndsWithItsStatus) {
+  const std::string link = TempPath("hangup-link");
+  SimProcess sim;
+  PtyClient client;
+  std::string path;
+  StartSim(sim, client, {"--json", "--link", link, "--fault", "hangup@4"}, path);
+  Exchange(client, kConnect, kConnectReply);
+  Exchange(client, kInit, kAck);
+  Exchange(client, Chunk(Pattern(64)), kAck);
+  Exchange(client, Chunk(Pattern(1)), kAck);
+  ASSERT_TRUE(client.Write(kFlash));
+  EXPECT_TRUE(client.WaitHangUp());
+  EXPECT_EQ(sim.Finish(), 3) << sim.Stderr();
+  EXPECT_FALSE(Exists(link));
+  const std::vector<json> events = sim.Events();
+  ASSERT_EQ(EventsOf(events, "hangup").size(), 1u);
+  EXPECT_EQ(EventsOf(events, "hangup")[0]["step"], 4);
+  EXPECT_EQ(events.back()["reason"], "hangup");
+  EXPECT_EQ(events.back()["exit_status"], 3);
+  // The image was flashed before the line went away.
+  EXPECT_EQ(EventsOf(events, "image").size(), 1u);
+}
+
+// The text report, line for line, of a loader that breaks the rules.
+TEST(SimProgramTest, ReportsViolationsAndFailsTheExitStatus) {
+  SimProcess sim;
+  PtyClient client;
+  std::string path;
+  StartSim(sim, client, {}, path);
+  Exchange(client, kConnect, kConnectReply);
+  Exchange(client, Chunk({1, 2, 3}), kAck);
+  Exchange(client, kInit, kAck);
+  Exchange(client, Chunk(Pattern(65)), kAck);
+  Exchange(client, Cat({{0x41, 0x42}, kConnect}), kConnectReply);
+  Exchange(client, {0xB0, 0xEF, 0x77, 0x01, 0x00}, {});
+  Exchange(client, kConnect, kConnectReply);
+  EXPECT_EQ(sim.Stop(SIGINT), 1);
+  const std::vector<std::string> expected{
+      path,
+      "module ready on " + path,
+      "line opened by a loader",
+      "request CONNECT step 0: b0 ef 01 00",
+      "reply b0 ef 00 01 00",
+      "request SENDLAST step 1: b0 ef 66 03 01 02 03",
+      "violation: chunk of 3 bytes before INIT",
+      "reply b0 ef aa 01 00",
+      "request INIT step 1: b0 ef 55 02 aa 04",
+      "reply b0 ef aa 01 00",
+      "request SEND step 2: b0 ef 66 41 b0 ef be c5 cc d3 da e1 e8 ef f6 fd ... (69 bytes)",
+      "violation: chunk of 65 bytes (limit 64)",
+      "reply b0 ef aa 01 00",
+      "violation: noise between requests, starting with byte 0x41",
+      "request CONNECT step 0: b0 ef 01 00",
+      "reply b0 ef 00 01 00",
+      "request UNKNOWN: b0 ef 77 01 00",
+      "violation: unknown request: command 0x77 with 1 payload bytes",
+      "request CONNECT step 0: b0 ef 01 00",
+      "reply b0 ef 00 01 00",
+      "end (signal): 0 image(s) flashed, 4 violation(s), exit status 1",
+  };
+  EXPECT_EQ(sim.Lines(), expected);
+}
+
+TEST(SimProgramTest, CountEndsTheProgramAndOutKeepsTheImages) {
+  const std::string dir = TempPath("images") + "/";
+  const std::string file = TempPath("image.mbf");
+  const struct {
+    std::string out;
+    std::vector<std::string> files;  // expected after two runs
+  } kCases[] = {
+      {dir, {dir + "image-0001.mbf", dir + "image-0002.mbf"}},
+      {file, {file, file}},  // the latest overwrites
+  };
+  const std::vector<Bytes> images{Pattern(130), Pattern(64)};
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.out);
+    SimProcess sim;
+    PtyClient client;
+    std::string path;
+    StartSim(sim, client, {"--json", "--count", "2", "--out", c.out}, path);
+    Exchange(client, kConnect, kConnectReply);
+    for (const Bytes& image : images) {
+      Exchange(client, kInit, kAck);
+      for (const Bytes& chunk : ChunksOf(image)) Exchange(client, chunk, kAck);
+      Exchange(client, kFlash, kAck);  // the last ACK still arrives
+    }
+    EXPECT_TRUE(client.WaitHangUp());
+    EXPECT_EQ(sim.Finish(), 0) << sim.Stderr();
+    const std::vector<json> flashed = EventsOf(sim.Events(), "image");
+    ASSERT_EQ(flashed.size(), 2u);
+    for (size_t i = 0; i < 2; ++i) EXPECT_EQ(flashed[i]["file"], c.files[i]);
+    EXPECT_EQ(ReadFile(c.files[1]), images[1]);
+    EXPECT_EQ(ReadFile(c.files[0]), c.files[0] == c.files[1] ? images[1] : images[0]);
+    EXPECT_EQ(sim.Events().back()["reason"], "count");
+    for (const std::string& f : c.files) ::unlink(f.c_str());
+  }
+  ::rmdir(dir.c_str());
+}
+
+// Pacing can only make the line slower than the pty: check the lower bound.
+TEST(SimProgramTest, LineRatePacesRequestsAndReplies) {
+  SimProcess sim;
+  PtyClient client;
+  std::string path;
+  StartSim(sim, client, {"--json", "--line-rate", "4800"}, path);
+  Exchange(client, kConnect, kConnectReply);
+  Exchange(client, kInit, kAck);
+  const auto start = std::chrono::steady_clock::now();
+  Exchange(client, Chunk(Pattern(64)), kAck);
+  // 68 + 5 bytes of 12 bits at 4800 baud: 182.5 ms.
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::microseconds(182500));
+  EXPECT_EQ(sim.Stop(SIGTERM), 0);
+  const std::vector<json> requests = EventsOf(sim.Events(), "request");
+  const std::vector<json> replies = EventsOf(sim.Events(), "reply");
+  ASSERT_EQ(replies.size(), 3u);
+  EXPECT_GE(replies[2]["t_ms"].get<double>() - requests[2]["t_ms"].get<double>(), 12.5);
+}
+
+// An existing device: here the slave of a pty the test makes, the test
+// playing the loader on its master.
+TEST(SimProgramTest, ServesAnExistingDevice) {
+  const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+  ASSERT_GE(master, 0);
+  ASSERT_EQ(::grantpt(master), 0);
+  ASSERT_EQ(::unlockpt(master), 0);
+  const std::string device = ::ptsname(master);
+  SimProcess sim;
+  ASSERT_TRUE(sim.Start({"--device", device}));
+  std::string first;
+  ASSERT_TRUE(sim.ReadLine(first));
+  EXPECT_EQ(first, device);
+  ASSERT_TRUE(sim.ReadLine(first));  // "module ready on ...": the device is set up
+  ASSERT_EQ(::write(master, kConnect.data(), kConnect.size()), 4);
+  uint8_t reply[5] = {};
+  size_t got = 0;
+  while (got < sizeof reply) {
+    const ssize_t n = ::read(master, reply + got, sizeof reply - got);
+    ASSERT_GT(n, 0);
+    got += static_cast<size_t>(n);
+  }
+  EXPECT_EQ(Bytes(reply, reply + 5), kConnectReply);
+  EXPECT_EQ(sim.Stop(SIGTERM), 0);
+  ::close(master);
+}
+
+TEST(SimProgramTest, RefusesBadUseWithStatusTwo) {
+  const std::string plain = TempPath("plain-file");
+  std::ofstream(plain) << "keep me";
+  const struct {
+    std::vector<std::string> args;
+    std::string error;
+  } kCases[] = {
+      {{"--fault", "bogus@1"}, "vexel-module-sim: --fault: bad fault 'bogus@1': unknown kind\n"
+                               "Run with --help for more information.\n"},
+      {{"--count", "0"}, "vexel-module-sim: --count: Value 0 not in range 1 to 1000000\n"
+                         "Run with --help for more information.\n"},
+      {{"--device", "/nonexistent/tty"}, "vexel-module-sim: /nonexistent/tty: No such file or directory\n"},
+      {{"--link", plain}, "vexel-module-sim: " + plain + ": exists and is not a symbolic link\n"},
+      {{"--out", "/nonexistent/dir/image.mbf"}, "vexel-module-sim: /nonexistent/dir/: no such directory\n"},
+  };
+  for (const auto& c : kCases) {
+    SimProcess sim;
+    ASSERT_TRUE(sim.Start(c.args));
+    EXPECT_EQ(sim.Finish(), 2) << c.error;
+    EXPECT_EQ(sim.Stderr(), c.error);
+    EXPECT_TRUE(sim.Lines().empty()) << c.error;
+  }
+  EXPECT_EQ(ReadFile(plain), Bytes({'k', 'e', 'e', 'p', ' ', 'm', 'e'}));
+  ::unlink(plain.c_str());
+}
+
+TEST(SimProgramTest, HelpDocumentsEveryOptionAndFault) {
+  SimProcess sim;
+  ASSERT_TRUE(sim.Start({"--help"}));
+  EXPECT_EQ(sim.Finish(), 0);
+  std::string help;
+  for (const std::string& line : sim.Lines()) help += line + "\n";
+  for (const char* word : {"--link", "--device", "--out", "--count", "--line-rate", "--fault", "--json",
+                           "noreply", "silence", "delay:MS", "wrong", "noise[:N]", "split", "oversize",
+                           "hangup", "EXIT STATUS", "VEXEL_COM1=/tmp/vexel-com1"}) {
+    EXPECT_NE(help.find(word), std::string::npos) << word;
+  }
+}
+
+}  // namespace
+}  // namespace vexel::sim::test
