@@ -8,7 +8,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev libcli11-dev nlohmann-json3-dev
   clang libclang-rt-14-dev
-  xvfb xauth desktop-file-utils appstream
+  xvfb xauth twm desktop-file-utils appstream
   python3 python3-serial
 )
 

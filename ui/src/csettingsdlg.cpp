@@ -1,0 +1,64 @@
+#include "ui/csettingsdlg.h"
+
+#include <iterator>
+
+#include <QPushButton>
+#include <QRadioButton>
+
+#include "ui/dialog_template.h"
+#include "ui/resource.h"
+
+namespace vexel {
+namespace {
+
+// The radio buttons are no tab stops: OK is the only one, and the keyboard
+// reaches the ports through their mnemonics.
+constexpr ControlTemplate kSettingsControls[] = {
+    // id        name         kind                      text      x   y   cx  cy  style
+    {IDOK,       "IDOK",       ControlKind::PushButton,  "OK",    40, 73, 50, 14, kTabStop | kDefaultButton},
+    {IDC_STATIC, "IDC_STATIC", ControlKind::GroupBox,    "Port",   7,  7, 117, 46, 0},
+    {IDC_COM1,   "IDC_COM1",   ControlKind::RadioButton, "COM&1", 26, 24, 37, 15, 0},
+    {IDC_COM2,   "IDC_COM2",   ControlKind::RadioButton, "COM&2", 73, 24, 36, 15, 0},
+};
+
+constexpr DialogTemplate kSettingsTemplate{IDD_SETTINGS, "Settings", 131, 94, true,
+                                           kSettingsControls, std::size(kSettingsControls)};
+
+}  // namespace
+
+CSettingsDlg::CSettingsDlg(int nPort, QWidget* pParent)
+    : QDialog(pParent), m_nPort(nPort), m_nStartPort(nPort) {
+  BuildDialog(*this, kSettingsTemplate);
+  DoDataExchange();
+  OnInitDialog();
+  WireHandlers();
+}
+
+int CSettingsDlg::DoModal() { return exec(); }
+
+void CSettingsDlg::reject() { done(m_nStartPort); }
+
+void CSettingsDlg::DoDataExchange() {
+  m_ok = DlgItem<QPushButton>(*this, IDOK);
+  m_com1 = DlgItem<QRadioButton>(*this, IDC_COM1);
+  m_com2 = DlgItem<QRadioButton>(*this, IDC_COM2);
+}
+
+void CSettingsDlg::WireHandlers() {
+  connect(m_ok, &QPushButton::clicked, this, &CSettingsDlg::OnOK);
+  connect(m_com1, &QRadioButton::clicked, this, &CSettingsDlg::OnCom1);
+  connect(m_com2, &QRadioButton::clicked, this, &CSettingsDlg::OnCom2);
+}
+
+// Exactly one button is checked: COM2 for the choice 2, COM1 for any other
+// value. Checking it is not a click, so the choice itself stays as given.
+void CSettingsDlg::OnInitDialog() {
+  DlgItem<QRadioButton>(*this, IDC_COM1 + (m_nPort == 2 ? 1 : 0))->setChecked(true);
+  m_ok->setFocus();
+}
+
+void CSettingsDlg::OnOK() { done(m_nPort); }
+void CSettingsDlg::OnCom1() { m_nPort = 1; }
+void CSettingsDlg::OnCom2() { m_nPort = 2; }
+
+}  // namespace vexel
