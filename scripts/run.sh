@@ -1,9 +1,32 @@
 #!/usr/bin/env bash
-# Quick start: builds the loader and programs a built-in sample image into a
-# simulated module, printing each status it passes through.
+# Quick start: builds the loader, starts a simulated module on a
+# pseudo-terminal bound as COM1 (paced like a real 57600-baud line), writes a
+# sample image, and opens the dialog program. Without a display it says so and
+# programs the sample headlessly with the command-line loader. For a real
+# module set VEXEL_COM1=/dev/ttyUSB0 (or the like) and run build/app/duvozeviv.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build -j "$(nproc)" --target vexel-demo >/dev/null
-exec build/demo/vexel-demo
+cmake --build build -j "$(nproc)" --target duvozeviv duvozeviv-cli vexel-module-sim >/dev/null
+
+sample_dir=$PWD/build/sample
+mkdir -p "$sample_dir"
+sample=$sample_dir/sample.mbf
+head -c 4096 /dev/urandom >"$sample"
+
+# The simulator prints its line's device path first; keep it on a pipe.
+exec 3< <(exec build/sim/vexel-module-sim --line-rate 57600)
+sim_pid=$!
+trap 'kill "$sim_pid" 2>/dev/null || true' EXIT
+read -r -t 10 line <&3
+export VEXEL_COM1=$line
+echo "simulated module on COM1 = $VEXEL_COM1; sample image: $sample"
+
+if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
+  echo "Connect, then Program module... and choose sample.mbf; close the window to end."
+  (cd "$sample_dir" && "$OLDPWD/build/app/duvozeviv")
+else
+  echo "no display (DISPLAY and WAYLAND_DISPLAY unset): programming the sample headlessly"
+  build/cli/duvozeviv-cli -p COM1 "$sample"
+fi

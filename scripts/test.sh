@@ -40,4 +40,7 @@ for f in build-fuzz/fuzz/fuzz_*; do
   "$f" -max_total_time=20 "$corpus" >"$f.log" 2>&1 || { tail -n 60 "$f.log"; exit 1; }
   echo "$(basename "$f"): no finding in 20 s"
 done
+echo "== benchmark harness (tiny sizes: keeps it working, asserts nothing)"
+python3 bench/run_bench.py --build build --quick
+
 echo "== all tests passed"

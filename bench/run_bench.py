@@ -1,0 +1,293 @@
+#!/usr/bin/env python3
+"""Benchmark harness: the loader against the line-rate ceiling, against a raw
+system-call loop and a pyserial script, at scale, idle, and its memory.
+
+Prints one Markdown table; --chart FILE also draws the figures as a PNG.
+It asserts nothing: the targets are printed beside the measurements.
+
+    bench/run_bench.py [--build DIR] [--quick] [--chart FILE]
+"""
+import argparse
+import os
+import re
+import resource
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+
+BAUD = 57600
+BITS_PER_BYTE = 12  # 8E2: start, 8 data, parity, 2 stop
+HERE = os.path.dirname(os.path.abspath(__file__))
+
+
+class Tools:
+    def __init__(self, build):
+        self.sim = os.path.join(build, "sim", "vexel-module-sim")
+        self.cli = os.path.join(build, "cli", "duvozeviv-cli")
+        self.raw = os.path.join(build, "bench", "bench_raw_loop")
+        self.gui = os.path.join(build, "bench", "bench_dialog")
+        self.peer = os.path.join(HERE, "pyserial_peer.py")
+        for tool in (self.sim, self.cli, self.raw):
+            if not os.access(tool, os.X_OK):
+                sys.exit("missing %s: build the project first (cmake --build %s)" % (tool, build))
+
+
+class Simulator:
+    """One vexel-module-sim child; its first output line is its device path."""
+
+    def __init__(self, tools, *args):
+        self.proc = subprocess.Popen([tools.sim, *args], stdout=subprocess.PIPE,
+                                     stderr=subprocess.DEVNULL, text=True)
+        self.path = self.proc.stdout.readline().strip()
+        if not self.path.startswith("/"):
+            sys.exit("vexel-module-sim did not start: %r" % self.path)
+
+    def stop(self):
+        self.proc.terminate()
+        self.proc.communicate(timeout=10)
+
+
+def make_image(directory, size):
+    path = os.path.join(directory, "image-%d.mbf" % size)
+    if not os.path.exists(path):
+        with open(path, "wb") as f:
+            f.write(bytes((i * 31 + (i >> 8)) & 0xFF for i in range(size)))
+    return path
+
+
+def run_measured(argv, stdout_path, stderr_path, env=None):
+    """Runs a child to its end; returns (exit status, wall s, cpu s, peak RSS KiB)."""
+    with open(stdout_path, "w") as out, open(stderr_path, "w") as err:
+        start = time.monotonic()
+        proc = subprocess.Popen(argv, stdout=out, stderr=err, env=env)
+        _, status, usage = os.wait4(proc.pid, 0)
+        wall = time.monotonic() - start
+        proc.returncode = os.waitstatus_to_exitcode(status)
+    return proc.returncode, wall, usage.ru_utime + usage.ru_stime, usage.ru_maxrss
+
+
+def summary_shares(stdout_path):
+    """Each port's share of the line-rate ceiling, from the loader's summary table."""
+    shares = {}
+    with open(stdout_path) as f:
+        for line in f:
+            fields = line.split()
+            if len(fields) >= 6 and fields[-1].endswith("%") and fields[1] == "loaded":
+                shares[fields[0]] = float(fields[-1][:-1]) / 100
+    return shares
+
+
+def chunk_intervals_us(trace_path):
+    """Mean time from one data chunk written to the next, per the loader's trace."""
+    sends = []
+    with open(trace_path) as f:
+        for line in f:
+            m = re.match(r"(\d+) \S+ TX (SEND|SENDLAST)\b", line)
+            if m:
+                sends.append(int(m.group(1)))
+    gaps = [b - a for a, b in zip(sends, sends[1:])]
+    return sum(gaps) / len(gaps) if gaps else float("nan")
+
+
+def ideal_seconds(size):
+    """Wire time at 57600 8E2 of INIT to the FLASH ACK, replies included."""
+    chunks = max(1, (size + 63) // 64)
+    line_bytes = 6 + 5 + size + chunks * (4 + 5) + 13 + 5
+    return line_bytes * BITS_PER_BYTE / BAUD
+
+
+def loader_run(tools, tmp, image, sims, extra=()):
+    argv = [tools.cli, "--quiet", *extra]
+    for sim in sims:
+        argv += ["-p", sim.path]
+    argv.append(image)
+    out, err = os.path.join(tmp, "cli.out"), os.path.join(tmp, "cli.err")
+    status, wall, cpu, rss = run_measured(argv, out, err)
+    if status != 0:
+        sys.stderr.write(open(out).read() + open(err).read())
+        sys.exit("the loader failed (exit status %d)" % status)
+    return out, err, wall, cpu, rss
+
+
+def bench_line_rate(tools, tmp, sizes, rows):
+    for size in sizes:
+        sim = Simulator(tools, "--line-rate", str(BAUD), "--count", "1")
+        out, _, wall, _, _ = loader_run(tools, tmp, make_image(tmp, size), [sim])
+        sim.stop()
+        share = summary_shares(out)[sim.path]
+        rows.append(("line rate", "%d KiB image, 1 module" % (size // 1024),
+                     "efficiency %.3f (ideal %.2f s)" % (share, ideal_seconds(size)), ">= 0.99",
+                     share >= 0.99))
+
+
+def peer_per_chunk(argv):
+    out = subprocess.run(argv, capture_output=True, text=True, timeout=600)
+    m = re.search(r"per_chunk_us=([\d.]+)", out.stdout)
+    if not m:
+        sys.exit("%s failed: %s" % (argv[0], out.stderr))
+    return float(m.group(1))
+
+
+def bench_turnaround(tools, tmp, size, rows):
+    image = make_image(tmp, size)
+    sim = Simulator(tools)
+    _, err, _, _, _ = loader_run(tools, tmp, image, [sim], ["--trace"])
+    sim.stop()
+    loader = chunk_intervals_us(err)
+    sim = Simulator(tools)
+    raw = peer_per_chunk([tools.raw, sim.path, str(size)])
+    sim.stop()
+    rows.append(("turnaround", "loader, per chunk round (%d KiB, unpaced)" % (size // 1024),
+                 "%.1f us" % loader, "<= 1.5 x raw", loader <= 1.5 * raw))
+    rows.append(("turnaround", "raw poll/read/write loop", "%.1f us (loader %.2f x)" %
+                 (raw, loader / raw), "machine limit", None))
+    try:
+        import serial  # noqa: F401
+        sim = Simulator(tools)
+        py = peer_per_chunk([sys.executable, tools.peer, sim.path, str(size)])
+        sim.stop()
+        rows.append(("turnaround", "pyserial script", "%.1f us" % py, "loader ahead",
+                     loader < py))
+    except ImportError:
+        rows.append(("turnaround", "pyserial script", "python3-serial missing", "", None))
+    return loader, raw
+
+
+def bench_scale(tools, tmp, counts, size, rows):
+    image = make_image(tmp, size)
+    results = []
+    for n in counts:
+        sims = [Simulator(tools, "--line-rate", str(BAUD), "--count", "1") for _ in range(n)]
+        out, _, wall, cpu, _ = loader_run(tools, tmp, image, sims)
+        shares = summary_shares(out)
+        for sim in sims:
+            sim.stop()
+        worst = min(shares.values())
+        aggregate = n * size / wall
+        results.append((n, worst, cpu / wall))
+        rows.append(("scale", "%d modules x %d KiB, paced" % (n, size // 1024),
+                     "%.0f B/s total; worst port %.3f; loader CPU %.2f%% of a core" %
+                     (aggregate, worst, 100 * cpu / wall),
+                     ">= 0.97 and < 5%" if n == 32 else "",
+                     (worst >= 0.97 and cpu / wall < 0.05) if n == 32 else None))
+    return results
+
+
+def bench_idle_and_dialog(tools, tmp, seconds, size, rows):
+    if not os.access(tools.gui, os.X_OK):
+        rows.append(("idle", "dialog program", "bench_dialog not built", "", None))
+        return
+    sim = Simulator(tools)
+    image = make_image(tmp, size)
+    env = dict(os.environ, QT_QPA_PLATFORM="offscreen", VEXEL_COM1=sim.path)
+    out = subprocess.run([tools.gui, str(seconds), image], capture_output=True, text=True,
+                         env=env, timeout=600)
+    sim.stop()
+    figures = dict(re.findall(r"(\w+)=([\d.]+)", out.stdout))
+    if "idle_cpu_ms" not in figures:
+        sys.exit("bench_dialog failed: %s%s" % (out.stdout, out.stderr))
+    cpu = float(figures["idle_cpu_ms"])
+    rows.append(("idle", "connected dialog, no run, %d s" % seconds,
+                 "%.2f ms CPU, %.1f wake-ups/s" % (cpu, float(figures["wakeups_per_s"])),
+                 "< 5 ms per 10 s", cpu * 10 / seconds < 5))
+    rows.append(("memory", "dialog after a %d MiB run" % (size >> 20),
+                 "peak %.1f MiB, after the run %.1f MiB" % (float(figures["peak_kib"]) / 1024,
+                                                            float(figures["after_kib"]) / 1024),
+                 "image not held", float(figures["after_kib"]) < float(figures["peak_kib"]) -
+                 (size >> 10) / 2))
+
+
+def bench_memory(tools, tmp, size, rows):
+    sim = Simulator(tools)
+    _, _, _, _, small = loader_run(tools, tmp, make_image(tmp, 4096), [sim])
+    sim.stop()
+    sim = Simulator(tools)
+    _, _, wall, _, rss = loader_run(tools, tmp, make_image(tmp, size), [sim])
+    sim.stop()
+    rows.append(("memory", "command-line loader, %d MiB image" % (size >> 20),
+                 "peak %.1f MiB (4 KiB image: %.1f MiB); %.1f s unpaced" %
+                 (rss / 1024, small / 1024, wall), "report", None))
+
+
+def machine():
+    cpu = "unknown CPU"
+    with open("/proc/cpuinfo") as f:
+        for line in f:
+            if line.startswith("model name"):
+                cpu = line.split(":", 1)[1].strip()
+                break
+    return "%s, %d cores, Linux %s" % (cpu, os.cpu_count(), os.uname().release)
+
+
+def print_table(rows):
+    print("| Section | Case | Measured | Target | Met |")
+    print("|---|---|---|---|---|")
+    for section, case, measured, target, met in rows:
+        mark = "" if met is None else ("yes" if met else "**no**")
+        print("| %s | %s | %s | %s | %s |" % (section, case, measured, target, mark))
+
+
+def draw_chart(path, rows, scale):
+    try:
+        import matplotlib
+        matplotlib.use("Agg")
+        import matplotlib.pyplot as plt
+    except ImportError:
+        sys.exit("--chart needs python3-matplotlib (apt-get install python3-matplotlib)")
+    fig, axes = plt.subplots(1, 2, figsize=(10, 4))
+    effs = [(r[1], float(r[2].split()[1])) for r in rows if r[0] == "line rate"]
+    axes[0].bar([e[0].split(",")[0] for e in effs], [e[1] for e in effs])
+    axes[0].axhline(0.99, color="red", linestyle="--", label="target 0.99")
+    axes[0].set_ylim(0.9, 1.0)
+    axes[0].set_title("Line-rate efficiency, one module")
+    axes[0].legend()
+    axes[1].plot([s[0] for s in scale], [s[1] for s in scale], "o-", label="worst port efficiency")
+    axes[1].plot([s[0] for s in scale], [s[2] * 10 for s in scale], "s-",
+                 label="loader CPU share x10")
+    axes[1].axhline(0.97, color="red", linestyle="--", label="target 0.97")
+    axes[1].set_xscale("log", base=2)
+    axes[1].set_title("Parallel modules, paced")
+    axes[1].set_xlabel("modules")
+    axes[1].legend()
+    fig.tight_layout()
+    fig.savefig(path, dpi=100)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+    parser.add_argument("--build", default=os.path.join(HERE, "..", "build"))
+    parser.add_argument("--quick", action="store_true",
+                        help="tiny sizes, to keep the harness working (CI)")
+    parser.add_argument("--chart", metavar="FILE", help="also draw a PNG chart")
+    args = parser.parse_args()
+    tools = Tools(os.path.abspath(args.build))
+    resource.setrlimit(resource.RLIMIT_NOFILE, (4096, 4096))
+
+    tmp = tempfile.mkdtemp(prefix="vexel-bench-")
+    rows = []
+    try:
+        if args.quick:
+            bench_line_rate(tools, tmp, [4096], rows)
+            bench_turnaround(tools, tmp, 16 * 1024, rows)
+            scale = bench_scale(tools, tmp, [1, 2], 4096, rows)
+            bench_idle_and_dialog(tools, tmp, 1, 1 << 20, rows)
+            bench_memory(tools, tmp, 1 << 20, rows)
+        else:
+            bench_line_rate(tools, tmp, [4096, 64 * 1024, 1 << 20], rows)
+            bench_turnaround(tools, tmp, 256 * 1024, rows)
+            scale = bench_scale(tools, tmp, [1, 8, 32, 64], 64 * 1024, rows)
+            bench_idle_and_dialog(tools, tmp, 10, 16 << 20, rows)
+            bench_memory(tools, tmp, 16 << 20, rows)
+    finally:
+        shutil.rmtree(tmp, ignore_errors=True)
+    print("Machine: %s\n" % machine())
+    print_table(rows)
+    if args.chart:
+        draw_chart(args.chart, rows, scale)
+        print("\nchart: %s" % args.chart)
+
+
+if __name__ == "__main__":
+    main()

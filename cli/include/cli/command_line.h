@@ -1,0 +1,30 @@
+// The loader's arguments, parsed with CLI11.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace vexel::cli {
+
+struct CliOptions {
+  std::string image;               ///< the module binary file to program
+  std::vector<std::string> ports;  ///< in command-line order; {"COM1"} when none given
+  bool listPorts = false;
+  bool quiet = false;
+  bool json = false;
+  bool trace = false;
+};
+
+/// The outcome of parsing: either options to run with, or an exit code and
+/// the text to print (help and version on stdout, a usage error on stderr).
+struct ParsedCommandLine {
+  bool proceed = false;
+  int exitCode = 0;
+  std::string out;
+  std::string err;
+  CliOptions options;
+};
+
+ParsedCommandLine ParseCommandLine(int argc, const char* const* argv);
+
+}  // namespace vexel::cli

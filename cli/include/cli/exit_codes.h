@@ -1,0 +1,54 @@
+// Exit codes of the command-line loader, one per failure class.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "protocol/programming_controller.h"
+
+namespace vexel::cli {
+
+/// @name Exit codes
+/// The loader's exit status tells the failure class:
+///  - 0 every port ended with "MODULE LOADED".
+///  - 2 usage: bad or missing arguments.
+///  - 3 image file: the image cannot be opened or read.
+///  - 4 port: a port cannot be opened or set to 57600 8E2.
+///  - 5 no connect reply within the one-second probe window.
+///  - 6 module not responding: a reply did not come in time.
+///  - 7 invalid response from the module (or an internal error).
+///  - 130 interrupted by Ctrl-C or SIGTERM; every port was closed.
+/// With several ports, the first failing port in command-line order sets the
+/// status; an interruption overrides every other outcome.
+/// @{
+enum ExitCode : int {
+  kExitOk = 0,
+  kExitUsage = 2,
+  kExitImageFile = 3,
+  kExitPortOpen = 4,
+  kExitNoConnectReply = 5,
+  kExitNotResponding = 6,
+  kExitInvalidResponse = 7,
+  kExitInterrupted = 130,
+};
+/// @}
+
+struct ExitClass {
+  int code;
+  const char* name;     ///< short outcome name for tables and JSON
+  const char* meaning;  ///< one line for --help and the man page
+};
+
+/// Every exit code with its meaning, in ascending order.
+const std::vector<ExitClass>& ExitClasses();
+
+/// The exit code of a port whose controller ended with @p failure.
+int ExitCodeFor(Failure failure);
+
+/// The program's status from the ports' codes in command-line order.
+int CombinedExitCode(const std::vector<int>& portCodes, bool interrupted);
+
+/// The table for --help: one "  code  meaning" line per class.
+std::string ExitCodeTable();
+
+}  // namespace vexel::cli

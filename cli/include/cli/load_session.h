@@ -1,0 +1,60 @@
+// A load: one image into the modules on every given port, in parallel, on
+// one event loop.
+#pragma once
+
+#include <QEventLoop>
+#include <QObject>
+#include <QTimer>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "cli/port_line.h"
+#include "cli/port_runner.h"
+#include "cli/run_clock.h"
+#include "cli/run_output.h"
+
+namespace vexel::cli {
+
+struct SessionSettings {
+  std::string image;
+  std::vector<std::string> ports;  ///< in command-line order
+  bool trace = false;
+  bool handleSignals = true;  ///< SIGINT and SIGTERM interrupt the load while it runs
+};
+
+class LoadSession final : public QObject, public PortRunnerListener {
+ public:
+  LoadSession(SessionSettings settings, RunOutput& output,
+              PortLineFactory lineFactory = MakeSerialPortLine);
+  ~LoadSession() override;
+
+  /// Runs every port to its end on a local event loop (a QCoreApplication
+  /// must exist), prints the summary and returns the exit status.
+  int Run();
+  /// Closes every port and makes Run return 130: what Ctrl-C does.
+  void Interrupt();
+
+  /// The ports' figures after Run, in command-line order.
+  const std::vector<PortSummary>& Results() const { return m_results; }
+
+  void OnPortEvent(const PortEvent& event) override;
+  void OnPortFrame(size_t port, bool sent, const char* name, const uint8_t* frame,
+                   size_t length) override;
+  void OnPortFinished(size_t port) override;
+
+ private:
+  bool AllFinished() const;
+
+  SessionSettings m_settings;
+  RunOutput& m_output;
+  PortLineFactory m_lineFactory;
+  RunClock m_clock;
+  QEventLoop m_loop;
+  QTimer m_tick;
+  std::vector<std::unique_ptr<PortRunner>> m_runners;
+  std::vector<PortSummary> m_results;
+  bool m_interrupted = false;
+};
+
+}  // namespace vexel::cli

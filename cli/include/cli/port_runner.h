@@ -1,0 +1,107 @@
+// One port of a load: its serial line, image snapshot and controller, with
+// the controller's host operations on QtCore's event loop.
+#pragma once
+
+#include <QBasicTimer>
+#include <QObject>
+#include <cstddef>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "cli/port_line.h"
+#include "cli/run_clock.h"
+#include "cli/run_output.h"
+#include "cli/run_summary.h"
+#include "protocol/programming_controller.h"
+
+namespace vexel::cli {
+
+/// What a runner reports to the session that owns it.
+class PortRunnerListener {
+ public:
+  virtual void OnPortEvent(const PortEvent& event) = 0;
+  /// Every frame written (@p sent) or received, with its command name.
+  virtual void OnPortFrame(size_t port, bool sent, const char* name, const uint8_t* frame,
+                           size_t length) = 0;
+  /// The port has ended (loaded or failed) and its line is closed.
+  virtual void OnPortFinished(size_t port) = 0;
+
+ protected:
+  ~PortRunnerListener() = default;
+};
+
+/// Connects, programs the image, disconnects. Lives on the thread that runs
+/// the event loop; the serial watcher's notifications are posted to it.
+class PortRunner final : public QObject,
+                         public ControllerHost,
+                         public ComNotifyTarget,
+                         public FrameObserver {
+ public:
+  PortRunner(size_t index, std::string port, std::string imagePath,
+             std::unique_ptr<PortLine> line, const RunClock& clock,
+             PortRunnerListener& listener);
+  ~PortRunner() override;
+
+  /// Opens the port and starts the connect probe.
+  void Start();
+  /// Closes the port at once; the port ends as interrupted.
+  void Interrupt();
+  bool Finished() const { return m_finished; }
+  PortSummary Summary() const;
+
+  // ControllerHost
+  int GetPortChoice() override { return 1; }
+  std::string GetPortName() override { return m_port; }
+  void ShowConnected() override;
+  void ShowDisconnected() override;
+  void ShowStatus(const std::string& text) override;
+  void ShowMessage(const std::string& text) override;
+  void StartTimer(uint32_t id, uint32_t ms) override;
+  void StopTimer(uint32_t id) override;
+  void OpenProgress(uint32_t range) override;
+  void SetProgress(uint32_t position) override;
+  void CloseProgress() override {}
+  ComNotifyTarget* NotificationTarget() override { return this; }
+
+  // ComNotifyTarget: called on the watcher thread.
+  void PostComMessage(uint32_t message, uint32_t wParam, intptr_t lParam) override;
+
+  // FrameObserver
+  void OnFrameSent(const uint8_t* frame, size_t length) override;
+  void OnFrameReceived(const uint8_t* frame, size_t length) override;
+
+ protected:
+  void customEvent(QEvent* event) override;
+  void timerEvent(QTimerEvent* event) override;
+
+ private:
+  void Report(PortEventKind kind, const std::string& message = {});
+  std::string FailureReason() const;
+  void Finish();
+  void StopTimers();
+
+  size_t m_index;
+  std::string m_port;
+  std::string m_imagePath;
+  const RunClock& m_clock;
+  PortRunnerListener& m_listener;
+  std::unique_ptr<PortLine> m_line;
+  SnapshotImageFile m_image;
+  ProgrammingController m_controller;
+  std::map<uint32_t, QBasicTimer> m_timers;
+  LineTally m_tally;
+
+  std::string m_status = text::kNotConnected;
+  uint32_t m_position = 0;
+  uint32_t m_total = 0;
+  bool m_ending = false;  // loaded or failed: the controller's inputs stop here
+  bool m_finished = false;
+  bool m_loaded = false;
+  bool m_interrupted = false;
+  std::string m_failure;  // the controller's text
+  int m_exitCode = 0;
+  double m_endedAt = 0;
+};
+
+}  // namespace vexel::cli

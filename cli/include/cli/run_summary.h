@@ -1,0 +1,60 @@
+// Per-port figures of a run and the summary table printed at the end.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace vexel::cli {
+
+/// Line bits per byte at 8E2: start, 8 data, parity, 2 stop.
+constexpr double kBitsPerByte = 12.0;
+constexpr double kLineBaud = 57600.0;
+
+/// Counts the bytes of one exchange on the line, requests and replies, from
+/// INIT to the FLASH ACK, and times it.
+class LineTally {
+ public:
+  /// @p name is the request's name (RequestName), @p now in seconds.
+  void OnSent(const std::string& name, size_t length, double now);
+  void OnReceived(const std::string& name, size_t length, double now);
+
+  bool Started() const { return m_started; }
+  bool Complete() const { return m_complete; }
+  uint64_t LineBytes() const { return m_lineBytes; }
+  /// INIT to the FLASH ACK when complete, else INIT to @p now; 0 before INIT.
+  double Seconds(double now) const;
+
+ private:
+  bool m_started = false;
+  bool m_counting = false;
+  bool m_flashSent = false;
+  bool m_complete = false;
+  uint64_t m_lineBytes = 0;
+  double m_start = 0;
+  double m_end = 0;
+};
+
+struct PortSummary {
+  std::string port;
+  std::string outcome;     ///< "MODULE LOADED", the failure text, or "interrupted"
+  int exitCode = 0;
+  bool loaded = false;
+  bool started = false;    ///< INIT went out
+  uint32_t bytes = 0;      ///< image bytes acknowledged
+  double seconds = 0;      ///< INIT to the FLASH ACK, or to the end of the port
+  uint64_t lineBytes = 0;  ///< request and reply bytes from INIT to the FLASH ACK
+};
+
+/// Image bytes per second; 0 when no time passed.
+double BytesPerSecond(const PortSummary& row);
+/// How close the exchange came to the line's limit: the time its line bytes
+/// need at 57600 baud 8E2, divided by the time it took (1.0 = the ceiling).
+double CeilingShare(const PortSummary& row);
+
+/// The table (PORT, RESULT, BYTES, SECONDS, BYTES/S, OF CEILING) and a line
+/// with the count of loaded modules and the exit status.
+std::string FormatSummary(const std::vector<PortSummary>& rows, int exitCode);
+
+}  // namespace vexel::cli

@@ -1,0 +1,128 @@
+#include "cli/cli_program.h"
+
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <nlohmann/json.hpp>
+#include <ostream>
+
+#include "cli/command_line.h"
+#include "cli/exit_codes.h"
+#include "cli/load_session.h"
+#include "cli/port_list.h"
+#include "serial/port_names.h"
+
+namespace vexel::cli {
+namespace {
+
+constexpr const char* kProgramName = "duvozeviv-cli";
+
+nlohmann::json OrNull(const std::string& text) {
+  return text.empty() ? nlohmann::json(nullptr) : nlohmann::json(text);
+}
+
+// Two names for one device (COM1 and its path, a by-id link and its target)
+// would end as a busy port half-way through; it is a usage error up front.
+std::string SameDeviceTwice(const std::vector<std::string>& ports) {
+  std::vector<std::string> devices;
+  for (const auto& port : ports) {
+    const std::string resolved = ResolvePortName(port);
+    std::error_code error;
+    std::string device = std::filesystem::weakly_canonical(resolved, error).string();
+    if (error || device.empty()) device = resolved;
+    for (size_t i = 0; i < devices.size(); ++i) {
+      if (devices[i] == device) {
+        return "--port: " + ports[i] + " and " + port + " are the same device " + device;
+      }
+    }
+    devices.push_back(device);
+  }
+  return {};
+}
+
+int ListPorts(const CliOptions& options, std::ostream& out) {
+  const auto ports = FindSerialPorts();
+  if (!options.json) {
+    out << FormatPortTable(ports);
+    return kExitOk;
+  }
+  for (const auto& port : ports) {
+    out << nlohmann::json{{"device", port.device},   {"by_id", OrNull(port.byId)},
+                          {"usb", OrNull(port.usbId)}, {"serial", OrNull(port.serial)},
+                          {"product", OrNull(port.product)}}
+               .dump()
+        << '\n';
+  }
+  return kExitOk;
+}
+
+// The image is checked once before any port is opened, so that a wrong path
+// is a usage-level failure rather than one failure per port.
+int CheckImage(const CliOptions& options, std::ostream& out, std::ostream& err) {
+  SnapshotImageFile image;
+  if (image.Open(options.image)) return kExitOk;
+  std::string text = text::kUnableToOpenFile;
+  text.replace(text.find("%s"), 2, options.image);
+  text += ": " + image.LastError();
+  err << kProgramName << ": " << text << '\n';
+  if (options.json) {
+    out << nlohmann::json{{"port", nullptr},   {"event", "failed"},     {"position", 0},
+                          {"total", 0},        {"status", text::kNotConnected},
+                          {"message", text},   {"elapsed", 0}}
+               .dump()
+        << '\n';
+  }
+  return kExitImageFile;
+}
+
+OutputSettings ChooseOutput(const CliOptions& options) {
+  OutputSettings settings;
+  settings.ports = options.ports;
+  const char* term = std::getenv("TERM");
+  const bool terminal = ::isatty(STDOUT_FILENO) == 1 && !(term && std::strcmp(term, "dumb") == 0);
+  settings.mode = options.json    ? OutputMode::Json
+                  : options.quiet ? OutputMode::Quiet
+                  : terminal      ? OutputMode::Bars
+                                  : OutputMode::Lines;
+  struct winsize size {};
+  if (::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) settings.width = size.ws_col;
+  settings.errOnTerminal = ::isatty(STDERR_FILENO) == 1;
+  return settings;
+}
+
+int Load(const CliOptions& options, std::ostream& out, std::ostream& err) {
+  auto output = MakeRunOutput(ChooseOutput(options), out, err);
+  SessionSettings settings;
+  settings.image = options.image;
+  settings.ports = options.ports;
+  settings.trace = options.trace;
+  LoadSession session(settings, *output);
+  return session.Run();
+}
+
+}  // namespace
+
+int RunProgram(int argc, char** argv, std::ostream& out, std::ostream& err) {
+  const ParsedCommandLine parsed = ParseCommandLine(argc, argv);
+  if (!parsed.proceed) {
+    out << parsed.out;
+    err << parsed.err;
+    return parsed.exitCode;
+  }
+  const CliOptions& options = parsed.options;
+  if (options.listPorts) return ListPorts(options, out);
+  if (const std::string twice = SameDeviceTwice(options.ports); !twice.empty()) {
+    err << twice << "\nRun with --help for more information.\n";
+    return kExitUsage;
+  }
+  if (const int code = CheckImage(options, out, err); code != kExitOk) return code;
+  std::unique_ptr<QCoreApplication> app;
+  if (QCoreApplication::instance() == nullptr) app = std::make_unique<QCoreApplication>(argc, argv);
+  return Load(options, out, err);
+}
+
+}  // namespace vexel::cli

@@ -1,0 +1,79 @@
+#include "cli/command_line.h"
+
+#include <CLI/CLI.hpp>
+#include <algorithm>
+#include <sstream>
+
+#include "cli/exit_codes.h"
+
+namespace vexel::cli {
+namespace {
+
+constexpr const char* kProgramName = "duvozeviv-cli";
+
+std::string Footer() {
+  return "\nPorts: COM1 and COM2 resolve as in the dialog program (VEXEL_COM1, VEXEL_COM2);\n"
+         "any other NAME is a device path such as /dev/ttyUSB0 or a /dev/serial/by-id link.\n"
+         "Several -p options program the same image into several modules at once.\n"
+         "\nExit status:\n" +
+         ExitCodeTable() +
+         "With several ports the first failing port in command-line order sets the status.\n";
+}
+
+void Describe(CLI::App& app, CliOptions& options) {
+  app.add_option("IMAGE", options.image, "Module binary file (*.mbf) to program");
+  app.add_option("-p,--port", options.ports,
+                 "Port to program through: COM1, COM2 or a device path; repeat for several "
+                 "modules in parallel (default COM1)")
+      ->type_name("NAME")
+      ->allow_extra_args(false)
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+  app.add_flag("--list-ports", options.listPorts,
+               "List this machine's serial ports without opening them, then exit")
+      ->excludes("IMAGE")
+      ->excludes("--port");
+  auto* quiet = app.add_flag("-q,--quiet", options.quiet, "Show only the result of each port");
+  app.add_flag("--json", options.json,
+               "Write JSON Lines events (port, event, position, total, status, message, "
+               "elapsed) instead of text")
+      ->excludes(quiet);
+  app.add_flag("--trace", options.trace,
+               "Write every frame sent and received to stderr with a microsecond timestamp");
+  app.set_version_flag("--version", std::string(kProgramName) + " 1.0.0.1");
+  app.footer(Footer());
+}
+
+void Validate(const CliOptions& options) {
+  if (options.listPorts) return;
+  if (options.image.empty()) throw CLI::RequiredError("IMAGE");
+  for (auto it = options.ports.begin(); it != options.ports.end(); ++it) {
+    if (std::find(options.ports.begin(), it, *it) != it) {
+      throw CLI::ValidationError("--port", *it + " is given more than once");
+    }
+  }
+}
+
+}  // namespace
+
+ParsedCommandLine ParseCommandLine(int argc, const char* const* argv) {
+  ParsedCommandLine parsed;
+  CLI::App app{"Programs a firmware image into Vexel modules over serial lines.", kProgramName};
+  Describe(app, parsed.options);
+  try {
+    app.parse(argc, argv);
+    Validate(parsed.options);
+  } catch (const CLI::ParseError& error) {
+    std::ostringstream out;
+    std::ostringstream err;
+    const int code = app.exit(error, out, err);
+    parsed.exitCode = code == 0 ? kExitOk : kExitUsage;
+    parsed.out = out.str();
+    parsed.err = err.str();
+    return parsed;
+  }
+  if (parsed.options.ports.empty()) parsed.options.ports.push_back("COM1");
+  parsed.proceed = true;
+  return parsed;
+}
+
+}  // namespace vexel::cli

@@ -1,0 +1,67 @@
+#include "cli/exit_codes.h"
+
+#include <cstdio>
+
+namespace vexel::cli {
+namespace {
+
+// Which exit class each controller failure belongs to.
+struct FailureClass {
+  Failure failure;
+  int code;
+};
+
+constexpr FailureClass kFailureClasses[] = {
+    {Failure::None, kExitOk},
+    {Failure::PortOpen, kExitPortOpen},
+    {Failure::LineFormat, kExitPortOpen},
+    {Failure::NoConnectReply, kExitNoConnectReply},
+    {Failure::NotResponding, kExitNotResponding},
+    {Failure::InvalidResponse, kExitInvalidResponse},
+    {Failure::InternalError, kExitInvalidResponse},
+    {Failure::ImageFile, kExitImageFile},
+    {Failure::RunInProgress, kExitInvalidResponse},
+};
+
+}  // namespace
+
+const std::vector<ExitClass>& ExitClasses() {
+  static const std::vector<ExitClass> classes = {
+      {kExitOk, "loaded", "every port ended with MODULE LOADED"},
+      {kExitUsage, "usage", "bad or missing arguments"},
+      {kExitImageFile, "image-file", "the image file cannot be opened or read"},
+      {kExitPortOpen, "port", "a port cannot be opened or set to 57600 8E2"},
+      {kExitNoConnectReply, "no-connect-reply", "no connect reply within the 1 s probe window"},
+      {kExitNotResponding, "not-responding", "the module stopped replying in time"},
+      {kExitInvalidResponse, "invalid-response", "invalid response from the module"},
+      {kExitInterrupted, "interrupted", "interrupted by Ctrl-C or SIGTERM; every port closed"},
+  };
+  return classes;
+}
+
+int ExitCodeFor(Failure failure) {
+  for (const auto& entry : kFailureClasses) {
+    if (entry.failure == failure) return entry.code;
+  }
+  return kExitInvalidResponse;
+}
+
+int CombinedExitCode(const std::vector<int>& portCodes, bool interrupted) {
+  if (interrupted) return kExitInterrupted;
+  for (int code : portCodes) {
+    if (code != kExitOk) return code;
+  }
+  return kExitOk;
+}
+
+std::string ExitCodeTable() {
+  std::string table;
+  char line[160];
+  for (const auto& entry : ExitClasses()) {
+    std::snprintf(line, sizeof line, "  %3d  %s\n", entry.code, entry.meaning);
+    table += line;
+  }
+  return table;
+}
+
+}  // namespace vexel::cli

@@ -1,0 +1,76 @@
+#include "cli/load_session.h"
+
+#include "cli/exit_codes.h"
+#include "cli/frame_trace.h"
+#include "cli/signal_watcher.h"
+
+namespace vexel::cli {
+namespace {
+
+constexpr int kTickMs = 100;
+
+}  // namespace
+
+LoadSession::LoadSession(SessionSettings settings, RunOutput& output,
+                         PortLineFactory lineFactory)
+    : m_settings(std::move(settings)), m_output(output), m_lineFactory(std::move(lineFactory)) {
+  m_tick.setInterval(kTickMs);
+  QObject::connect(&m_tick, &QTimer::timeout, this, [this] { m_output.Tick(m_clock.Seconds()); });
+}
+
+LoadSession::~LoadSession() = default;
+
+int LoadSession::Run() {
+  std::unique_ptr<SignalWatcher> watcher;
+  if (m_settings.handleSignals) {
+    watcher = std::make_unique<SignalWatcher>([this](int) { Interrupt(); });
+  }
+  for (size_t i = 0; i < m_settings.ports.size(); ++i) {
+    m_runners.push_back(std::make_unique<PortRunner>(i, m_settings.ports[i], m_settings.image,
+                                                     m_lineFactory(), m_clock, *this));
+  }
+  for (auto& runner : m_runners) runner->Start();
+  m_tick.start();
+  if (!AllFinished() && !m_interrupted) m_loop.exec();
+  m_tick.stop();
+
+  std::vector<int> codes;
+  for (auto& runner : m_runners) {
+    m_results.push_back(runner->Summary());
+    codes.push_back(m_results.back().exitCode);
+  }
+  m_runners.clear();  // their lines are closed already: each closed when its port ended
+  const int code = CombinedExitCode(codes, m_interrupted);
+  m_output.Tick(m_clock.Seconds());
+  m_output.Finish(m_results, code);
+  return code;
+}
+
+void LoadSession::Interrupt() {
+  if (m_interrupted) return;
+  m_interrupted = true;
+  for (auto& runner : m_runners) runner->Interrupt();
+  m_loop.quit();
+}
+
+void LoadSession::OnPortEvent(const PortEvent& event) { m_output.OnEvent(event); }
+
+void LoadSession::OnPortFrame(size_t port, bool sent, const char* name, const uint8_t* frame,
+                              size_t length) {
+  if (!m_settings.trace) return;
+  m_output.Trace(FormatTraceLine(RunClock::MonotonicMicros(), m_settings.ports[port], sent, name,
+                                 frame, length));
+}
+
+void LoadSession::OnPortFinished(size_t) {
+  if (AllFinished()) m_loop.quit();
+}
+
+bool LoadSession::AllFinished() const {
+  for (const auto& runner : m_runners) {
+    if (!runner->Finished()) return false;
+  }
+  return true;
+}
+
+}  // namespace vexel::cli

@@ -1,0 +1,154 @@
+#include "cli/open_diagnosis.h"
+
+#include <grp.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace vexel::cli {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string GroupName(gid_t gid) {
+  const struct group* entry = ::getgrgid(gid);
+  return entry != nullptr ? entry->gr_name : std::to_string(gid);
+}
+
+std::string UserName(uid_t uid) {
+  const struct passwd* entry = ::getpwuid(uid);
+  return entry != nullptr ? entry->pw_name : std::to_string(uid);
+}
+
+// Joining the device's group helps only when the group may read and write
+// it and is not root's own.
+std::string AccessAdvice(const std::string& device) {
+  struct stat info {};
+  std::string text = std::strerror(EACCES);
+  if (::stat(device.c_str(), &info) != 0) return text;
+  const std::string group = GroupName(info.st_gid);
+  const bool groupMayUse = (info.st_mode & (S_IRGRP | S_IWGRP)) == (S_IRGRP | S_IWGRP);
+  if (groupMayUse && info.st_gid != 0) {
+    return text + "; " + device + " belongs to group " + group + "; add yourself with: " +
+           "sudo usermod -aG " + group + " $USER, then log in again";
+  }
+  char mode[8];
+  std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(info.st_mode & 07777));
+  return text + "; " + device + " is mode " + mode + ", owner " + UserName(info.st_uid) +
+         ", group " + group + ": ask the administrator for access (e.g. a udev rule)";
+}
+
+std::string HolderList(const std::vector<PortHolder>& holders) {
+  std::string list;
+  for (const auto& holder : holders) {
+    if (!list.empty()) list += ", ";
+    list += holder.name + " (pid " + std::to_string(holder.pid) + ")";
+  }
+  return list;
+}
+
+// The lock's owner names the holder exactly; a program that only set
+// TIOCEXCL is found among those with the device open.
+std::string BusyAdvice(const std::string& device, const std::string& procRoot) {
+  auto holders = FindLockHolders(device, procRoot);
+  for (const auto& holder : holders) {
+    if (holder.pid == ::getpid()) return "the port is busy: it is given more than once";
+  }
+  if (holders.empty()) holders = FindPortHolders(device, procRoot, ::getpid());
+  std::string text = "the port is busy: another program holds it";
+  if (!holders.empty()) text += ": " + HolderList(holders);
+  return text;
+}
+
+std::string CommandName(const fs::path& processDir) {
+  std::string name;
+  std::getline(std::ifstream(processDir / "comm"), name);
+  return name;
+}
+
+// One line of /proc/locks: "1: FLOCK  ADVISORY  WRITE 1234 00:19:3 0 EOF";
+// waiters carry a "->" after the number and hold nothing.
+bool ParseLockLine(const std::string& line, pid_t& pid, unsigned& devMajor, unsigned& devMinor,
+                   unsigned long long& inode) {
+  std::istringstream in(line);
+  std::string number, kind, mode, access, id;
+  if (!(in >> number >> kind >> mode >> access >> pid >> id) || kind == "->") return false;
+  return std::sscanf(id.c_str(), "%x:%x:%llu", &devMajor, &devMinor, &inode) == 3;
+}
+
+bool HasOpen(const fs::path& fdDir, const fs::path& device) {
+  std::error_code error;
+  for (const auto& entry : fs::directory_iterator(fdDir, error)) {
+    std::error_code linkError;
+    if (fs::read_symlink(entry.path(), linkError) == device) return true;
+  }
+  return false;
+}
+
+bool IsPid(const std::string& name) {
+  if (name.empty()) return false;
+  for (char c : name) {
+    if (!std::isdigit(static_cast<unsigned char>(c))) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::vector<PortHolder> FindLockHolders(const std::string& device, const std::string& procRoot) {
+  struct stat info {};
+  std::vector<PortHolder> holders;
+  if (::stat(device.c_str(), &info) != 0) return holders;
+  std::ifstream locks(fs::path(procRoot) / "locks");
+  for (std::string line; std::getline(locks, line);) {
+    pid_t pid = 0;
+    unsigned devMajor = 0, devMinor = 0;
+    unsigned long long inode = 0;
+    if (!ParseLockLine(line, pid, devMajor, devMinor, inode) || pid <= 0) continue;
+    if (devMajor != major(info.st_dev) || devMinor != minor(info.st_dev) || inode != info.st_ino) continue;
+    holders.push_back({pid, CommandName(fs::path(procRoot) / std::to_string(pid))});
+  }
+  return holders;
+}
+
+std::vector<PortHolder> FindPortHolders(const std::string& device, const std::string& procRoot,
+                                        pid_t self) {
+  std::error_code error;
+  const fs::path target = fs::weakly_canonical(device, error);
+  std::vector<PortHolder> holders;
+  for (const auto& entry : fs::directory_iterator(procRoot, error)) {
+    const std::string name = entry.path().filename().string();
+    if (!IsPid(name) || std::stol(name) == self || !HasOpen(entry.path() / "fd", target)) continue;
+    holders.push_back({static_cast<pid_t>(std::stol(name)), CommandName(entry.path())});
+  }
+  return holders;
+}
+
+std::string DescribeOpenFailure(const std::string& device, int osError,
+                                const std::string& procRoot) {
+  switch (osError) {
+    case 0:
+      return {};
+    case EACCES:
+    case EPERM:
+      return AccessAdvice(device);
+    case EBUSY:
+    case EWOULDBLOCK:
+      return BusyAdvice(device, procRoot);
+    case ENOENT:
+      return std::string(std::strerror(ENOENT)) + "; --list-ports shows the serial ports";
+    default:
+      return std::strerror(osError);
+  }
+}
+
+}  // namespace vexel::cli

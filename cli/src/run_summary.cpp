@@ -1,0 +1,78 @@
+#include "cli/run_summary.h"
+
+#include <cstdio>
+
+#include "text_table.h"
+
+namespace vexel::cli {
+namespace {
+
+std::string Format(const char* pattern, double value) {
+  char text[32];
+  std::snprintf(text, sizeof text, pattern, value);
+  return text;
+}
+
+// Rates mean something only for a complete exchange.
+std::vector<std::string> Cells(const PortSummary& row) {
+  const bool rated = row.loaded && row.seconds > 0;
+  return {row.port,
+          row.outcome,
+          std::to_string(row.bytes),
+          row.started ? Format("%.2f", row.seconds) : "",
+          rated ? Format("%.0f", BytesPerSecond(row)) : "",
+          rated ? Format("%.1f%%", CeilingShare(row) * 100.0) : ""};
+}
+
+}  // namespace
+
+void LineTally::OnSent(const std::string& name, size_t length, double now) {
+  if (name == "INIT") {
+    m_started = m_counting = true;
+    m_flashSent = m_complete = false;
+    m_lineBytes = 0;
+    m_start = now;
+  }
+  if (!m_counting) return;
+  m_lineBytes += length;
+  if (name == "FLASH") m_flashSent = true;
+}
+
+void LineTally::OnReceived(const std::string& name, size_t length, double now) {
+  if (!m_counting) return;
+  m_lineBytes += length;
+  if (m_flashSent && name == "ACK") {
+    m_counting = false;
+    m_complete = true;
+    m_end = now;
+  }
+}
+
+double LineTally::Seconds(double now) const {
+  if (!m_started) return 0;
+  return (m_complete ? m_end : now) - m_start;
+}
+
+double BytesPerSecond(const PortSummary& row) {
+  return row.seconds > 0 ? row.bytes / row.seconds : 0;
+}
+
+double CeilingShare(const PortSummary& row) {
+  if (row.seconds <= 0) return 0;
+  return static_cast<double>(row.lineBytes) * kBitsPerByte / kLineBaud / row.seconds;
+}
+
+std::string FormatSummary(const std::vector<PortSummary>& rows, int exitCode) {
+  using A = TextTable::Align;
+  TextTable table({"PORT", "RESULT", "BYTES", "SECONDS", "BYTES/S", "OF CEILING"},
+                  {A::Left, A::Left, A::Right, A::Right, A::Right, A::Right});
+  size_t loaded = 0;
+  for (const auto& row : rows) {
+    table.AddRow(Cells(row));
+    if (row.loaded) ++loaded;
+  }
+  return table.Render() + std::to_string(loaded) + " of " + std::to_string(rows.size()) +
+         " modules loaded; exit status " + std::to_string(exitCode) + "\n";
+}
+
+}  // namespace vexel::cli

@@ -1,0 +1,54 @@
+// Per-port state shared by the ways of showing a run.
+#pragma once
+
+#include <iosfwd>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "cli/run_output.h"
+
+namespace vexel::cli {
+
+struct PortView {
+  std::string name;
+  PortEventKind kind = PortEventKind::Connecting;
+  std::string status;
+  uint32_t position = 0;
+  uint32_t total = 0;
+  double runStart = -1;  // when INIT went out; -1 before
+  int printedTenth = -1;  // plain lines: the last tenth printed
+  double printedAt = 0;
+};
+
+/// 0..100; an empty image counts as done once loaded.
+int Percent(const PortView& view);
+/// Bytes per second since the run started; 0 before.
+double Rate(const PortView& view, double now);
+/// "850 B/s", "4.6 kB/s".
+std::string FormatRate(double bytesPerSecond);
+/// "0:07", "12:30", "1:02:03".
+std::string FormatDuration(double seconds);
+/// " 40% 4992/12345 bytes<sep>4.6 kB/s<sep>0:02 left".
+std::string ProgressText(const PortView& view, double now, const char* separator);
+
+class TrackingOutput : public RunOutput {
+ public:
+  TrackingOutput(const OutputSettings& settings, std::ostream& out, std::ostream& err);
+  void Tick(double elapsed) override { m_now = elapsed; }
+  void Trace(const std::string& line) override;
+
+ protected:
+  void Track(const PortEvent& event);
+  void PrintFailure(const PortEvent& event);
+
+  std::vector<PortView> m_views;
+  std::ostream& m_out;
+  std::ostream& m_err;
+  double m_now = 0;
+};
+
+std::unique_ptr<RunOutput> MakeBarsOutput(const OutputSettings& settings, std::ostream& out,
+                                          std::ostream& err);
+
+}  // namespace vexel::cli

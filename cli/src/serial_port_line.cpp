@@ -1,0 +1,28 @@
+#include "cli/port_line.h"
+#include "serial/port_names.h"
+#include "serial/serial_port.h"
+#include "serial/serial_wnd.h"
+
+namespace vexel::cli {
+namespace {
+
+class SerialPortLine final : public PortLine {
+ public:
+  ISerialLine& Line() override { return m_serial; }
+  int LastOsError() const override { return m_serial.LastOsError(); }
+  std::string DevicePath(const std::string& portName) const override {
+    return ResolvePortName(portName);
+  }
+  std::string DescribeResult(int32_t result) const override {
+    return vexel::DescribeResult(result);
+  }
+
+ private:
+  CSerialCWnd m_serial;
+};
+
+}  // namespace
+
+std::unique_ptr<PortLine> MakeSerialPortLine() { return std::make_unique<SerialPortLine>(); }
+
+}  // namespace vexel::cli

@@ -1,0 +1,40 @@
+#include "text_table.h"
+
+#include <algorithm>
+
+namespace vexel::cli {
+
+TextTable::TextTable(std::vector<std::string> header, std::vector<Align> align)
+    : m_align(std::move(align)) {
+  m_align.resize(header.size(), Left);
+  m_rows.push_back(std::move(header));
+}
+
+void TextTable::AddRow(std::vector<std::string> cells) {
+  cells.resize(m_align.size());
+  for (auto& cell : cells) {
+    if (cell.empty()) cell = "-";
+  }
+  m_rows.push_back(std::move(cells));
+}
+
+std::string TextTable::Render() const {
+  std::vector<size_t> width(m_align.size(), 0);
+  for (const auto& row : m_rows) {
+    for (size_t i = 0; i < row.size(); ++i) width[i] = std::max(width[i], row[i].size());
+  }
+  std::string text;
+  for (const auto& row : m_rows) {
+    std::string line;
+    for (size_t i = 0; i < row.size(); ++i) {
+      const std::string pad(width[i] - row[i].size(), ' ');
+      if (i > 0) line += "  ";
+      line += m_align[i] == Right ? pad + row[i] : row[i] + pad;
+    }
+    line.erase(line.find_last_not_of(' ') + 1);
+    text += line + "\n";
+  }
+  return text;
+}
+
+}  // namespace vexel::cli

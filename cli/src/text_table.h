@@ -1,0 +1,23 @@
+// Plain-text tables with aligned columns, for the port list and the summary.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace vexel::cli {
+
+class TextTable {
+ public:
+  enum Align { Left, Right };
+
+  explicit TextTable(std::vector<std::string> header, std::vector<Align> align = {});
+  void AddRow(std::vector<std::string> cells);
+  /// Columns two spaces apart, no trailing blanks; an empty cell shows "-".
+  std::string Render() const;
+
+ private:
+  std::vector<std::vector<std::string>> m_rows;
+  std::vector<Align> m_align;
+};
+
+}  // namespace vexel::cli

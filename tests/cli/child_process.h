@@ -1,0 +1,66 @@
+// A program started as a child of the test, with its output collected by a
+// reader thread and every wait bounded by a deadline.
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace vexel::cli::test {
+
+using namespace std::chrono_literals;
+
+class ChildProcess {
+ public:
+  struct Options {
+    std::vector<std::string> argv;
+    std::vector<std::string> env;  ///< "NAME=VALUE" added to the test's environment
+    bool asNobody = false;         ///< drop to uid/gid 65534 before exec (needs root)
+    bool stdoutOnTerminal = false; ///< stdout on a pseudo-terminal, 100 columns
+  };
+
+  explicit ChildProcess(const Options& options);
+  /// Kills the child if it still runs, and reaps it.
+  ~ChildProcess();
+  ChildProcess(const ChildProcess&) = delete;
+  ChildProcess& operator=(const ChildProcess&) = delete;
+
+  pid_t Pid() const { return m_pid; }
+  void Signal(int signo) const;
+
+  /// Waits until stdout satisfies @p done; false at the deadline or when the
+  /// child ended without it.
+  bool WaitForOut(const std::function<bool(const std::string&)>& done,
+                  std::chrono::milliseconds deadline = 20s);
+  /// The first line of stdout, without its newline; empty at the deadline.
+  std::string FirstLine(std::chrono::milliseconds deadline = 20s);
+  /// The exit status, 128 + the signal for a killed child, -1 at the deadline.
+  int WaitExit(std::chrono::milliseconds deadline = 30s);
+
+  std::string Out() const;
+  std::string Err() const;
+
+ private:
+  void Spawn(const Options& options);
+  void ReadLoop();
+
+  pid_t m_pid = -1;
+  int m_outFd = -1;
+  int m_errFd = -1;
+  int m_pidFd = -1;
+  std::thread m_reader;
+  mutable std::mutex m_mutex;
+  std::condition_variable m_changed;
+  std::string m_out;
+  std::string m_err;
+  bool m_exited = false;
+  int m_status = -1;
+};
+
+}  // namespace vexel::cli::test

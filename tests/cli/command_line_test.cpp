@@ -1,0 +1,94 @@
+#include "cli/command_line.h"
+
+#include <gtest/gtest.h>
+
+#include "cli/exit_codes.h"
+
+namespace vexel::cli {
+namespace {
+
+ParsedCommandLine Parse(std::vector<const char*> args) {
+  args.insert(args.begin(), "duvozeviv-cli");
+  return ParseCommandLine(static_cast<int>(args.size()), args.data());
+}
+
+TEST(CommandLine, AcceptedArguments) {
+  const struct {
+    std::vector<const char*> args;
+    std::string image;
+    std::vector<std::string> ports;
+    bool quiet, json, trace;
+  } cases[] = {
+      {{"a.mbf"}, "a.mbf", {"COM1"}, false, false, false},
+      {{"-p", "COM2", "a.mbf"}, "a.mbf", {"COM2"}, false, false, false},
+      // Each -p takes exactly one name, so the image may follow it.
+      {{"-p", "/dev/ttyUSB0", "-p", "/dev/ttyUSB1", "a.mbf"},
+       "a.mbf",
+       {"/dev/ttyUSB0", "/dev/ttyUSB1"},
+       false, false, false},
+      {{"a.mbf", "--port=/dev/pts/3", "--quiet", "--trace"}, "a.mbf", {"/dev/pts/3"}, true, false,
+       true},
+      {{"--json", "a.mbf", "-p", "COM1"}, "a.mbf", {"COM1"}, false, true, false},
+  };
+  for (const auto& c : cases) {
+    const auto parsed = Parse(c.args);
+    ASSERT_TRUE(parsed.proceed) << parsed.err;
+    EXPECT_EQ(parsed.options.image, c.image);
+    EXPECT_EQ(parsed.options.ports, c.ports);
+    EXPECT_EQ(parsed.options.quiet, c.quiet);
+    EXPECT_EQ(parsed.options.json, c.json);
+    EXPECT_EQ(parsed.options.trace, c.trace);
+    EXPECT_FALSE(parsed.options.listPorts);
+  }
+}
+
+TEST(CommandLine, UsageErrorsExitWithTwoAndSayWhy) {
+  const struct {
+    std::vector<const char*> args;
+    std::string firstLine;
+  } cases[] = {
+      {{}, "IMAGE is required"},
+      {{"-p", "COM1", "-p", "COM1", "a.mbf"}, "--port: COM1 is given more than once"},
+      {{"--quiet", "--json", "a.mbf"}, "--quiet excludes --json"},
+      {{"--list-ports", "a.mbf"}, "IMAGE excludes --list-ports"},
+      {{"--bogus", "a.mbf"}, "The following argument was not expected: --bogus"},
+      {{"a.mbf", "b.mbf"}, "The following argument was not expected: b.mbf"},
+  };
+  for (const auto& c : cases) {
+    const auto parsed = Parse(c.args);
+    EXPECT_FALSE(parsed.proceed);
+    EXPECT_EQ(parsed.exitCode, kExitUsage);
+    EXPECT_EQ(parsed.err.substr(0, parsed.err.find('\n')), c.firstLine);
+    EXPECT_NE(parsed.err.find("Run with --help for more information."), std::string::npos);
+    EXPECT_EQ(parsed.out, "");
+  }
+}
+
+TEST(CommandLine, HelpShowsOptionsAndTheExitCodeTable) {
+  const auto parsed = Parse({"--help"});
+  EXPECT_FALSE(parsed.proceed);
+  EXPECT_EQ(parsed.exitCode, 0);
+  EXPECT_EQ(parsed.err, "");
+  for (const char* item : {"-p,--port NAME", "--list-ports", "-q,--quiet", "--json", "--trace",
+                           "IMAGE"}) {
+    EXPECT_NE(parsed.out.find(item), std::string::npos) << item;
+  }
+  EXPECT_NE(parsed.out.find("Exit status:\n" + ExitCodeTable()), std::string::npos);
+}
+
+TEST(CommandLine, ListPortsNeedsNoImage) {
+  const auto parsed = Parse({"--list-ports", "--json"});
+  ASSERT_TRUE(parsed.proceed);
+  EXPECT_TRUE(parsed.options.listPorts);
+  EXPECT_TRUE(parsed.options.json);
+}
+
+TEST(CommandLine, VersionIsPrinted) {
+  const auto parsed = Parse({"--version"});
+  EXPECT_FALSE(parsed.proceed);
+  EXPECT_EQ(parsed.exitCode, 0);
+  EXPECT_EQ(parsed.out, "duvozeviv-cli 1.0.0.1\n");
+}
+
+}  // namespace
+}  // namespace vexel::cli

@@ -1,0 +1,107 @@
+// An in-process module behind a PortLine, on real time: what the runner
+// writes goes to the simulator core, and its replies are posted back after
+// the delays it asks for, through the event loop like a watcher would.
+#pragma once
+
+#include <QTimer>
+#include <deque>
+#include <memory>
+#include <string>
+
+#include "cli/port_line.h"
+#include "sim/module_simulator.h"
+
+namespace vexel::cli::test {
+
+/// What a test sets up and later inspects; shared with the line, which the
+/// session owns and destroys.
+struct ModuleLineState {
+  int32_t openResult = kResultOk;
+  int32_t lineFormatResult = kResultOk;
+  int osError = 0;
+  std::string device;  ///< DevicePath's answer; the port name when empty
+  sim::ModuleSimulator module;
+  bool open = false;
+  int closes = 0;
+  uint32_t baud = 0;
+  uint8_t parity = 0xFF;
+  uint8_t stopBits = 0xFF;
+  // The line itself, here so that replies still in flight never outlive it.
+  ComNotifyTarget* target = nullptr;
+  std::deque<uint8_t> rx;
+  int generation = 0;  // bumped by Close: replies still on their way are dropped
+};
+
+class ModuleLine final : public PortLine, public ISerialLine {
+ public:
+  explicit ModuleLine(std::shared_ptr<ModuleLineState> state) : m_state(std::move(state)) {}
+  ~ModuleLine() override { Close(); }
+
+  ISerialLine& Line() override { return *this; }
+  int LastOsError() const override { return m_state->osError; }
+  std::string DevicePath(const std::string& portName) const override {
+    return m_state->device.empty() ? portName : m_state->device;
+  }
+  std::string DescribeResult(int32_t result) const override {
+    return "result " + std::to_string(result);
+  }
+
+  int32_t Open(const char*, ComNotifyTarget* target, uint32_t, intptr_t, uint32_t,
+               uint32_t) override {
+    if (m_state->open) return kErrorAlreadyInitialized;
+    if (m_state->openResult != kResultOk) return m_state->openResult;
+    m_state->open = true;
+    m_state->target = target;
+    m_state->module.ResetLine();
+    return kResultOk;
+  }
+  int32_t Close() override {
+    if (m_state->open) ++m_state->closes;
+    m_state->open = false;
+    m_state->target = nullptr;
+    m_state->rx.clear();
+    ++m_state->generation;
+    return kResultOk;
+  }
+  int32_t SetLineFormat(uint32_t baud, uint8_t, uint8_t parity, uint8_t stopBits) override {
+    if (m_state->lineFormatResult != kResultOk) return m_state->lineFormatResult;
+    m_state->baud = baud;
+    m_state->parity = parity;
+    m_state->stopBits = stopBits;
+    return kResultOk;
+  }
+  int32_t SetFlowControl(FlowControl) override { return kResultOk; }
+  int32_t SetReadMode(ReadMode) override { return kResultOk; }
+  int32_t Write(const void* data, uint32_t length, uint32_t* count, SerialOverlapped*,
+                uint32_t) override {
+    if (count != nullptr) *count = length;
+    uint32_t at = 0;
+    for (auto& delivery : m_state->module.Consume(static_cast<const uint8_t*>(data), length)) {
+      at += delivery.delayMs;
+      if (delivery.hangUp) break;
+      QTimer::singleShot(static_cast<int>(at), [state = m_state, generation = m_state->generation,
+                                                bytes = delivery.bytes] {
+        if (generation != state->generation || state->target == nullptr) return;
+        state->rx.insert(state->rx.end(), bytes.begin(), bytes.end());
+        state->target->PostComMessage(0, EV_RXCHAR, 0);
+      });
+    }
+    return kResultOk;
+  }
+  int32_t Read(void* buffer, uint32_t length, uint32_t* count, SerialOverlapped*,
+               uint32_t) override {
+    uint32_t n = 0;
+    auto* out = static_cast<uint8_t*>(buffer);
+    for (auto& rx = m_state->rx; n < length && !rx.empty(); ++n) {
+      out[n] = rx.front();
+      rx.pop_front();
+    }
+    if (count != nullptr) *count = n;
+    return kResultOk;
+  }
+
+ private:
+  std::shared_ptr<ModuleLineState> m_state;
+};
+
+}  // namespace vexel::cli::test

@@ -1,0 +1,71 @@
+#include "cli/run_summary.h"
+
+#include <gtest/gtest.h>
+
+namespace vexel::cli {
+namespace {
+
+// A 100-byte image: INIT, SEND 64, SENDLAST 36, FLASH, each acknowledged.
+void FeedRun(LineTally& tally) {
+  tally.OnSent("CONNECT", 4, 0.0);  // before INIT: not counted
+  tally.OnReceived("CONNECT-REPLY", 5, 0.1);
+  tally.OnSent("INIT", 6, 1.0);
+  tally.OnReceived("ACK", 5, 1.1);
+  tally.OnSent("SEND", 68, 1.2);
+  tally.OnReceived("ACK", 5, 1.3);
+  tally.OnSent("SENDLAST", 40, 1.4);
+  tally.OnReceived("ACK", 5, 1.5);
+  tally.OnSent("FLASH", 13, 1.6);
+  tally.OnReceived("ACK", 5, 1.75);
+}
+
+TEST(LineTally, CountsRequestsAndRepliesFromInitToTheFlashAck) {
+  LineTally tally;
+  EXPECT_FALSE(tally.Started());
+  EXPECT_EQ(tally.Seconds(5.0), 0.0);
+  FeedRun(tally);
+  EXPECT_TRUE(tally.Complete());
+  EXPECT_EQ(tally.LineBytes(), 6u + 5 + 68 + 5 + 40 + 5 + 13 + 5);
+  EXPECT_DOUBLE_EQ(tally.Seconds(99.0), 0.75);
+  tally.OnReceived("ACK", 5, 2.0);  // after the FLASH ACK: not counted
+  EXPECT_EQ(tally.LineBytes(), 147u);
+}
+
+TEST(LineTally, UnfinishedRunCountsUpToNow) {
+  LineTally tally;
+  tally.OnSent("INIT", 6, 1.0);
+  tally.OnReceived("ACK", 5, 1.1);
+  tally.OnSent("SEND", 68, 1.2);
+  EXPECT_TRUE(tally.Started());
+  EXPECT_FALSE(tally.Complete());
+  EXPECT_EQ(tally.LineBytes(), 79u);
+  EXPECT_DOUBLE_EQ(tally.Seconds(6.0), 5.0);
+}
+
+TEST(RunSummary, CeilingIsTwelveBitsPerByteAt57600) {
+  PortSummary row;
+  row.loaded = true;
+  row.bytes = 4000;
+  row.lineBytes = 4800;  // one second of line time at 4800 bytes/s
+  row.seconds = 2.0;
+  EXPECT_DOUBLE_EQ(BytesPerSecond(row), 2000.0);
+  EXPECT_DOUBLE_EQ(CeilingShare(row), 0.5);
+  row.seconds = 0;
+  EXPECT_EQ(BytesPerSecond(row), 0.0);
+  EXPECT_EQ(CeilingShare(row), 0.0);
+}
+
+TEST(RunSummary, TableShowsRatesOnlyForLoadedPorts) {
+  PortSummary loaded{"/dev/pts/3", "MODULE LOADED", 0, true, true, 12345, 2.93, 13334};
+  PortSummary failed{"/dev/pts/14", "Module not responding", 6, false, true, 640, 5.1, 800};
+  PortSummary closed{"COM2", "Cannot open open COM2", 4, false, false, 0, 0, 0};
+  EXPECT_EQ(FormatSummary({loaded, failed, closed}, 6),
+            "PORT         RESULT                 BYTES  SECONDS  BYTES/S  OF CEILING\n"
+            "/dev/pts/3   MODULE LOADED          12345     2.93     4213       94.8%\n"
+            "/dev/pts/14  Module not responding    640     5.10        -           -\n"
+            "COM2         Cannot open open COM2      0        -        -           -\n"
+            "1 of 3 modules loaded; exit status 6\n");
+}
+
+}  // namespace
+}  // namespace vexel::cli
