@@ -15,6 +15,7 @@ import shutil
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 
 BAUD = 57600
@@ -43,10 +44,14 @@ class Simulator:
         self.path = self.proc.stdout.readline().strip()
         if not self.path.startswith("/"):
             sys.exit("vexel-module-sim did not start: %r" % self.path)
+        # Its event lines must be read, or a full pipe would stall the module.
+        self.drain = threading.Thread(target=self.proc.stdout.read, daemon=True)
+        self.drain.start()
 
     def stop(self):
         self.proc.terminate()
-        self.proc.communicate(timeout=10)
+        self.proc.wait(timeout=10)
+        self.drain.join(timeout=10)
 
 
 def make_image(directory, size):
@@ -74,7 +79,7 @@ def summary_shares(stdout_path):
     with open(stdout_path) as f:
         for line in f:
             fields = line.split()
-            if len(fields) >= 6 and fields[-1].endswith("%") and fields[1] == "loaded":
+            if len(fields) >= 7 and fields[-1].endswith("%") and fields[1:3] == ["MODULE", "LOADED"]:
                 shares[fields[0]] = float(fields[-1][:-1]) / 100
     return shares
 
@@ -99,7 +104,7 @@ def ideal_seconds(size):
 
 
 def loader_run(tools, tmp, image, sims, extra=()):
-    argv = [tools.cli, "--quiet", *extra]
+    argv = [tools.cli, *extra]
     for sim in sims:
         argv += ["-p", sim.path]
     argv.append(image)

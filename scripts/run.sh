@@ -15,13 +15,18 @@ mkdir -p "$sample_dir"
 sample=$sample_dir/sample.mbf
 head -c 4096 /dev/urandom >"$sample"
 
-# The simulator prints its line's device path first; keep it on a pipe.
-exec 3< <(exec build/sim/vexel-module-sim --line-rate 57600)
+# The simulator's first line is its line's device path; the rest of its
+# report (every request, reply and image) goes on in module.log.
+log=$sample_dir/module.log
+build/sim/vexel-module-sim --line-rate 57600 >"$log" 2>&1 &
 sim_pid=$!
 trap 'kill "$sim_pid" 2>/dev/null || true' EXIT
-read -r -t 10 line <&3
-export VEXEL_COM1=$line
-echo "simulated module on COM1 = $VEXEL_COM1; sample image: $sample"
+for _ in $(seq 100); do
+  [ "$(wc -l <"$log")" -ge 1 ] && break
+  sleep 0.1
+done
+export VEXEL_COM1=$(head -n 1 "$log")
+echo "simulated module on COM1 = $VEXEL_COM1 (its report: $log); sample image: $sample"
 
 if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
   echo "Connect, then Program module... and choose sample.mbf; close the window to end."

@@ -10,10 +10,13 @@ jobs=$(nproc)
 export QT_QPA_PLATFORM=offscreen
 export CTEST_OUTPUT_ON_FAILURE=1
 
-build() {  # build DIR [cmake args...]
+configure() {  # configure DIR [cmake args...]
   local dir=$1; shift
   cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
-  cmake --build "$dir" -j "$jobs"
+}
+build() {  # build DIR [cmake args...]
+  configure "$@"
+  cmake --build "$1" -j "$jobs"
 }
 
 echo "== plain build"
@@ -26,12 +29,14 @@ ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir build-asan -j "$jobs" --timeout 600
 
 echo "== ThreadSanitizer (serial line and its threads)"
-build build-tsan -DVEXEL_SANITIZE=thread -DVEXEL_BUILD_GUI=OFF -DVEXEL_BUILD_BENCH=OFF
+configure build-tsan -DVEXEL_SANITIZE=thread -DVEXEL_BUILD_GUI=OFF -DVEXEL_BUILD_BENCH=OFF
+cmake --build build-tsan -j "$jobs" --target serial_thread_tests serial_controller_tests
 TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build-tsan -L tsan -j "$jobs" --timeout 600
 
 echo "== libFuzzer (controller, short run)"
-build build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DVEXEL_BUILD_FUZZ=ON -DVEXEL_BUILD_TESTS=OFF \
+configure build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DVEXEL_BUILD_FUZZ=ON -DVEXEL_BUILD_TESTS=OFF \
   -DVEXEL_BUILD_GUI=OFF -DVEXEL_BUILD_BENCH=OFF
+cmake --build build-fuzz -j "$jobs" --target fuzz_controller
 corpus=$(mktemp -d)
 trap 'rm -rf "$corpus"' EXIT
 cp fuzz/corpus/* "$corpus"/
@@ -41,6 +46,6 @@ for f in build-fuzz/fuzz/fuzz_*; do
   echo "$(basename "$f"): no finding in 20 s"
 done
 echo "== benchmark harness (tiny sizes: keeps it working, asserts nothing)"
-python3 bench/run_bench.py --build build --quick
+/usr/bin/python3 bench/run_bench.py --build build --quick
 
 echo "== all tests passed"

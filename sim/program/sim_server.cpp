@@ -2,6 +2,7 @@
 
 #include <poll.h>
 #include <sys/signalfd.h>
+#include <sys/prctl.h>
 #include <sys/timerfd.h>
 #include <unistd.h>
 
@@ -66,6 +67,8 @@ bool SimServer::Start(std::string& error) {
     error = std::string("event setup: ") + std::strerror(errno);
     return false;
   }
+  // The default 50 us of timer slack would make every paced reply late.
+  if (m_byteNs > 0) ::prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
   return true;
 }
 
@@ -138,6 +141,7 @@ void SimServer::Schedule(int64_t atNs, Action action) { m_queue.emplace(atNs, st
 void SimServer::RunDue() {
   while (!m_ended && !m_queue.empty() && m_queue.begin()->first <= Now()) {
     Action action = std::move(m_queue.begin()->second);
+    m_dueNs = m_queue.begin()->first;
     m_queue.erase(m_queue.begin());
     Execute(action);
   }
@@ -158,7 +162,9 @@ void SimServer::Execute(Action& action) {
 void SimServer::Consume(const std::vector<uint8_t>& bytes) {
   const std::vector<Delivery> deliveries = m_sim.Consume(bytes.data(), bytes.size());
   const int64_t gap = m_byteNs > 0 ? 0 : kDeliveryGapNs;
-  int64_t due = Now();
+  // Times count from when the request was due, not from when the loop woke
+  // up for it, so wake-up latency does not add up over a run.
+  int64_t due = m_dueNs;
   for (size_t i = 0; i < deliveries.size(); ++i) {
     const int64_t delay = int64_t{deliveries[i].delayMs} * kNsPerMs;
     due += i == 0 ? delay : std::max(delay, gap);
@@ -169,7 +175,7 @@ void SimServer::Consume(const std::vector<uint8_t>& bytes) {
 // A reply reaches the loader only after its own wire time, behind whatever
 // is still on the wire before it.
 void SimServer::Transmit(Action& action) {
-  const int64_t start = std::max(Now(), m_txFreeAt);
+  const int64_t start = std::max(m_dueNs, m_txFreeAt);
   if (action.hangUp) return Schedule(start, {ActionKind::HangUp, {}});
   if (m_byteNs == 0) return Write(action.bytes);
   m_txFreeAt = start + static_cast<int64_t>(action.bytes.size()) * m_byteNs;

@@ -91,6 +91,7 @@ class SimServer final : public SimObserver {
   int64_t m_drainUntil = 0;   // latest end once --count is reached
   int64_t m_lastWriteNs = 0;
   std::multimap<int64_t, Action> m_queue;  // equal times keep their order
+  int64_t m_dueNs = 0;                     // due time of the action being run
   std::vector<uint8_t> m_tx;  // bytes the line did not take yet
   size_t m_images = 0;
   bool m_writeFailed = false;
