@@ -220,7 +220,10 @@ int32_t CSerialPort::Read(void* buffer, uint32_t length, uint32_t* count,
 int32_t CSerialPort::FinishIo(int32_t started, SerialOverlapped* overlapped,
                               SerialOverlapped& local, uint32_t* count, uint32_t timeoutMs) {
   if (started == kResultOk) {
-    (overlapped != nullptr ? overlapped : &local)->hEvent->Set();
+    // Only a caller's record can be waited on once the call has returned;
+    // the synchronous form's event is reset by its next use anyway, so
+    // signalling it would only cost a system call per read and write.
+    if (overlapped != nullptr) overlapped->hEvent->Set();
     return kResultOk;
   }
   if (started != kErrorIoPending) return StorePlatformFailure(started);
