@@ -185,25 +185,26 @@ int32_t CSerialPort::Write(const char* text, uint32_t* count, SerialOverlapped* 
 
 int32_t CSerialPort::Write(const void* data, uint32_t length, uint32_t* count,
                            SerialOverlapped* overlapped, uint32_t timeoutMs) {
-  uint32_t scratch = 0;
-  uint32_t* written = count != nullptr ? count : &scratch;
-  *written = 0;
-  if (int32_t closed = Begin()) return closed;
-  if (overlapped != nullptr && overlapped->hEvent == nullptr) {
-    return Store(kErrorInvalidParameter);
-  }
-  SerialOverlapped local;
-  local.hEvent = m_hIoEvent;
-  SerialOverlapped& record = overlapped != nullptr ? *overlapped : local;
-  return FinishIo(comm::StartWrite(m_hPort, data, length, written, record), overlapped, local,
-                  written, timeoutMs);
+  return Transfer(count, overlapped, timeoutMs, [&](uint32_t* done, SerialOverlapped& record) {
+    return comm::StartWrite(m_hPort, data, length, done, record);
+  });
 }
 
 int32_t CSerialPort::Read(void* buffer, uint32_t length, uint32_t* count,
                           SerialOverlapped* overlapped, uint32_t timeoutMs) {
+  return Transfer(count, overlapped, timeoutMs, [&](uint32_t* done, SerialOverlapped& record) {
+    return comm::StartRead(m_hPort, buffer, length, done, record);
+  });
+}
+
+// The count is set to 0 before the open check, so a closed port also
+// reports none; without a caller's record the call is synchronous.
+template <typename Start>
+int32_t CSerialPort::Transfer(uint32_t* count, SerialOverlapped* overlapped, uint32_t timeoutMs,
+                              Start start) {
   uint32_t scratch = 0;
-  uint32_t* received = count != nullptr ? count : &scratch;
-  *received = 0;
+  uint32_t* done = count != nullptr ? count : &scratch;
+  *done = 0;
   if (int32_t closed = Begin()) return closed;
   if (overlapped != nullptr && overlapped->hEvent == nullptr) {
     return Store(kErrorInvalidParameter);
@@ -211,8 +212,7 @@ int32_t CSerialPort::Read(void* buffer, uint32_t length, uint32_t* count,
   SerialOverlapped local;
   local.hEvent = m_hIoEvent;
   SerialOverlapped& record = overlapped != nullptr ? *overlapped : local;
-  return FinishIo(comm::StartRead(m_hPort, buffer, length, received, record), overlapped, local,
-                  received, timeoutMs);
+  return FinishIo(start(done, record), overlapped, local, done, timeoutMs);
 }
 
 // The common tail of the waits, reads and writes: completed at once, failed,

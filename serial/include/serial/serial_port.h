@@ -213,6 +213,11 @@ class CSerialPort {
   bool ReadSettings(comm::DeviceSettings& settings);
   void ApplyDefaults();
   int32_t CompleteSync(SerialOverlapped& record, uint32_t* count, uint32_t timeoutMs);
+  /// The common frame of Read and Write; @p start begins the transfer on the
+  /// record it is given and reports the count done at once.
+  template <typename Start>
+  int32_t Transfer(uint32_t* count, SerialOverlapped* overlapped, uint32_t timeoutMs,
+                   Start start);
   int32_t FinishIo(int32_t started, SerialOverlapped* overlapped, SerialOverlapped& local,
                    uint32_t* count, uint32_t timeoutMs);
 };
