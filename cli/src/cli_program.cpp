@@ -100,7 +100,8 @@ int Load(const CliOptions& options, std::ostream& out, std::ostream& err) {
   settings.image = options.image;
   settings.ports = options.ports;
   settings.trace = options.trace;
-  LoadSession session(settings, *output);
+  LoadSession session(settings, *output,
+                      options.watcherThreads ? MakeThreadedSerialPortLine : MakeSerialPortLine);
   return session.Run();
 }
 
@@ -121,7 +122,12 @@ int RunProgram(int argc, char** argv, std::ostream& out, std::ostream& err) {
   }
   if (const int code = CheckImage(options, out, err); code != kExitOk) return code;
   std::unique_ptr<QCoreApplication> app;
-  if (QCoreApplication::instance() == nullptr) app = std::make_unique<QCoreApplication>(argc, argv);
+  if (QCoreApplication::instance() == nullptr) {
+    // Qt's own dispatcher does less per wake-up than GLib's, and a headless
+    // loader has no GLib sources to serve. Still the user's to override.
+    if (!qEnvironmentVariableIsSet("QT_NO_GLIB")) qputenv("QT_NO_GLIB", "1");
+    app = std::make_unique<QCoreApplication>(argc, argv);
+  }
   return Load(options, out, err);
 }
 

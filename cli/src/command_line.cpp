@@ -39,6 +39,9 @@ void Describe(CLI::App& app, CliOptions& options) {
       ->excludes(quiet);
   app.add_flag("--trace", options.trace,
                "Write every frame sent and received to stderr with a microsecond timestamp");
+  app.add_flag("--watcher-threads", options.watcherThreads,
+               "Watch each port from a thread of its own, as the dialog program does, instead "
+               "of from the one event loop (costs a thread wake-up more per reply)");
   app.set_version_flag("--version", std::string(kProgramName) + " 1.0.0.1");
   app.footer(Footer());
 }

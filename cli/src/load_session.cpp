@@ -27,7 +27,8 @@ int LoadSession::Run() {
   }
   for (size_t i = 0; i < m_settings.ports.size(); ++i) {
     m_runners.push_back(std::make_unique<PortRunner>(i, m_settings.ports[i], m_settings.image,
-                                                     m_lineFactory(), m_clock, *this));
+                                                     m_lineFactory(), m_clock, *this,
+                                                     m_watchSet));
   }
   for (auto& runner : m_runners) runner->Start();
   m_tick.start();

@@ -30,15 +30,17 @@ class LineEvent final : public QEvent {
 
 PortRunner::PortRunner(size_t index, std::string port, std::string imagePath,
                        std::unique_ptr<PortLine> line, const RunClock& clock,
-                       PortRunnerListener& listener)
+                       PortRunnerListener& listener, LineWatchSet& watchSet)
     : m_index(index),
       m_port(std::move(port)),
       m_imagePath(std::move(imagePath)),
       m_clock(clock),
       m_listener(listener),
+      m_watchSet(watchSet),
       m_line(std::move(line)),
       m_controller(m_line->Line(), m_image, *this) {
   m_controller.SetFrameObserver(this);
+  m_line->AttachEventLoop(*this);
 }
 
 PortRunner::~PortRunner() {
@@ -153,6 +155,12 @@ void PortRunner::PostComMessage(uint32_t, uint32_t wParam, intptr_t) {
   QCoreApplication::postEvent(this, new LineEvent(wParam));
 }
 
+int PortRunner::WatchLine(intptr_t handle, CSerialLoopLine& line) {
+  return m_watchSet.Add(handle, [this, &line] { HandleLineEvent(line.Service()); });
+}
+
+void PortRunner::UnwatchLine(intptr_t handle) { m_watchSet.Remove(handle); }
+
 void PortRunner::OnFrameSent(const uint8_t* frame, size_t length) {
   // SendChunk reads the chunk before it writes: at the end of the image the
   // position has reached the length.
@@ -169,8 +177,12 @@ void PortRunner::OnFrameReceived(const uint8_t* frame, size_t length) {
 }
 
 void PortRunner::customEvent(QEvent* event) {
-  if (event->type() != LineEvent::Type() || m_ending) return;
-  m_controller.HandleLineEvent(static_cast<LineEvent*>(event)->WParam() & 0xFFFF);
+  if (event->type() == LineEvent::Type()) HandleLineEvent(static_cast<LineEvent*>(event)->WParam());
+}
+
+void PortRunner::HandleLineEvent(uint32_t wParam) {
+  if (wParam == 0 || m_ending) return;
+  m_controller.HandleLineEvent(wParam & 0xFFFF);
 }
 
 void PortRunner::timerEvent(QTimerEvent* event) {

@@ -1,11 +1,15 @@
+#include <type_traits>
+
 #include "cli/port_line.h"
 #include "serial/port_names.h"
+#include "serial/serial_loop_line.h"
 #include "serial/serial_port.h"
 #include "serial/serial_wnd.h"
 
 namespace vexel::cli {
 namespace {
 
+template <typename Serial>
 class SerialPortLine final : public PortLine {
  public:
   ISerialLine& Line() override { return m_serial; }
@@ -16,13 +20,22 @@ class SerialPortLine final : public PortLine {
   std::string DescribeResult(int32_t result) const override {
     return vexel::DescribeResult(result);
   }
+  void AttachEventLoop(LineEventLoop& loop) override {
+    if constexpr (std::is_same_v<Serial, CSerialLoopLine>) m_serial.SetEventLoop(&loop);
+  }
 
  private:
-  CSerialCWnd m_serial;
+  Serial m_serial;
 };
 
 }  // namespace
 
-std::unique_ptr<PortLine> MakeSerialPortLine() { return std::make_unique<SerialPortLine>(); }
+std::unique_ptr<PortLine> MakeSerialPortLine() {
+  return std::make_unique<SerialPortLine<CSerialLoopLine>>();
+}
+
+std::unique_ptr<PortLine> MakeThreadedSerialPortLine() {
+  return std::make_unique<SerialPortLine<CSerialCWnd>>();
+}
 
 }  // namespace vexel::cli

@@ -16,8 +16,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cerrno>
+#include <cstring>
 #include <chrono>
 #include <mutex>
 #include <vector>
@@ -34,6 +36,12 @@ struct PortHandle {
   DeviceSettings shadow;        // the fields termios cannot hold
   CommTimeouts timeouts;
   bool haveCounters = false;    // the driver keeps line error counters
+  // Bytes read from the tty ahead of the reads that asked for them: a read
+  // that returns at once takes all that is queued in one system call, and the
+  // next reads are served from here first. Owner thread only.
+  std::array<char, 4096> ahead{};
+  uint32_t aheadBegin = 0;
+  uint32_t aheadEnd = 0;
   std::atomic<bool> hungUp{false};
 
   // Shared with a watcher thread.
@@ -113,9 +121,8 @@ uint32_t ErrorEventsLocked(PortHandle* port) {
 // Completes the pending event wait on @p record from the edges its event
 // collected; the port's lock is held. A hang-up completes it with type 0 and
 // makes every later wait fail, so a watcher ends instead of spinning.
-void HarvestLocked(PortHandle* port, SerialOverlapped& record) {
+void CompleteWaitLocked(PortHandle* port, SerialOverlapped& record, uint32_t seen) {
   IoStatus& st = StatusOf(record);
-  const uint32_t seen = EventAccess::Consume(*record.hEvent);
   uint32_t occurred = 0;
   if ((seen & (EPOLLHUP | EPOLLERR)) != 0) {
     port->hungUp = true;
@@ -125,6 +132,40 @@ void HarvestLocked(PortHandle* port, SerialOverlapped& record) {
   occurred |= ErrorEventsLocked(port);
   st.eventType->store(occurred & port->eventMask);
   FinishLocked(port, record, kResultOk);
+}
+
+void HarvestLocked(PortHandle* port, SerialOverlapped& record) {
+  CompleteWaitLocked(port, record, EventAccess::Consume(*record.hEvent));
+}
+
+uint32_t AheadCount(const PortHandle* port) { return port->aheadEnd - port->aheadBegin; }
+
+// Moves up to @p length bytes read ahead into the record's buffer.
+uint32_t TakeAhead(PortHandle* port, IoStatus& st, uint32_t length) {
+  const uint32_t n = std::min(length, AheadCount(port));
+  std::memcpy(static_cast<char*>(st.buffer) + st.done, port->ahead.data() + port->aheadBegin, n);
+  st.done += n;
+  port->aheadBegin += n;
+  if (port->aheadBegin == port->aheadEnd) port->aheadBegin = port->aheadEnd = 0;
+  return n;
+}
+
+// A read that returns at once: what was read ahead, then, when that is not
+// enough, everything the tty has queued. Bytes already moved make the read a
+// success even if the tty then fails; the next read meets the failure.
+int32_t ReadAtOnce(PortHandle* port, IoStatus& st, uint32_t length) {
+  if (TakeAhead(port, st, length) == length) return kResultOk;
+  ssize_t n;
+  do {
+    n = ::read(port->fd, port->ahead.data(), port->ahead.size());
+  } while (Retry(n));
+  if (n > 0) {
+    port->aheadEnd = static_cast<uint32_t>(n);
+    TakeAhead(port, st, length - st.done);
+    return kResultOk;
+  }
+  if (st.done > 0 || (n < 0 && errno == EAGAIN)) return kResultOk;
+  return Fail(n == 0 ? EIO : errno);  // end of file on a tty: it hung up
 }
 
 int32_t ReadAvailable(PortHandle* port, IoStatus& st, uint32_t length) {
@@ -141,13 +182,16 @@ int32_t ReadAvailable(PortHandle* port, IoStatus& st, uint32_t length) {
 // A blocking read moves bytes only once all it wants can be had, so one that
 // times out leaves what did arrive queued for the next read.
 int32_t ProgressRead(PortHandle* port, IoStatus& st) {
-  int available = 0;
-  if (::ioctl(port->fd, FIONREAD, &available) != 0) return Fail(errno);
+  int queued = 0;
+  if (::ioctl(port->fd, FIONREAD, &queued) != 0) return Fail(errno);
+  const int available = queued + static_cast<int>(AheadCount(port));
   const uint32_t wanted = st.length - st.done;
-  if (available < static_cast<int>(wanted) && available < kInputQueueLimit) {
+  if (available < static_cast<int>(wanted) && queued < kInputQueueLimit) {
     return kErrorIoPending;
   }
-  int32_t result = ReadAvailable(port, st, std::min(wanted, static_cast<uint32_t>(available)));
+  TakeAhead(port, st, wanted);
+  if (st.done == st.length) return kResultOk;
+  int32_t result = ReadAvailable(port, st, std::min(st.length - st.done, static_cast<uint32_t>(queued)));
   if (result != kResultOk) return result;
   return st.done == st.length ? kResultOk : kErrorIoPending;
 }
@@ -317,15 +361,23 @@ int32_t StartRead(PortHandle* port, void* buffer, uint32_t length, uint32_t* cou
   IoStatus& st = StatusOf(record);
   if (length == 0) return kResultOk;
   if (!atOnce) return StartTransfer(port, record, kRead, EPOLLIN, count);
-  int32_t result = ReadAvailable(port, st, length);
+  int32_t result = ReadAtOnce(port, st, length);
   if (result == kResultOk) *count = st.done;
   return result;
 }
 
+// A frame fits the tty's buffer nearly always, so the write is tried first and
+// the record's event is reset and armed only for what is left over.
 int32_t StartWrite(PortHandle* port, const void* data, uint32_t length, uint32_t* count,
                    SerialOverlapped& record) {
-  PrepareRecord(record, const_cast<void*>(data), length);
+  PrepareRecord(record, const_cast<void*>(data), length, false);
   if (length == 0) return kResultOk;
+  if (port->hungUp) return Fail(EIO);
+  IoStatus& st = StatusOf(record);
+  const int32_t result = ProgressWrite(port, st);
+  if (result == kResultOk) *count = st.done;
+  if (result != kErrorIoPending) return result;
+  record.hEvent->Reset();
   return StartTransfer(port, record, kWrite, EPOLLOUT, count);
 }
 
@@ -361,12 +413,14 @@ void CancelIo(PortHandle* port, SerialOverlapped& record) {
   if (StatusOf(record).port == port) FinishLocked(port, record, kErrorOperationAborted);
 }
 
+// Taking the edges tells whether the wait's event was signalled, without a
+// poll of its own: nothing taken, nothing happened, and the wait goes on.
 void CollectEventWait(PortHandle* port) {
   std::lock_guard<std::mutex> guard(port->lock);
   SerialOverlapped* record = port->pendingWait;
-  if (record != nullptr && EventAccess::IsSignalled(*record->hEvent)) {
-    HarvestLocked(port, *record);
-  }
+  if (record == nullptr) return;
+  const uint32_t seen = EventAccess::Consume(*record->hEvent);
+  if (seen != 0) CompleteWaitLocked(port, *record, seen);
 }
 
 int32_t ClearErrors(PortHandle* port, uint32_t& errors) {

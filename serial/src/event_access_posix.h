@@ -16,9 +16,14 @@ class EventAccess {
   // registration that is already in place is kept as it is, so edges that
   // came since the last Consume are not lost. 0 or errno.
   static int Arm(SerialEvent& event, int fd, uint64_t lineSerial, uint32_t events);
+  // Set among Consume's bits when the event had been Set.
+  static constexpr uint32_t kSignalBit = 1u << 31;
   // Resets the event and takes the line's pending edges: the epoll bits seen
-  // (EPOLLIN, EPOLLOUT, EPOLLHUP, EPOLLERR), 0 when none came.
+  // (EPOLLIN, EPOLLOUT, EPOLLHUP, EPOLLERR) plus kSignalBit, 0 when neither
+  // a Set nor an edge came.
   static uint32_t Consume(SerialEvent& event);
+  // Resets the event; true when it had been Set.
+  static bool TakeSignal(SerialEvent& event);
   static bool IsSignalled(SerialEvent& event);
 };
 

@@ -7,6 +7,7 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <climits>
@@ -19,6 +20,9 @@ namespace vexel {
 struct SerialEvent::Impl {
   int pollFd = -1;    // the epoll set a waiter polls
   int signalFd = -1;  // Set and Reset; level-triggered in the set
+  // True from a Set until the Reset that takes it, so that a Reset of an
+  // event that is not signalled (most of them) costs no system call.
+  std::atomic<bool> setPending{false};
   // The line registered in the set, and for what.
   uint64_t armedLine = 0;
   int armedFd = -1;
@@ -76,17 +80,17 @@ SerialEvent::~SerialEvent() {
 
 bool SerialEvent::IsValid() const { return m_impl->pollFd >= 0; }
 
+// The descriptor is written before the flag is raised: a Reset that misses
+// the flag leaves the event signalled, as if the Set had come after it, and
+// the next Reset takes it.
 void SerialEvent::Set() {
   const uint64_t one = 1;
   ssize_t n = ::write(m_impl->signalFd, &one, sizeof one);
   (void)n;  // only a counter at its limit refuses, and it is signalled then
+  m_impl->setPending.store(true);
 }
 
-void SerialEvent::Reset() {
-  uint64_t value = 0;
-  ssize_t n = ::read(m_impl->signalFd, &value, sizeof value);
-  (void)n;  // EAGAIN: it was not signalled
-}
+void SerialEvent::Reset() { comm::EventAccess::TakeSignal(*this); }
 
 bool SerialEvent::Wait(uint32_t timeoutMs) {
   pollfd p{m_impl->pollFd, POLLIN, 0};
@@ -133,11 +137,19 @@ int EventAccess::Arm(SerialEvent& event, int fd, uint64_t lineSerial, uint32_t e
   return 0;
 }
 
+bool EventAccess::TakeSignal(SerialEvent& event) {
+  if (!event.m_impl->setPending.exchange(false)) return false;
+  uint64_t value = 0;
+  ssize_t n = ::read(event.m_impl->signalFd, &value, sizeof value);
+  (void)n;  // EAGAIN: a Set raced a Reset; it was taken then
+  return true;
+}
+
 uint32_t EventAccess::Consume(SerialEvent& event) {
-  event.Reset();
+  const bool signalled = TakeSignal(event);
   epoll_event ready[2];
   int n = ::epoll_wait(event.m_impl->pollFd, ready, 2, 0);
-  uint32_t seen = 0;
+  uint32_t seen = signalled ? kSignalBit : 0;
   for (int i = 0; i < n; ++i) {
     if (ready[i].data.u64 == kLineKey) seen |= ready[i].events;
   }

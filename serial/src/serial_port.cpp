@@ -76,6 +76,14 @@ int32_t CSerialPort::Close() {
   return kResultOk;
 }
 
+uint32_t CSerialPort::ClearLineErrors() {
+  uint32_t errors = 0;
+  const int32_t result = comm::ClearErrors(m_hPort, errors);
+  if (result == kResultOk) return errors;
+  StorePlatformFailure(result);
+  return 0;
+}
+
 bool CSerialPort::ReadSettings(comm::DeviceSettings& settings) {
   if (Begin() != kResultOk) return false;
   const int32_t result = comm::GetState(m_hPort, settings);

@@ -74,14 +74,6 @@ int32_t CSerialWnd::Close() {
 
 uint32_t CSerialWnd::WatcherEntry(CSerialWnd* self) { return self->WatchLoop(); }
 
-uint32_t CSerialWnd::ClearLineErrors() {
-  uint32_t errors = 0;
-  const int32_t result = comm::ClearErrors(m_hPort, errors);
-  if (result == kResultOk) return errors;
-  StorePlatformFailure(result);
-  return 0;
-}
-
 uint32_t CSerialWnd::WatchLoop() {
   SerialOverlapped record;
   record.hEvent = m_hWaitEvent;
@@ -91,7 +83,7 @@ uint32_t CSerialWnd::WatchLoop() {
     if (SerialEvent::WaitAny(waitList, 2, kInfinite) != 1) return 0;
     const uint32_t eventType = TakeEventType();
     const uint32_t errors = ClearLineErrors();
-    if (eventType != 0 && m_hNotifyWnd != nullptr) {
+    if (eventType != 0 && eventType != kNoEventType && m_hNotifyWnd != nullptr) {
       m_hNotifyWnd->PostComMessage(m_notifyMessage, (errors & 0xFFFF) << 16 | (eventType & 0xFFFF),
                                    m_notifyLParam);
     }

@@ -41,7 +41,7 @@ void CloseFd(int& fd) {
 SimServer::SimServer(LineEndpoint& line, EventReport& report, ImageSink& sink, const ServerConfig& config)
     : m_line(line), m_report(report), m_sink(sink), m_config(config) {
   for (const Fault& fault : m_config.faults) m_sim.AddFault(fault);
-  if (m_config.lineRate > 0) m_byteNs = kBitsPerByte * kNsPerSecond / m_config.lineRate;
+  if (m_config.lineRate > 0) m_pacing.emplace(kBitsPerByte * kNsPerSecond / m_config.lineRate);
 }
 
 SimServer::~SimServer() {
@@ -68,7 +68,7 @@ bool SimServer::Start(std::string& error) {
     return false;
   }
   // The default 50 us of timer slack would make every paced reply late.
-  if (m_byteNs > 0) ::prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
+  if (m_pacing) ::prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
   return true;
 }
 
@@ -128,11 +128,7 @@ void SimServer::ReadLine() {
 // With pacing, bytes count as received only once they would have crossed the
 // wire, one after the other at the line rate.
 void SimServer::Received(std::vector<uint8_t> bytes) {
-  int64_t at = Now();
-  if (m_byteNs > 0) {
-    at = std::max(at, m_rxFreeAt) + static_cast<int64_t>(bytes.size()) * m_byteNs;
-    m_rxFreeAt = at;
-  }
+  const int64_t at = m_pacing ? m_pacing->Received(Now(), bytes.size()) : Now();
   Schedule(at, {ActionKind::Consume, std::move(bytes)});
 }
 
@@ -151,7 +147,9 @@ void SimServer::Execute(Action& action) {
   switch (action.kind) {
     case ActionKind::Consume: return Consume(action.bytes);
     case ActionKind::Transmit: return Transmit(action);
-    case ActionKind::Write: return Write(action.bytes);
+    case ActionKind::Write:
+      if (m_pacing) m_pacing->Written(m_dueNs, Now());
+      return Write(action.bytes);
     case ActionKind::HangUp: return HangUpLine();
     case ActionKind::Wake: return;
   }
@@ -161,7 +159,7 @@ void SimServer::Execute(Action& action) {
 // that came in one read go out in order, as a module would send them.
 void SimServer::Consume(const std::vector<uint8_t>& bytes) {
   const std::vector<Delivery> deliveries = m_sim.Consume(bytes.data(), bytes.size());
-  const int64_t gap = m_byteNs > 0 ? 0 : kDeliveryGapNs;
+  const int64_t gap = m_pacing ? 0 : kDeliveryGapNs;
   // Times count from when the request was due, not from when the loop woke
   // up for it, so wake-up latency does not add up over a run.
   int64_t due = m_dueNs;
@@ -175,11 +173,13 @@ void SimServer::Consume(const std::vector<uint8_t>& bytes) {
 // A reply reaches the loader only after its own wire time, behind whatever
 // is still on the wire before it.
 void SimServer::Transmit(Action& action) {
-  const int64_t start = std::max(m_dueNs, m_txFreeAt);
-  if (action.hangUp) return Schedule(start, {ActionKind::HangUp, {}});
-  if (m_byteNs == 0) return Write(action.bytes);
-  m_txFreeAt = start + static_cast<int64_t>(action.bytes.size()) * m_byteNs;
-  Schedule(m_txFreeAt, {ActionKind::Write, std::move(action.bytes)});
+  if (action.hangUp) {
+    const int64_t at = m_pacing ? m_pacing->Transmitted(m_dueNs, 0) : m_dueNs;
+    return Schedule(at, {ActionKind::HangUp, {}});
+  }
+  if (!m_pacing) return Write(action.bytes);
+  const int64_t done = m_pacing->Transmitted(m_dueNs, action.bytes.size());
+  Schedule(done, {ActionKind::Write, std::move(action.bytes)});
 }
 
 void SimServer::Write(const std::vector<uint8_t>& bytes) {

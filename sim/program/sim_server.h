@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,7 @@
 #include "image_sink.h"
 #include "line_endpoint.h"
 #include "sim/module_simulator.h"
+#include "line_pacing.h"
 
 namespace vexel::sim {
 
@@ -85,9 +87,7 @@ class SimServer final : public SimObserver {
 
   int m_timerFd = -1;
   int m_signalFd = -1;
-  int64_t m_byteNs = 0;       // wire time of one byte; 0 = no pacing
-  int64_t m_rxFreeAt = 0;     // when the last byte read has fully arrived
-  int64_t m_txFreeAt = 0;     // when the last reply byte has left
+  std::optional<LinePacing> m_pacing;  // with --line-rate
   int64_t m_drainUntil = 0;   // latest end once --count is reached
   int64_t m_lastWriteNs = 0;
   std::multimap<int64_t, Action> m_queue;  // equal times keep their order

@@ -238,6 +238,37 @@ TEST_F(SerialPortTest, BlockingReadThatTimesOutWritesNothingAndLosesNothing) {
   EXPECT_EQ(std::string(buffer, 4), "abcd") << "the bytes of the timed-out read stayed queued";
 }
 
+// Reads that return at once take all the tty has queued in one go and serve
+// the rest from there: the bytes still come in order, none twice, none lost,
+// whichever kind of read asks next.
+TEST_F(SerialPortTest, BytesReadAheadComeInOrderToEveryKindOfRead) {
+  OpenPort();
+  auto read = [this](uint32_t length, uint32_t timeoutMs, int32_t expected) {
+    std::string bytes(length, '#');
+    uint32_t count = 0;
+    EXPECT_EQ(m_port.Read(bytes.data(), length, &count, nullptr, timeoutMs), expected);
+    bytes.resize(count);
+    return bytes;
+  };
+  ASSERT_TRUE(m_pty.Send("abcdefgh"));
+  EXPECT_EQ(ReadExactly(1), "a") << "waits for the arrival";
+  ASSERT_EQ(m_port.SetReadMode(ReadNonBlocking), kResultOk);
+  EXPECT_EQ(read(2, 0, kResultOk), "bc");
+  EXPECT_EQ(read(1, 0, kResultOk), "d");
+  EXPECT_EQ(read(10, 0, kResultOk), "efgh");
+  EXPECT_EQ(read(10, 0, kResultOk), "");
+
+  // A blocking read that cannot be met leaves what was read ahead in place.
+  ASSERT_TRUE(m_pty.Send("ijk"));
+  EXPECT_EQ(ReadExactly(1), "i");
+  ASSERT_EQ(m_port.SetReadMode(ReadNonBlocking), kResultOk);
+  EXPECT_EQ(read(1, 0, kResultOk), "j");
+  ASSERT_EQ(m_port.SetReadMode(ReadBlocking), kResultOk);
+  EXPECT_EQ(read(3, 50, kErrorTimeout), "");
+  ASSERT_TRUE(m_pty.Send("lm"));
+  EXPECT_EQ(ReadExactly(3), "klm");
+}
+
 TEST_F(SerialPortTest, WritesAndReadsWithAndWithoutACount) {
   OpenPort();
   uint32_t count = 77;

@@ -1,5 +1,5 @@
 // The pieces of the simulator program: SHA-256, the image files of --out,
-// the report lines, and the command line.
+// the report lines, the command line, and the pacing of the line.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -11,6 +11,7 @@
 
 #include "event_report.h"
 #include "image_sink.h"
+#include "line_pacing.h"
 #include "options.h"
 #include "sha256.h"
 
@@ -132,6 +133,37 @@ TEST(EventReportTest, WritesOneLinePerEvent) {
 ParseResult Parse(std::vector<const char*> args, Options& options, std::string& message) {
   args.insert(args.begin(), "vexel-module-sim");
   return ParseOptions(static_cast<int>(args.size()), args.data(), options, message);
+}
+
+// One exchange per row on a line of 10 ns per byte: a 4-byte request read at
+// readNs, then its 2-byte reply written writeLateNs after it was due.
+TEST(LinePacingTest, EachDirectionQueuesItsBytesAndOwnLatenessIsNotCharged) {
+  const struct {
+    const char* what;
+    int64_t readNs;
+    int64_t writeLateNs;
+    int64_t receivedNs;   // when the request counts as arrived
+    int64_t repliedNs;    // when the reply has fully left
+  } kRows[] = {
+      {"first request, reply on time", 1000, 0, 1040, 1060},
+      {"read later than the line was free", 2000, 300, 2040, 2060},
+      {"the 300 ns the reply was late are taken off", 2400, 0, 2140, 2160},
+      {"read before the last bytes arrived: queued behind them", 2120, 0, 2180, 2200},
+  };
+  LinePacing pacing(10);
+  for (const auto& row : kRows) {
+    EXPECT_EQ(pacing.Received(row.readNs, 4), row.receivedNs) << row.what;
+    EXPECT_EQ(pacing.Transmitted(row.receivedNs, 2), row.repliedNs) << row.what;
+    pacing.Written(row.repliedNs, row.repliedNs + row.writeLateNs);
+  }
+}
+
+TEST(LinePacingTest, RepliesQueueBehindEachOtherAndEarlyWritesCountAsOnTime) {
+  LinePacing pacing(10);
+  EXPECT_EQ(pacing.Transmitted(100, 5), 150);
+  EXPECT_EQ(pacing.Transmitted(120, 5), 200) << "starts when the first has left";
+  pacing.Written(200, 190);  // a write cannot be early; treated as on time
+  EXPECT_EQ(pacing.Received(300, 1), 310);
 }
 
 TEST(OptionsTest, ReadsEveryOption) {

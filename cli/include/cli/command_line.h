@@ -13,6 +13,7 @@ struct CliOptions {
   bool quiet = false;
   bool json = false;
   bool trace = false;
+  bool watcherThreads = false;     ///< a watcher thread per port instead of the event loop
 };
 
 /// The outcome of parsing: either options to run with, or an exit code and

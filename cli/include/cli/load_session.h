@@ -52,6 +52,7 @@ class LoadSession final : public QObject, public PortRunnerListener {
   RunClock m_clock;
   QEventLoop m_loop;
   QTimer m_tick;
+  LineWatchSet m_watchSet;  // before the runners, which leave it as they go
   std::vector<std::unique_ptr<PortRunner>> m_runners;
   std::vector<PortSummary> m_results;
   bool m_interrupted = false;

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "serial/serial_line.h"
+#include "serial/serial_loop_line.h"
 
 namespace vexel::cli {
 
@@ -22,11 +23,18 @@ class PortLine {
   virtual std::string DevicePath(const std::string& portName) const = 0;
   /// Words a serial result code when no OS error is known.
   virtual std::string DescribeResult(int32_t result) const = 0;
+  /// Gives a line that is serviced by its owner's event loop that loop;
+  /// lines that post their events ignore it.
+  virtual void AttachEventLoop(LineEventLoop& /*loop*/) {}
 };
 
 using PortLineFactory = std::function<std::unique_ptr<PortLine>()>;
 
-/// A line on the serial library's CSerialCWnd: the real port.
+/// The real port, watched by the event loop the runner lives on
+/// (CSerialLoopLine): one wake-up per reply.
 std::unique_ptr<PortLine> MakeSerialPortLine();
+/// The real port with a watcher thread of its own (CSerialCWnd), as the
+/// dialog program has it; --watcher-threads.
+std::unique_ptr<PortLine> MakeThreadedSerialPortLine();
 
 }  // namespace vexel::cli

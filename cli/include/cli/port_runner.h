@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 
+#include "cli/line_watch_set.h"
 #include "cli/port_line.h"
 #include "cli/run_clock.h"
 #include "cli/run_output.h"
@@ -32,15 +33,17 @@ class PortRunnerListener {
 };
 
 /// Connects, programs the image, disconnects. Lives on the thread that runs
-/// the event loop; the serial watcher's notifications are posted to it.
+/// the event loop. Its line either is watched by that loop (the session's
+/// LineWatchSet) or posts from a watcher thread of its own.
 class PortRunner final : public QObject,
                          public ControllerHost,
                          public ComNotifyTarget,
+                         public LineEventLoop,
                          public FrameObserver {
  public:
   PortRunner(size_t index, std::string port, std::string imagePath,
              std::unique_ptr<PortLine> line, const RunClock& clock,
-             PortRunnerListener& listener);
+             PortRunnerListener& listener, LineWatchSet& watchSet);
   ~PortRunner() override;
 
   /// Opens the port and starts the connect probe.
@@ -67,6 +70,10 @@ class PortRunner final : public QObject,
   // ComNotifyTarget: called on the watcher thread.
   void PostComMessage(uint32_t message, uint32_t wParam, intptr_t lParam) override;
 
+  // LineEventLoop
+  int WatchLine(intptr_t handle, CSerialLoopLine& line) override;
+  void UnwatchLine(intptr_t handle) override;
+
   // FrameObserver
   void OnFrameSent(const uint8_t* frame, size_t length) override;
   void OnFrameReceived(const uint8_t* frame, size_t length) override;
@@ -77,6 +84,7 @@ class PortRunner final : public QObject,
 
  private:
   void Report(PortEventKind kind, const std::string& message = {});
+  void HandleLineEvent(uint32_t wParam);
   std::string FailureReason() const;
   void Finish();
   void StopTimers();
@@ -86,6 +94,7 @@ class PortRunner final : public QObject,
   std::string m_imagePath;
   const RunClock& m_clock;
   PortRunnerListener& m_listener;
+  LineWatchSet& m_watchSet;
   std::unique_ptr<PortLine> m_line;
   SnapshotImageFile m_image;
   ProgrammingController m_controller;

@@ -200,6 +200,9 @@ class CSerialPort {
   int32_t Store(int32_t code);
   /// Stores the code of a failed platform call, with its OS error.
   int32_t StorePlatformFailure(int32_t code);
+  /// The line's CE_ error flags since the last call, cleared; 0 when the
+  /// driver keeps no counters. The port must be open.
+  uint32_t ClearLineErrors();
 
   std::atomic<int32_t> m_lastError{0};
   comm::PortHandle* m_hPort = nullptr;

@@ -62,7 +62,6 @@ class CSerialWnd : public CSerialPort {
   int32_t CreateEvents();
   int32_t StartWatcher();
   void ReleaseWatcher();
-  uint32_t ClearLineErrors();
 
   std::thread m_hThread;
   SerialEvent* m_hStopEvent = nullptr;

@@ -1,0 +1,63 @@
+#include "cli/line_watch_set.h"
+
+#include <sys/epoll.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace vexel::cli {
+namespace {
+
+constexpr int kBatch = 64;
+
+}  // namespace
+
+LineWatchSet::LineWatchSet() {
+  m_epoll = ::epoll_create1(EPOLL_CLOEXEC);
+  if (m_epoll < 0) {
+    m_createError = errno;
+    return;
+  }
+  m_notifier = new QSocketNotifier(m_epoll, QSocketNotifier::Read, this);
+  connect(m_notifier, &QSocketNotifier::activated, this, [this] { Dispatch(); });
+}
+
+LineWatchSet::~LineWatchSet() {
+  delete m_notifier;
+  if (m_epoll >= 0) ::close(m_epoll);
+}
+
+int LineWatchSet::Add(intptr_t handle, std::function<void()> onSignalled) {
+  if (m_epoll < 0) return m_createError;
+  const uint64_t key = m_nextKey++;
+  epoll_event ev{};
+  ev.events = EPOLLIN;  // level-triggered: a handle stays ready until its owner serves it
+  ev.data.u64 = key;
+  if (::epoll_ctl(m_epoll, EPOLL_CTL_ADD, static_cast<int>(handle), &ev) != 0) return errno;
+  m_handlers.emplace(key, std::move(onSignalled));
+  m_keys[handle] = key;
+  return 0;
+}
+
+void LineWatchSet::Remove(intptr_t handle) {
+  auto it = m_keys.find(handle);
+  if (it == m_keys.end()) return;
+  ::epoll_ctl(m_epoll, EPOLL_CTL_DEL, static_cast<int>(handle), nullptr);
+  m_handlers.erase(it->second);
+  m_keys.erase(it);
+}
+
+// A handler may remove any entry, itself included: each is looked up afresh
+// and called through a copy.
+void LineWatchSet::Dispatch() {
+  epoll_event ready[kBatch];
+  const int n = ::epoll_wait(m_epoll, ready, kBatch, 0);
+  for (int i = 0; i < n; ++i) {
+    auto it = m_handlers.find(ready[i].data.u64);
+    if (it == m_handlers.end()) continue;
+    const std::function<void()> handler = it->second;
+    handler();
+  }
+}
+
+}  // namespace vexel::cli
