@@ -61,7 +61,7 @@ class BarsOutput final : public TrackingOutput {
 
   void Trace(const std::string& line) override {
     if (m_errOnTerminal) Erase();
-    m_err << line << '\n' << std::flush;
+    m_err << line + '\n' << std::flush;  // one write per line
     m_dirty = true;
   }
 

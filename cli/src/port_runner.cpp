@@ -2,7 +2,6 @@
 
 #include <QCoreApplication>
 #include <QEvent>
-#include <QTimerEvent>
 #include <cstring>
 
 #include "cli/exit_codes.h"
@@ -38,14 +37,15 @@ PortRunner::PortRunner(size_t index, std::string port, std::string imagePath,
       m_listener(listener),
       m_watchSet(watchSet),
       m_line(std::move(line)),
-      m_controller(m_line->Line(), m_image, *this) {
+      m_controller(m_line->Line(), m_image, *this),
+      m_timers([this](uint32_t id) { if (!m_ending) m_controller.HandleTimer(id); }) {
   m_controller.SetFrameObserver(this);
   m_line->AttachEventLoop(*this);
 }
 
 PortRunner::~PortRunner() {
   // The watcher must be joined while this object can still take its posts.
-  StopTimers();
+  m_timers.StopAll();
   m_line->Line().Close();
 }
 
@@ -131,14 +131,9 @@ std::string PortRunner::FailureReason() const {
   }
 }
 
-void PortRunner::StartTimer(uint32_t id, uint32_t ms) {
-  m_timers[id].start(static_cast<int>(ms), Qt::PreciseTimer, this);
-}
+void PortRunner::StartTimer(uint32_t id, uint32_t ms) { m_timers.Start(id, ms); }
 
-void PortRunner::StopTimer(uint32_t id) {
-  auto it = m_timers.find(id);
-  if (it != m_timers.end()) it->second.stop();
-}
+void PortRunner::StopTimer(uint32_t id) { m_timers.Stop(id); }
 
 void PortRunner::OpenProgress(uint32_t range) {
   m_total = range;
@@ -185,18 +180,6 @@ void PortRunner::HandleLineEvent(uint32_t wParam) {
   m_controller.HandleLineEvent(wParam & 0xFFFF);
 }
 
-void PortRunner::timerEvent(QTimerEvent* event) {
-  for (auto& [id, timer] : m_timers) {
-    if (timer.timerId() != event->timerId()) continue;
-    if (m_ending) {
-      timer.stop();
-    } else {
-      m_controller.HandleTimer(id);
-    }
-    return;
-  }
-}
-
 void PortRunner::Report(PortEventKind kind, const std::string& message) {
   PortEvent event;
   event.port = m_index;
@@ -213,13 +196,9 @@ void PortRunner::Finish() {
   if (m_finished) return;
   m_finished = true;
   m_endedAt = m_clock.Seconds();
-  StopTimers();
+  m_timers.StopAll();
   m_line->Line().Close();
   m_listener.OnPortFinished(m_index);
-}
-
-void PortRunner::StopTimers() {
-  for (auto& entry : m_timers) entry.second.stop();
 }
 
 }  // namespace vexel::cli

@@ -58,7 +58,9 @@ TrackingOutput::TrackingOutput(const OutputSettings& settings, std::ostream& out
   }
 }
 
-void TrackingOutput::Trace(const std::string& line) { m_err << line << '\n' << std::flush; }
+// One write per line: standard error is unbuffered, and a trace line is
+// written for every frame.
+void TrackingOutput::Trace(const std::string& line) { m_err << line + '\n' << std::flush; }
 
 void TrackingOutput::Track(const PortEvent& event) {
   if (event.port >= m_views.size()) m_views.resize(event.port + 1);

@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 
+#include "cli/deadline_timers.h"
 #include "cli/line_watch_set.h"
 #include "cli/port_line.h"
 #include "cli/run_clock.h"
@@ -80,14 +81,12 @@ class PortRunner final : public QObject,
 
  protected:
   void customEvent(QEvent* event) override;
-  void timerEvent(QTimerEvent* event) override;
 
  private:
   void Report(PortEventKind kind, const std::string& message = {});
   void HandleLineEvent(uint32_t wParam);
   std::string FailureReason() const;
   void Finish();
-  void StopTimers();
 
   size_t m_index;
   std::string m_port;
@@ -98,7 +97,7 @@ class PortRunner final : public QObject,
   std::unique_ptr<PortLine> m_line;
   SnapshotImageFile m_image;
   ProgrammingController m_controller;
-  std::map<uint32_t, QBasicTimer> m_timers;
+  DeadlineTimers m_timers;
   LineTally m_tally;
 
   std::string m_status = text::kNotConnected;

@@ -1,0 +1,89 @@
+// The port's controller timers: never early however often they are
+// restarted, repeating until stopped, silent once stopped.
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QElapsedTimer>
+#include <QEventLoop>
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+#include "cli/deadline_timers.h"
+
+namespace vexel::cli {
+namespace {
+
+struct Fired {
+  uint32_t id;
+  qint64 atMs;
+};
+
+class DeadlineTimersTest : public ::testing::Test {
+ protected:
+  void SetUp() override { m_clock.start(); }
+
+  // Runs the event loop until done() or a generous deadline.
+  bool RunUntil(const std::function<bool()>& done) {
+    QDeadlineTimer deadline(10000);
+    while (!done() && !deadline.hasExpired()) {
+      QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    }
+    return done();
+  }
+  void RunFor(int ms) {
+    QDeadlineTimer deadline(ms);
+    while (!deadline.hasExpired()) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 10);
+  }
+
+  QElapsedTimer m_clock;
+  std::vector<Fired> m_fired;
+  DeadlineTimers m_timers{[this](uint32_t id) { m_fired.push_back({id, m_clock.elapsed()}); }};
+};
+
+// The reply time-out is restarted for every chunk; it may only come a whole
+// interval after the last restart.
+TEST_F(DeadlineTimersTest, RestartsMoveTheDeadlineAndItIsNeverEarly) {
+  for (int i = 0; i < 8; ++i) {
+    m_timers.Start(7, 300);
+    RunFor(20);
+    ASSERT_TRUE(m_fired.empty()) << "restarted every 20 ms, a 300 ms timer must not come";
+  }
+  const qint64 lastStart = m_clock.elapsed();
+  m_timers.Start(7, 300);
+  ASSERT_TRUE(RunUntil([&] { return !m_fired.empty(); }));
+  EXPECT_EQ(m_fired[0].id, 7u);
+  EXPECT_GE(m_fired[0].atMs - lastStart, 300);
+}
+
+TEST_F(DeadlineTimersTest, RepeatsUntilStoppedAndAStoppedTimerStaysSilent) {
+  m_timers.Start(1, 20);
+  m_timers.Start(2, 30);
+  m_timers.Stop(2);
+  EXPECT_FALSE(m_timers.IsActive(2));
+  ASSERT_TRUE(RunUntil([&] { return m_fired.size() >= 3; }));
+  m_timers.Stop(1);
+  const size_t count = m_fired.size();
+  RunFor(80);
+  EXPECT_EQ(m_fired.size(), count) << "nothing after Stop";
+  for (const Fired& fired : m_fired) EXPECT_EQ(fired.id, 1u);
+  for (size_t i = 1; i < m_fired.size(); ++i) EXPECT_GE(m_fired[i].atMs - m_fired[i - 1].atMs, 20);
+}
+
+TEST_F(DeadlineTimersTest, ANewIntervalAndStopAllTakeEffect) {
+  m_timers.Start(3, 5000);
+  m_timers.Start(3, 20);  // shorter: must not wait for the 5 s one
+  ASSERT_TRUE(RunUntil([&] { return !m_fired.empty(); }));
+  EXPECT_LT(m_fired[0].atMs, 5000);
+  m_timers.Start(4, 20);
+  m_timers.StopAll();
+  EXPECT_FALSE(m_timers.IsActive(3));
+  const size_t count = m_fired.size();
+  RunFor(60);
+  EXPECT_EQ(m_fired.size(), count);
+}
+
+}  // namespace
+}  // namespace vexel::cli
