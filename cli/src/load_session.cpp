@@ -13,7 +13,11 @@ constexpr int kTickMs = 100;
 
 LoadSession::LoadSession(SessionSettings settings, RunOutput& output,
                          PortLineFactory lineFactory)
-    : m_settings(std::move(settings)), m_output(output), m_lineFactory(std::move(lineFactory)) {
+    : m_settings(std::move(settings)),
+      m_output(output),
+      m_lineFactory(std::move(lineFactory)),
+      m_watchSet(m_settings.ports.size() == 1 ? LineWatchSet::Mode::Direct
+                                              : LineWatchSet::Mode::Shared) {
   m_tick.setInterval(kTickMs);
   QObject::connect(&m_tick, &QTimer::timeout, this, [this] { m_output.Tick(m_clock.Seconds()); });
 }

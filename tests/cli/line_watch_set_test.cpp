@@ -48,8 +48,10 @@ bool RunUntil(const std::function<bool()>& done) {
   return done();
 }
 
-TEST(LineWatchSetTest, EachSignalledHandleIsServedUntilItsOwnerTakesTheSignal) {
-  LineWatchSet set;
+class LineWatchSetTest : public ::testing::TestWithParam<LineWatchSet::Mode> {};
+
+TEST_P(LineWatchSetTest, EachSignalledHandleIsServedUntilItsOwnerTakesTheSignal) {
+  LineWatchSet set(GetParam());
   Handle a, b;
   std::vector<std::string> calls;
   int aLeftSignalled = 2;  // a's owner takes the signal only on the third call
@@ -66,8 +68,8 @@ TEST(LineWatchSetTest, EachSignalledHandleIsServedUntilItsOwnerTakesTheSignal) {
   EXPECT_EQ(std::count(calls.begin(), calls.end(), "b"), 1);
 }
 
-TEST(LineWatchSetTest, AHandlerMayRemoveItselfAndOthersInTheSameBatch) {
-  LineWatchSet set;
+TEST_P(LineWatchSetTest, AHandlerMayRemoveItselfAndOthersInTheSameBatch) {
+  LineWatchSet set(GetParam());
   Handle a, b;
   std::vector<std::string> calls;
   ASSERT_EQ(set.Add(a.Fd(), [&] { calls.push_back("a"); set.Remove(a.Fd()); set.Remove(b.Fd()); }), 0);
@@ -77,16 +79,23 @@ TEST(LineWatchSetTest, AHandlerMayRemoveItselfAndOthersInTheSameBatch) {
   ASSERT_TRUE(RunUntil([&] { return !calls.empty(); }));
   for (int i = 0; i < 5; ++i) QCoreApplication::processEvents();
   EXPECT_EQ(calls.size(), 1u) << "the first handler removed both; the other is never called";
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);  // removed notifiers go
   set.Remove(a.Fd());  // removing twice is fine
 }
 
-TEST(LineWatchSetTest, AHandleThatCannotBeWatchedGivesItsErrno) {
-  LineWatchSet set;
+TEST_P(LineWatchSetTest, AHandleThatCannotBeWatchedGivesItsErrno) {
+  LineWatchSet set(GetParam());
   EXPECT_EQ(set.Add(-1, [] {}), EBADF);
   Handle a;
   ASSERT_EQ(set.Add(a.Fd(), [] {}), 0);
   EXPECT_EQ(set.Add(a.Fd(), [] {}), EEXIST);
 }
+
+INSTANTIATE_TEST_SUITE_P(BothModes, LineWatchSetTest,
+                         ::testing::Values(LineWatchSet::Mode::Direct, LineWatchSet::Mode::Shared),
+                         [](const ::testing::TestParamInfo<LineWatchSet::Mode>& mode) {
+                           return mode.param == LineWatchSet::Mode::Direct ? "Direct" : "Shared";
+                         });
 
 }  // namespace
 }  // namespace vexel::cli
