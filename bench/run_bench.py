@@ -293,6 +293,13 @@ def machine():
     return "%s, %d cores, Linux %s" % (cpu, os.cpu_count(), os.uname().release)
 
 
+def cpu_ticks():
+    """(steal, all) clock ticks of the machine so far, from /proc/stat."""
+    with open("/proc/stat") as f:
+        fields = [int(v) for v in f.readline().split()[1:]]
+    return fields[7] if len(fields) > 7 else 0, sum(fields)
+
+
 def print_table(rows):
     print("| Section | Case | Measured | Target | Met |")
     print("|---|---|---|---|---|")
@@ -341,6 +348,7 @@ def main():
     tools = Tools(os.path.abspath(args.build))
     resource.setrlimit(resource.RLIMIT_NOFILE, (4096, 4096))
 
+    steal_before, all_before = cpu_ticks()
     tmp = tempfile.mkdtemp(prefix="vexel-bench-")
     rows = []
     try:
@@ -358,7 +366,11 @@ def main():
             bench_memory(tools, tmp, 16 << 20, rows)
     finally:
         shutil.rmtree(tmp, ignore_errors=True)
-    print("Machine: %s\n" % machine())
+    steal_after, all_after = cpu_ticks()
+    # On a virtual machine the host's other guests take CPU time from ours:
+    # a run with much steal is slower all over and worth repeating.
+    steal = 100.0 * (steal_after - steal_before) / max(1, all_after - all_before)
+    print("Machine: %s; CPU steal during the run %.1f%%\n" % (machine(), steal))
     print_table(rows)
     if args.chart:
         draw_chart(args.chart, rows, scale)
