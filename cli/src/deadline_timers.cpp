@@ -57,9 +57,7 @@ void DeadlineTimers::timerEvent(QTimerEvent* event) {
     }
     timer.dueNs = now + qint64{timer.ms} * kNsPerMs;
     if (timer.loopMs != static_cast<int>(timer.ms)) Arm(timer, static_cast<int>(timer.ms));
-    const uint32_t firing = id;  // the handler may start or stop timers
-    m_fire(firing);
-    return;
+    return m_fire(id);  // entries stay put, whatever the handler starts or stops
   }
 }
 

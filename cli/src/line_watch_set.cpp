@@ -38,15 +38,13 @@ int LineWatchSet::Add(intptr_t handle, std::function<void()> onSignalled) {
     auto* notifier = new QSocketNotifier(static_cast<qintptr>(handle), QSocketNotifier::Read, this);
     connect(notifier, &QSocketNotifier::activated, this, [this, key] { Call(key); });
     m_direct[handle] = notifier;
-    m_handlers.emplace(key, std::move(onSignalled));
-    m_keys[handle] = key;
-    return 0;
+  } else {
+    if (m_epoll < 0) return m_createError;
+    epoll_event ev{};
+    ev.events = EPOLLIN;  // level-triggered: a handle stays ready until its owner serves it
+    ev.data.u64 = key;
+    if (::epoll_ctl(m_epoll, EPOLL_CTL_ADD, static_cast<int>(handle), &ev) != 0) return errno;
   }
-  if (m_epoll < 0) return m_createError;
-  epoll_event ev{};
-  ev.events = EPOLLIN;  // level-triggered: a handle stays ready until its owner serves it
-  ev.data.u64 = key;
-  if (::epoll_ctl(m_epoll, EPOLL_CTL_ADD, static_cast<int>(handle), &ev) != 0) return errno;
   m_handlers.emplace(key, std::move(onSignalled));
   m_keys[handle] = key;
   return 0;
@@ -68,14 +66,8 @@ void LineWatchSet::Remove(intptr_t handle) {
 }
 
 // A handler may remove any entry, itself included: each is looked up afresh
-// and called through a copy. With a single handle there is no need to ask
-// the set which one is ready: the kernel drops the entry from the set's
-// ready list on its next poll once the handle is served.
+// and called through a copy.
 void LineWatchSet::Dispatch() {
-  if (m_handlers.size() == 1) {
-    const std::function<void()> handler = m_handlers.begin()->second;
-    return handler();
-  }
   epoll_event ready[kBatch];
   const int n = ::epoll_wait(m_epoll, ready, kBatch, 0);
   for (int i = 0; i < n; ++i) Call(ready[i].data.u64);

@@ -138,6 +138,14 @@ void HarvestLocked(PortHandle* port, SerialOverlapped& record) {
   CompleteWaitLocked(port, record, EventAccess::Consume(*record.hEvent));
 }
 
+ssize_t ReadRetrying(int fd, void* buffer, size_t length) {
+  ssize_t n;
+  do {
+    n = ::read(fd, buffer, length);
+  } while (Retry(n));
+  return n;
+}
+
 uint32_t AheadCount(const PortHandle* port) { return port->aheadEnd - port->aheadBegin; }
 
 // Moves up to @p length bytes read ahead into the record's buffer.
@@ -155,10 +163,7 @@ uint32_t TakeAhead(PortHandle* port, IoStatus& st, uint32_t length) {
 // success even if the tty then fails; the next read meets the failure.
 int32_t ReadAtOnce(PortHandle* port, IoStatus& st, uint32_t length) {
   if (TakeAhead(port, st, length) == length) return kResultOk;
-  ssize_t n;
-  do {
-    n = ::read(port->fd, port->ahead.data(), port->ahead.size());
-  } while (Retry(n));
+  const ssize_t n = ReadRetrying(port->fd, port->ahead.data(), port->ahead.size());
   if (n > 0) {
     port->aheadEnd = static_cast<uint32_t>(n);
     TakeAhead(port, st, length - st.done);
@@ -169,10 +174,7 @@ int32_t ReadAtOnce(PortHandle* port, IoStatus& st, uint32_t length) {
 }
 
 int32_t ReadAvailable(PortHandle* port, IoStatus& st, uint32_t length) {
-  ssize_t n;
-  do {
-    n = ::read(port->fd, static_cast<char*>(st.buffer) + st.done, length);
-  } while (Retry(n));
+  const ssize_t n = ReadRetrying(port->fd, static_cast<char*>(st.buffer) + st.done, length);
   if (n > 0) st.done += static_cast<uint32_t>(n);
   if (n == 0) return Fail(EIO);  // end of file on a tty: it hung up
   if (n < 0 && errno != EAGAIN) return Fail(errno);

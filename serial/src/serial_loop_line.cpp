@@ -21,19 +21,17 @@ int32_t CSerialLoopLine::Open(const char* portName, ComNotifyTarget*, uint32_t, 
     m_waitRecord->hEvent = m_waitEvent;
     result = WaitForEvent(m_waitRecord, kInfinite);
   }
-  if (result != kResultOk) {
-    Close();
-    return Store(result);
+  if (result == kResultOk) {
+    const intptr_t handle = m_waitEvent->NativeHandle();
+    const int osError = m_loop->WatchLine(handle, *this);
+    if (osError == 0) {
+      m_watched = handle;
+      return kResultOk;
+    }
+    result = StorePlatformFailure(comm::RecordOsError(osError));
   }
-  const intptr_t handle = m_waitEvent->NativeHandle();
-  if (const int osError = m_loop->WatchLine(handle, *this); osError != 0) {
-    result = comm::RecordOsError(osError);
-    m_lastOsError = osError;
-    Close();
-    return Store(result);
-  }
-  m_watched = handle;
-  return kResultOk;
+  Close();
+  return Store(result);
 }
 
 int32_t CSerialLoopLine::Close() {
