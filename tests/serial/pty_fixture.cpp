@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <thread>
+#include <vector>
 
 namespace vexel::test {
 namespace {
@@ -78,6 +79,34 @@ std::string PtyPair::Receive(size_t count, std::chrono::milliseconds deadline) {
     if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) break;
   }
   return got;
+}
+
+// The limit is the number of the first free descriptor beyond the spare
+// ones: every number below it but those is taken.
+OpenFileLimit::OpenFileLimit(int spare) {
+  if (::getrlimit(RLIMIT_NOFILE, &m_saved) != 0) return;
+  rlim_t limit = 0;
+  if (spare != kNoPoll) {
+    std::vector<int> taken;
+    for (int i = 0; i <= spare; ++i) {
+      const int fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+      if (fd < 0) break;
+      taken.push_back(fd);
+    }
+    if (static_cast<int>(taken.size()) != spare + 1) return;
+    limit = static_cast<rlim_t>(taken.back());
+    for (int fd : taken) ::close(fd);
+  }
+  rlimit lowered = m_saved;
+  lowered.rlim_cur = limit;
+  m_applied = ::setrlimit(RLIMIT_NOFILE, &lowered) == 0;
+}
+
+OpenFileLimit::~OpenFileLimit() { Lift(); }
+
+void OpenFileLimit::Lift() {
+  if (m_applied) ::setrlimit(RLIMIT_NOFILE, &m_saved);
+  m_applied = false;
 }
 
 int ThreadCount() {
