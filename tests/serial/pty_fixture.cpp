@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <stdlib.h>
+#include <termios.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -34,6 +35,17 @@ PtyPair::PtyPair() {
   if (fd < 0) return;
   char name[128];
   if (::grantpt(fd) != 0 || ::unlockpt(fd) != 0 || ::ptsname_r(fd, name, sizeof name) != 0) {
+    ::close(fd);
+    return;
+  }
+  // Raw as the simulator leaves its slave: a port that closes gives the
+  // line back its settings, and a cooked one would echo the far end's bytes.
+  const int slave = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
+  termios raw{};
+  const bool madeRaw = slave >= 0 && ::tcgetattr(slave, &raw) == 0 &&
+                       (::cfmakeraw(&raw), ::tcsetattr(slave, TCSANOW, &raw) == 0);
+  if (slave >= 0) ::close(slave);
+  if (!madeRaw) {
     ::close(fd);
     return;
   }
