@@ -92,7 +92,9 @@ void SerialEvent::Set() {
 
 void SerialEvent::Reset() { comm::EventAccess::TakeSignal(*this); }
 
-bool SerialEvent::Wait(uint32_t timeoutMs) { return comm::EventAccess::WaitFor(*this, timeoutMs) > 0; }
+bool SerialEvent::Wait(uint32_t timeoutMs) {
+  return comm::EventAccess::WaitFor(*this, timeoutMs) > 0;
+}
 
 int SerialEvent::WaitAny(SerialEvent* const* events, int count, uint32_t timeoutMs) {
   constexpr int kMaxEvents = 8;

@@ -256,7 +256,8 @@ TEST_F(SerialPortTest, OnlyTheCallAskingForDsrHandshakingReportsNotSupported) {
       {"SetEventCharacter+mask", [this] { return m_port.SetEventCharacter('\r', true); }},
       {"SetReadMode", [this] { return m_port.SetReadMode(ReadBlocking); }},
       {"SetEventMask", [this] { return m_port.SetEventMask(0x00C3); }},
-      {"SetLineFormat again", [this] { return m_port.SetLineFormat(1200, 8, NOPARITY, ONESTOPBIT); }},
+      {"SetLineFormat again",
+       [this] { return m_port.SetLineFormat(1200, 8, NOPARITY, ONESTOPBIT); }},
   };
   for (const auto& [name, call] : later) {
     EXPECT_EQ(call(), kResultOk) << name;
