@@ -1,6 +1,7 @@
 // The communications calls on Linux: a tty opened non-blocking and
 // exclusively, termios for the device settings, epoll edges for event waits
-// and pending reads and writes, TIOCGICOUNT for line errors.
+// and pending reads and writes, TIOCGICOUNT for line errors. The tty may be
+// a terminal someone uses, so its settings as found are put back on close.
 //
 // Termios holds no event mask, event character, DTR/DSR handshaking or read
 // time-outs; the handle keeps those, as a driver keeps its own state. A
@@ -16,7 +17,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <array>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
@@ -30,16 +30,26 @@
 
 namespace vexel::comm {
 
+namespace {
+// What a read that returns at once asks the tty for: more than the n_tty
+// input buffer (4095 bytes) ever holds.
+constexpr uint32_t kReadAhead = 4096;
+}  // namespace
+
 struct PortHandle {
   int fd = -1;
   uint64_t serial = 0;          // unique per open line, for the events' registrations
+  termios found{};              // the tty's settings at open, restored on close
   DeviceSettings shadow;        // the fields termios cannot hold
   CommTimeouts timeouts;
   bool haveCounters = false;    // the driver keeps line error counters
-  // Bytes read from the tty ahead of the reads that asked for them: a read
-  // that returns at once takes all that is queued in one system call, and the
-  // next reads are served from here first. Owner thread only.
-  std::array<char, 4096> ahead{};
+  // Bytes read from the tty ahead of the reads that asked for them, unread in
+  // [aheadBegin, aheadEnd): a read that returns at once takes all that is
+  // queued in one system call, and a blocking read gathers here what has
+  // come until all it wants has; the next reads are served from here first.
+  // It grows only for a blocking read longer than the tty's own buffer.
+  // Owner thread only.
+  std::vector<char> ahead = std::vector<char>(kReadAhead);
   uint32_t aheadBegin = 0;
   uint32_t aheadEnd = 0;
   std::atomic<bool> hungUp{false};
@@ -56,26 +66,28 @@ namespace {
 
 enum IoKind : uint32_t { kNone = 0, kWait = 1, kRead = 2, kWrite = 3 };
 
-// The n_tty input buffer holds at most this many bytes: a blocking read of
-// more moves them as they come instead of waiting for all.
-constexpr int kInputQueueLimit = 4095;
-
 std::atomic<uint64_t> g_nextSerial{1};
 
 int32_t Fail(int osError) { return RecordOsError(osError); }
 
 bool Retry(ssize_t n) { return n < 0 && errno == EINTR; }
 
-// Drops TIOCEXCL too: on a pseudo-terminal the tty outlives our descriptor.
+// For the holder of the lock only: drops TIOCEXCL too, since on a
+// pseudo-terminal the tty outlives our descriptor.
 void ReleaseLine(int fd) {
   ::ioctl(fd, TIOCNXCL);
   ::close(fd);
 }
 
+// The lock decides who holds the line; the holder then sets TIOCEXCL to keep
+// out programs that do not lock. Root gets past another holder's TIOCEXCL
+// and is stopped by the lock: that failure closes only its own descriptor,
+// since the flag belongs to the tty they share.
 int32_t TakeExclusive(int fd) {
-  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) return Fail(errno);
-  if (::ioctl(fd, TIOCEXCL) != 0) return Fail(errno);
-  return kResultOk;
+  if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::ioctl(fd, TIOCEXCL) == 0) return kResultOk;
+  const int32_t result = Fail(errno);
+  ::close(fd);
+  return result;
 }
 
 int32_t ApplyModemLines(int fd, const ModemLines& lines) {
@@ -148,6 +160,20 @@ ssize_t ReadRetrying(int fd, void* buffer, size_t length) {
 
 uint32_t AheadCount(const PortHandle* port) { return port->aheadEnd - port->aheadBegin; }
 
+// Reads up to @p most more bytes from the tty behind those read ahead.
+ssize_t FillAhead(PortHandle* port, uint32_t most) {
+  std::vector<char>& ahead = port->ahead;
+  if (port->aheadBegin > 0) {
+    std::memmove(ahead.data(), ahead.data() + port->aheadBegin, AheadCount(port));
+    port->aheadEnd -= port->aheadBegin;
+    port->aheadBegin = 0;
+  }
+  if (ahead.size() - port->aheadEnd < most) ahead.resize(port->aheadEnd + most);
+  const ssize_t n = ReadRetrying(port->fd, ahead.data() + port->aheadEnd, most);
+  if (n > 0) port->aheadEnd += static_cast<uint32_t>(n);
+  return n;
+}
+
 // Moves up to @p length bytes read ahead into the record's buffer.
 uint32_t TakeAhead(PortHandle* port, IoStatus& st, uint32_t length) {
   const uint32_t n = std::min(length, AheadCount(port));
@@ -163,9 +189,8 @@ uint32_t TakeAhead(PortHandle* port, IoStatus& st, uint32_t length) {
 // success even if the tty then fails; the next read meets the failure.
 int32_t ReadAtOnce(PortHandle* port, IoStatus& st, uint32_t length) {
   if (TakeAhead(port, st, length) == length) return kResultOk;
-  const ssize_t n = ReadRetrying(port->fd, port->ahead.data(), port->ahead.size());
+  const ssize_t n = FillAhead(port, std::max(length - st.done, kReadAhead));
   if (n > 0) {
-    port->aheadEnd = static_cast<uint32_t>(n);
     TakeAhead(port, st, length - st.done);
     return kResultOk;
   }
@@ -173,29 +198,21 @@ int32_t ReadAtOnce(PortHandle* port, IoStatus& st, uint32_t length) {
   return Fail(n == 0 ? EIO : errno);  // end of file on a tty: it hung up
 }
 
-int32_t ReadAvailable(PortHandle* port, IoStatus& st, uint32_t length) {
-  const ssize_t n = ReadRetrying(port->fd, static_cast<char*>(st.buffer) + st.done, length);
-  if (n > 0) st.done += static_cast<uint32_t>(n);
-  if (n == 0) return Fail(EIO);  // end of file on a tty: it hung up
-  if (n < 0 && errno != EAGAIN) return Fail(errno);
-  return kResultOk;
-}
-
-// A blocking read moves bytes only once all it wants can be had, so one that
-// times out leaves what did arrive queued for the next read.
+// A blocking read gathers what arrives behind the bytes read ahead and moves
+// it to the caller's buffer only once all it wants has come: one that times
+// out or is cancelled leaves every byte, in order, for the next read, however
+// much of it the tty could not hold meanwhile. The tty is read until it has
+// nothing more, so its next arrival signals the record's event again.
 int32_t ProgressRead(PortHandle* port, IoStatus& st) {
-  int queued = 0;
-  if (::ioctl(port->fd, FIONREAD, &queued) != 0) return Fail(errno);
-  const int available = queued + static_cast<int>(AheadCount(port));
   const uint32_t wanted = st.length - st.done;
-  if (available < static_cast<int>(wanted) && queued < kInputQueueLimit) {
-    return kErrorIoPending;
+  while (AheadCount(port) < wanted) {
+    const ssize_t n = FillAhead(port, wanted - AheadCount(port));
+    if (n > 0) continue;
+    if (n < 0 && errno == EAGAIN) return kErrorIoPending;
+    return Fail(n == 0 ? EIO : errno);  // end of file on a tty: it hung up
   }
   TakeAhead(port, st, wanted);
-  if (st.done == st.length) return kResultOk;
-  int32_t result = ReadAvailable(port, st, std::min(st.length - st.done, static_cast<uint32_t>(queued)));
-  if (result != kResultOk) return result;
-  return st.done == st.length ? kResultOk : kErrorIoPending;
+  return kResultOk;
 }
 
 int32_t ProgressWrite(PortHandle* port, IoStatus& st) {
@@ -260,25 +277,36 @@ int32_t OpenPort(const std::string& path, PortHandle*& port) {
   int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return Fail(errno);
   int32_t result = TakeExclusive(fd);
-  if (result != kResultOk) {
+  if (result != kResultOk) return result;
+  termios found{};
+  if (::tcgetattr(fd, &found) != 0) {
+    result = Fail(errno);
     ReleaseLine(fd);
     return result;
   }
   port = new PortHandle;
   port->fd = fd;
+  port->found = found;
   port->serial = g_nextSerial.fetch_add(1);
   port->shadow.flags |= (DTR_CONTROL_ENABLE << kDtrControlShift) |
                         (RTS_CONTROL_ENABLE << kRtsControlShift);
   return kResultOk;
 }
 
+// Pending operations complete as cancelled and their events are signalled,
+// so that nobody waits for them in vain. The settings go back at once, not
+// after the output has drained: a line held by flow control could keep
+// Close waiting for ever.
 void ClosePort(PortHandle* port) {
   {
     std::lock_guard<std::mutex> guard(port->lock);
     while (!port->pending.empty()) {
-      FinishLocked(port, *port->pending.back(), kErrorOperationAborted);
+      SerialOverlapped& record = *port->pending.back();
+      FinishLocked(port, record, kErrorOperationAborted);
+      record.hEvent->Set();
     }
   }
+  ::tcsetattr(port->fd, TCSANOW, &port->found);  // a hung-up line refuses; nothing to keep then
   ReleaseLine(port->fd);
   delete port;
 }
@@ -300,16 +328,21 @@ int32_t GetState(PortHandle* port, DeviceSettings& settings) {
   return kResultOk;
 }
 
+// The shadow keeps a request for DTR/DSR handshaking that termios cannot
+// carry out, and every setter writes it back as it read it: only the call
+// that changes those fields to it is told that the line does not do it.
 int32_t SetState(PortHandle* port, const DeviceSettings& settings) {
   termios t{};
   if (::tcgetattr(port->fd, &t) != 0) return Fail(errno);
   const int32_t mapped = ToTermios(settings, t);
   if (mapped == kErrorInvalidParameter) return Fail(EINVAL);
   if (::tcsetattr(port->fd, TCSANOW, &t) != 0) return Fail(errno);
+  constexpr uint32_t kDsrHandshake = kFOutxDsrFlow | kDtrControlMask;
+  const bool asked = (settings.flags & kDsrHandshake) != (port->shadow.flags & kDsrHandshake);
   port->shadow = settings;
   int32_t result = ApplyModemLines(port->fd, ModemLinesOf(settings));
   if (result != kResultOk) return result;
-  return mapped == kErrorNotSupported ? Fail(EOPNOTSUPP) : kResultOk;
+  return mapped == kErrorNotSupported && asked ? Fail(EOPNOTSUPP) : kResultOk;
 }
 
 int32_t GetMask(PortHandle* port, uint32_t& mask) {
@@ -392,7 +425,9 @@ int32_t WaitIo(PortHandle* port, SerialOverlapped& record, uint32_t timeoutMs) {
       auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
       left = ms.count() > 0 ? static_cast<uint32_t>(ms.count()) : 0;
     }
-    if (!record.hEvent->Wait(left)) return kErrorTimeout;
+    const int waited = EventAccess::WaitFor(*record.hEvent, left);
+    if (waited < 0) return Fail(errno);
+    if (waited == 0) return kErrorTimeout;
     int32_t result = Progress(port, record);
     if (result != kErrorIoPending) return result;
   }

@@ -25,6 +25,9 @@ class EventAccess {
   // Resets the event; true when it had been Set.
   static bool TakeSignal(SerialEvent& event);
   static bool IsSignalled(SerialEvent& event);
+  // Waits up to timeoutMs (kInfinite: no limit): 1 when the event is
+  // signalled, 0 when the time ran out, -1 with errno when the wait failed.
+  static int WaitFor(SerialEvent& event, uint32_t timeoutMs);
 };
 
 }  // namespace vexel::comm

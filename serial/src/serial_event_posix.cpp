@@ -93,8 +93,7 @@ void SerialEvent::Set() {
 void SerialEvent::Reset() { comm::EventAccess::TakeSignal(*this); }
 
 bool SerialEvent::Wait(uint32_t timeoutMs) {
-  pollfd p{m_impl->pollFd, POLLIN, 0};
-  return PollFor(&p, 1, timeoutMs) > 0;
+  return comm::EventAccess::WaitFor(*this, timeoutMs) > 0;
 }
 
 int SerialEvent::WaitAny(SerialEvent* const* events, int count, uint32_t timeoutMs) {
@@ -157,6 +156,12 @@ uint32_t EventAccess::Consume(SerialEvent& event) {
 }
 
 bool EventAccess::IsSignalled(SerialEvent& event) { return event.Wait(0); }
+
+int EventAccess::WaitFor(SerialEvent& event, uint32_t timeoutMs) {
+  pollfd p{event.m_impl->pollFd, POLLIN, 0};
+  const int n = PollFor(&p, 1, timeoutMs);
+  return n < 0 ? -1 : (n > 0 ? 1 : 0);
+}
 
 }  // namespace comm
 }  // namespace vexel

@@ -4,12 +4,14 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <stdlib.h>
+#include <termios.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <thread>
+#include <vector>
 
 namespace vexel::test {
 namespace {
@@ -33,6 +35,17 @@ PtyPair::PtyPair() {
   if (fd < 0) return;
   char name[128];
   if (::grantpt(fd) != 0 || ::unlockpt(fd) != 0 || ::ptsname_r(fd, name, sizeof name) != 0) {
+    ::close(fd);
+    return;
+  }
+  // Raw as the simulator leaves its slave: a port that closes gives the
+  // line back its settings, and a cooked one would echo the far end's bytes.
+  const int slave = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
+  termios raw{};
+  const bool madeRaw = slave >= 0 && ::tcgetattr(slave, &raw) == 0 &&
+                       (::cfmakeraw(&raw), ::tcsetattr(slave, TCSANOW, &raw) == 0);
+  if (slave >= 0) ::close(slave);
+  if (!madeRaw) {
     ::close(fd);
     return;
   }
@@ -78,6 +91,34 @@ std::string PtyPair::Receive(size_t count, std::chrono::milliseconds deadline) {
     if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) break;
   }
   return got;
+}
+
+// The limit is the number of the first free descriptor beyond the spare
+// ones: every number below it but those is taken.
+OpenFileLimit::OpenFileLimit(int spare) {
+  if (::getrlimit(RLIMIT_NOFILE, &m_saved) != 0) return;
+  rlim_t limit = 0;
+  if (spare != kNoPoll) {
+    std::vector<int> taken;
+    for (int i = 0; i <= spare; ++i) {
+      const int fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+      if (fd < 0) break;
+      taken.push_back(fd);
+    }
+    if (static_cast<int>(taken.size()) != spare + 1) return;
+    limit = static_cast<rlim_t>(taken.back());
+    for (int fd : taken) ::close(fd);
+  }
+  rlimit lowered = m_saved;
+  lowered.rlim_cur = limit;
+  m_applied = ::setrlimit(RLIMIT_NOFILE, &lowered) == 0;
+}
+
+OpenFileLimit::~OpenFileLimit() { Lift(); }
+
+void OpenFileLimit::Lift() {
+  if (m_applied) ::setrlimit(RLIMIT_NOFILE, &m_saved);
+  m_applied = false;
 }
 
 int ThreadCount() {

@@ -2,6 +2,8 @@
 // slave side by path; the test plays the far end on the master side.
 #pragma once
 
+#include <sys/resource.h>
+
 #include <chrono>
 #include <cstdint>
 #include <string>
@@ -32,6 +34,29 @@ class PtyPair {
  private:
   int m_master = -1;
   std::string m_slavePath;
+};
+
+// Lowers the soft limit of open descriptors for its lifetime, so that only
+// @p spare more descriptors can be opened; kNoPoll sets it to 0, which also
+// makes every poll() fail with EINVAL (it may watch no more descriptors than
+// the limit).
+class OpenFileLimit {
+ public:
+  explicit OpenFileLimit(int spare);
+  ~OpenFileLimit();
+  OpenFileLimit(const OpenFileLimit&) = delete;
+  OpenFileLimit& operator=(const OpenFileLimit&) = delete;
+
+  // Lifts the limit again before the end of the scope.
+  void Lift();
+  // False when the limit could not be set (the test cannot run).
+  bool Applied() const { return m_applied; }
+
+  static constexpr int kNoPoll = -1;
+
+ private:
+  rlimit m_saved{};
+  bool m_applied = false;
 };
 
 // Entries of /proc/self/task and /proc/self/fd.

@@ -1,7 +1,11 @@
 // CSerialPort over real pseudo-terminals: the port opens the slave side, the
 // test plays the far end on the master side.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -11,6 +15,7 @@
 
 #include "pty_fixture.h"
 #include "serial/serial_port.h"
+#include "serial/serial_wnd.h"
 
 namespace vexel {
 namespace {
@@ -99,6 +104,45 @@ TEST_F(SerialPortTest, AHeldPortCannotBeOpenedByAnotherObjectOrProcess) {
   EXPECT_EQ(m_port.Close(), kResultOk);
   EXPECT_EQ(other.Open(m_pty.SlavePath().c_str(), kQueue, kQueue), kResultOk)
       << "closing released the lock";
+}
+
+// Root gets past TIOCEXCL and is stopped by the lock; giving up there must not
+// undo the holder's exclusive flag on the tty they share.
+TEST_F(SerialPortTest, FailedSecondOpenLeavesTheHolderExclusive) {
+  const std::string& path = m_pty.SlavePath();
+  auto exclusive = [&path] {
+    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return errno == EBUSY;  // not root: the flag itself refused us
+    int flag = 0;
+    EXPECT_EQ(::ioctl(fd, TIOCGEXCL, &flag), 0);
+    ::close(fd);
+    return flag != 0;
+  };
+  OpenPort();
+  ASSERT_TRUE(exclusive());
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    CSerialPort other;
+    EXPECT_EQ(other.Open(path.c_str(), kQueue, kQueue), kErrorAccessDenied);
+    EXPECT_TRUE(exclusive()) << "after failed open " << attempt;
+  }
+  if (::geteuid() != 0) return;
+
+  // Anyone else is still kept out.
+  ASSERT_EQ(::chmod(path.c_str(), 0666), 0);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(255);
+    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ::_exit(fd >= 0 ? 0 : errno & 0xFF);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), EBUSY) << "an unprivileged open of the held line";
+
+  EXPECT_EQ(m_port.Close(), kResultOk);
+  EXPECT_FALSE(exclusive()) << "the holder's Close gives the line free";
 }
 
 TEST_F(SerialPortTest, MissingPortGivesThePlatformCodeAndALaterOpenWorks) {
@@ -200,6 +244,33 @@ TEST_F(SerialPortTest, SettingsRoundTripForWhatAPtyKeeps) {
   EXPECT_EQ(m_port.GetBaudRate(), 57600) << "each setter changes only its own fields";
 }
 
+// Termios has no DTR/DSR handshaking, so the flow-control call that asks for
+// it reports 50; the setters after it keep the handshaking fields as they
+// read them and must not inherit that report.
+TEST_F(SerialPortTest, OnlyTheCallAskingForDsrHandshakingReportsNotSupported) {
+  OpenPort();
+  EXPECT_EQ(m_port.SetFlowControl(FlowHardware), kErrorNotSupported);
+  const std::pair<const char*, std::function<int32_t()>> later[] = {
+      {"SetLineFormat", [this] { return m_port.SetLineFormat(57600, 8, NOPARITY, TWOSTOPBITS); }},
+      {"SetEventCharacter", [this] { return m_port.SetEventCharacter('\n', false); }},
+      {"SetEventCharacter+mask", [this] { return m_port.SetEventCharacter('\r', true); }},
+      {"SetReadMode", [this] { return m_port.SetReadMode(ReadBlocking); }},
+      {"SetEventMask", [this] { return m_port.SetEventMask(0x00C3); }},
+      {"SetLineFormat again",
+       [this] { return m_port.SetLineFormat(1200, 8, NOPARITY, ONESTOPBIT); }},
+  };
+  for (const auto& [name, call] : later) {
+    EXPECT_EQ(call(), kResultOk) << name;
+    EXPECT_EQ(m_port.LastError(), kResultOk) << name;
+    EXPECT_EQ(m_port.GetFlowControl(), FlowHardware) << name << " kept the mode";
+  }
+  EXPECT_EQ(m_port.GetBaudRate(), 1200);
+  EXPECT_EQ(m_port.GetEventCharacter(), '\r');
+  EXPECT_EQ(m_port.GetEventMask(), 0x00C3u);
+  EXPECT_EQ(m_port.SetFlowControl(FlowNone), kResultOk);
+  EXPECT_EQ(m_port.SetFlowControl(FlowHardware), kErrorNotSupported) << "asked for again";
+}
+
 TEST_F(SerialPortTest, RefusedSettingsLeaveTheLineAsItWas) {
   OpenPort();
   ASSERT_EQ(m_port.SetLineFormat(57600, 8, NOPARITY, TWOSTOPBITS), kResultOk);
@@ -236,6 +307,31 @@ TEST_F(SerialPortTest, BlockingReadThatTimesOutWritesNothingAndLosesNothing) {
   EXPECT_EQ(m_port.Read(buffer, 4, &count, nullptr, 10000), kResultOk);
   EXPECT_EQ(count, 4u);
   EXPECT_EQ(std::string(buffer, 4), "abcd") << "the bytes of the timed-out read stayed queued";
+}
+
+// The tty's input buffer holds 4095 bytes: a longer blocking read has to take
+// bytes off the tty before all have come, and a time-out must still leave
+// them, in order, for the next read and nothing in the caller's buffer.
+TEST_F(SerialPortTest, LongBlockingReadThatTimesOutLosesNothing) {
+  OpenPort();
+  ASSERT_EQ(m_port.SetReadMode(ReadBlocking), kResultOk);
+  for (const uint32_t length : {100u, 4095u, 4096u, 4500u, 9000u}) {
+    std::string sent(length, '\0');
+    for (uint32_t i = 0; i < length; ++i) sent[i] = static_cast<char>('A' + i * 7 % 53);
+    ASSERT_TRUE(m_pty.Send(sent.substr(0, length - 10))) << length;
+
+    std::string buffer(length, '#');
+    uint32_t count = 99;
+    EXPECT_EQ(m_port.Read(buffer.data(), length, &count, nullptr, 300), kErrorTimeout) << length;
+    EXPECT_EQ(count, 0u) << length;
+    EXPECT_EQ(buffer.find_first_not_of('#'), std::string::npos)
+        << length << ": nothing reached the buffer";
+
+    ASSERT_TRUE(m_pty.Send(sent.substr(length - 10))) << length;
+    EXPECT_EQ(m_port.Read(buffer.data(), length, &count, nullptr, 10000), kResultOk) << length;
+    EXPECT_EQ(count, length);
+    EXPECT_TRUE(buffer == sent) << length << ": every byte came once, in order";
+  }
 }
 
 // Reads that return at once take all the tty has queued in one go and serve
@@ -340,6 +436,58 @@ TEST_F(SerialPortTest, AsynchronousReadIsCollectedWithGetOverlappedResult) {
   EXPECT_EQ(m_pty.Receive(3), "out");
 }
 
+// A caller waiting on its record's event without a limit must be woken when
+// the port closes under its operation: it completes as cancelled.
+TEST_F(SerialPortTest, CloseSignalsTheEventsOfPendingOperations) {
+  OpenPort();
+  ASSERT_EQ(m_port.SetReadMode(ReadBlocking), kResultOk);
+  SerialEvent readEvent;
+  SerialEvent waitEvent;
+  SerialOverlapped readRecord;
+  SerialOverlapped waitRecord;
+  readRecord.hEvent = &readEvent;
+  waitRecord.hEvent = &waitEvent;
+  char buffer[8] = {};
+  ASSERT_EQ(m_port.Read(buffer, 8, nullptr, &readRecord, 0), kResultOk);
+  ASSERT_EQ(m_port.WaitForEvent(&waitRecord, kInfinite), kResultOk);
+  ASSERT_FALSE(readEvent.Wait(0));
+  ASSERT_FALSE(waitEvent.Wait(0));
+
+  EXPECT_EQ(m_port.Close(), kResultOk);
+  EXPECT_TRUE(readEvent.Wait(0)) << "the pending read was completed";
+  EXPECT_TRUE(waitEvent.Wait(0)) << "the pending event wait was completed";
+
+  OpenPort();
+  uint32_t count = 7;
+  EXPECT_EQ(m_port.GetOverlappedResult(readRecord, &count, false), kErrorOperationAborted);
+  EXPECT_EQ(count, 0u);
+}
+
+// A wait whose poll() fails reports the OS error, not a time-out: here no
+// descriptor may be polled at all.
+TEST_F(SerialPortTest, FailedPollInAWaitReportsTheOsError) {
+  OpenPort();
+  ASSERT_EQ(m_port.SetReadMode(ReadBlocking), kResultOk);
+  const std::pair<const char*, std::function<int32_t()>> waits[] = {
+      {"WaitForEvent", [this] { return m_port.WaitForEvent(nullptr, 10000); }},
+      {"Read", [this] {
+         char buffer[4];
+         return m_port.Read(buffer, 4, nullptr, nullptr, 10000);
+       }},
+  };
+  for (const auto& [name, call] : waits) {
+    test::OpenFileLimit limit(test::OpenFileLimit::kNoPoll);
+    ASSERT_TRUE(limit.Applied());
+    const int32_t result = call();
+    limit.Lift();
+    EXPECT_EQ(result, kErrorInvalidParameter) << name;
+    EXPECT_EQ(m_port.LastError(), kErrorInvalidParameter) << name;
+    EXPECT_EQ(m_port.LastOsError(), EINVAL) << name;
+  }
+  ASSERT_TRUE(m_pty.Send("ok"));
+  EXPECT_EQ(ReadExactly(2), "ok") << "the failed waits were cancelled";
+}
+
 TEST_F(SerialPortTest, RecordDestroyedWhilePendingCancelsItsOperation) {
   OpenPort();
   ASSERT_EQ(m_port.SetReadMode(ReadBlocking), kResultOk);
@@ -364,6 +512,68 @@ TEST_F(SerialPortTest, HungUpLineFailsReadsAndWrites) {
   EXPECT_EQ(m_port.Write("x", &count, nullptr, kInfinite), kErrorIoDevice);
   EXPECT_EQ(m_port.LastOsError(), EIO);
   EXPECT_EQ(m_port.Close(), kResultOk);
+}
+
+// The line may be a terminal someone uses (their own, by name): whatever the
+// port did to it, closing gives it back its settings, also when an open
+// fails after the defaults were applied.
+TEST_F(SerialPortTest, CloseRestoresTheTerminalSettingsItFound) {
+  const int fd = ::open(m_pty.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  ASSERT_GE(fd, 0);
+  termios known{};
+  ASSERT_EQ(::tcgetattr(fd, &known), 0);
+  known.c_iflag |= ICRNL | IXON;
+  known.c_oflag |= OPOST | ONLCR;
+  known.c_lflag |= ICANON | ECHO | ECHOE | ISIG | IEXTEN;
+  known.c_cflag |= CSTOPB;
+  known.c_cc[VMIN] = 3;
+  known.c_cc[VTIME] = 7;
+  ASSERT_EQ(::cfsetspeed(&known, B2400), 0);
+  ASSERT_EQ(::tcsetattr(fd, TCSANOW, &known), 0);
+  ASSERT_EQ(::tcgetattr(fd, &known), 0);  // as the pty keeps them
+
+  const std::pair<const char*, std::function<void()>> runs[] = {
+      {"open, close", [this] {
+         OpenPort();
+         EXPECT_EQ(m_port.Close(), kResultOk);
+       }},
+      {"open, set up, close", [this] {
+         OpenPort();
+         EXPECT_EQ(m_port.SetLineFormat(57600, 8, EVENPARITY, TWOSTOPBITS), kResultOk);
+         EXPECT_EQ(m_port.SetFlowControl(FlowXonXoff), kResultOk);
+         EXPECT_EQ(m_port.SetReadMode(ReadBlocking), kResultOk);
+         EXPECT_EQ(m_port.Close(), kResultOk);
+       }},
+      {"destroyed open", [this] {
+         CSerialPort port;
+         ASSERT_EQ(port.Open(m_pty.SlavePath().c_str(), kQueue, kQueue), kResultOk);
+         EXPECT_EQ(port.SetLineFormat(57600, 8, NOPARITY, ONESTOPBIT), kResultOk);
+       }},
+      {"open that fails after the defaults", [this] {
+         CSerialCWnd port;
+         test::OpenFileLimit limit(3);  // the line and its event; none for the watcher's
+         ASSERT_TRUE(limit.Applied());
+         const int32_t result =
+             port.Open(m_pty.SlavePath().c_str(), nullptr, 0, 0, kQueue, kQueue);
+         limit.Lift();
+         EXPECT_EQ(result, kErrorTooManyOpenFiles);
+         EXPECT_FALSE(port.IsOpen());
+       }},
+  };
+  for (const auto& [name, run] : runs) {
+    run();
+    termios after{};
+    ASSERT_EQ(::tcgetattr(fd, &after), 0);
+    EXPECT_EQ(after.c_iflag, known.c_iflag) << name;
+    EXPECT_EQ(after.c_oflag, known.c_oflag) << name;
+    EXPECT_EQ(after.c_cflag, known.c_cflag) << name;
+    EXPECT_EQ(after.c_lflag, known.c_lflag) << name;
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(after.c_cc), NCCS),
+              std::string(reinterpret_cast<const char*>(known.c_cc), NCCS))
+        << name;
+    EXPECT_EQ(::cfgetospeed(&after), B2400) << name;
+  }
+  ::close(fd);
 }
 
 }  // namespace

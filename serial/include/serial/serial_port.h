@@ -107,7 +107,9 @@ comm::IoStatus& StatusOf(SerialOverlapped& record);
 ///
 /// On Linux the port is a tty: exclusive means TIOCEXCL plus
 /// flock(LOCK_EX|LOCK_NB), so a second open by another object or process
-/// fails with kErrorAccessDenied even as root. The bytes stay raw. The queue
+/// fails with kErrorAccessDenied even as root, and leaves the holder's
+/// TIOCEXCL in place. The bytes stay raw while the port is open; Close gives
+/// the tty back the settings Open found (it may be someone's terminal). The queue
 /// sizes of Open are accepted but the kernel's buffers are fixed. EV_RXFLAG is
 /// never reported (a tty cannot be looked into without consuming it). EV_ERR,
 /// EV_BREAK and the CE_ flags come from the driver's error counters
@@ -126,7 +128,9 @@ class CSerialPort {
   /// kErrorAlreadyInitialized on an open port, leaving it untouched. When only
   /// the last default fails, its code is returned and the port stays open.
   virtual int32_t Open(const char* portName, uint32_t rxQueue, uint32_t txQueue);
-  /// Closes the port; 0, also on a closed port.
+  /// Closes the port; 0, also on a closed port. An operation still pending on
+  /// a caller's record completes as cancelled (kErrorOperationAborted) and its
+  /// event is signalled, so nobody waits for it in vain.
   virtual int32_t Close();
   /// Sets baud rate, data bits, parity (NOPARITY..SPACEPARITY) and stop bits
   /// (ONESTOPBIT, TWOSTOPBITS); the line refuses what it cannot do.

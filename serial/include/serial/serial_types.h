@@ -15,7 +15,8 @@ namespace vexel {
 ///    TakeEventType on a closed port.
 ///  - 1247 `kErrorAlreadyInitialized`: Open on an open port; it is untouched.
 ///  - 1460 `kErrorTimeout`: a synchronous wait, read or write did not complete
-///    in time; it has been cancelled and writes nothing more.
+///    in time; it has been cancelled and writes nothing more. A wait that
+///    fails instead reports the platform's code.
 ///  - 0x80070057 `kErrorInvalidArg`: a flow-control or read mode out of range.
 ///  - any other: the platform's code (on Linux errno mapped to the nearest
 ///    Win32 code; the OS text stays available from the port object).
@@ -26,10 +27,13 @@ namespace vexel {
 ///  - 5 `kErrorAccessDenied`: not permitted, or the port is held by another
 ///    object or program (EACCES, EPERM, EBUSY, EWOULDBLOCK from the lock).
 ///  - 50 `kErrorNotSupported`: termios has no such setting: DTR/DSR
-///    handshaking. FlowHardware still switches RTS/CTS on, then reports this.
+///    handshaking. FlowHardware still switches RTS/CTS on, then reports this;
+///    only the call that switches it on does, later setters report 0.
 ///  - 87 `kErrorInvalidParameter`: a setting the line refuses (a baud rate
 ///    outside the standard table, data bits outside 5..8, parity above 4,
 ///    1.5 stop bits); nothing has been written.
+///  - 995 `kErrorOperationAborted`: the outcome of an operation that was
+///    pending on a caller's record when the port was closed.
 ///  - 996 `kErrorIoIncomplete`: GetOverlappedResult without waiting on an
 ///    operation that is still pending.
 ///  - 1117 `kErrorIoDevice`: the line hung up (EIO; a pulled USB adapter, a
