@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <climits>
 
+#include "serial/serial_wnd.h"
 #include "ui/caboutdlg.h"
 #include "ui/csettingsdlg.h"
 #include "ui/resource.h"
@@ -58,19 +59,12 @@ bool ChooseImageFile(HWND owner, std::string& path) {
   return true;
 }
 
-UINT ComMessageId() {
-  static const UINT id = ::RegisterWindowMessageA("CSerialWnd_DefaultComMsg");
-  return id;
-}
-
 CLoaderDlg::CLoaderDlg(std::unique_ptr<ISerialLine> serial)
     : CDialog(kMainTemplate, nullptr),
       m_hIcon(::LoadIconW(ResourceInstance(), MAKEINTRESOURCEW(IDR_MAINFRAME))),
       m_chooseFile(&ChooseImageFile),
       m_controller(*serial, m_image, *this),
-      m_serial(std::move(serial)) {
-  ComMessageId();  // registered before any watcher thread can post
-}
+      m_serial(std::move(serial)) {}
 
 // The line goes first (m_serial is the last member); the window with its
 // timers goes with the base.
@@ -140,7 +134,7 @@ INT_PTR CLoaderDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_TIMER: OnTimer(wParam); return TRUE;
     default: break;
   }
-  if (message == ComMessageId()) {
+  if (message == DefaultComMessage) {
     ::SetWindowLongPtrW(m_hWnd, DWLP_MSGRESULT, OnComMessage(wParam, lParam));
     return TRUE;
   }
@@ -206,9 +200,11 @@ LRESULT CLoaderDlg::OnComMessage(WPARAM wParam, LPARAM /*lParam*/) {
   return 0;
 }
 
-void CLoaderDlg::PostComMessage(uint32_t /*message*/, uint32_t wParam, intptr_t lParam) {
+void CLoaderDlg::PostComMessage(uint32_t message, uint32_t wParam, intptr_t lParam) {
   const HWND target = m_notifyWnd.load();
-  if (target != nullptr) ::PostMessageW(target, ComMessageId(), wParam, lParam);
+  if (target != nullptr) {
+    ::PostMessageW(target, message != 0 ? message : DefaultComMessage, wParam, lParam);
+  }
 }
 
 void CLoaderDlg::ShowConnected() {

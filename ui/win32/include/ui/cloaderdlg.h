@@ -12,10 +12,10 @@
 #include <vector>
 
 #include "protocol/controller_host.h"
+#include "protocol/image_file.h"
 #include "protocol/programming_controller.h"
 #include "serial/serial_line.h"
 #include "ui/cdialog.h"
-#include "ui/cfile.h"
 #include "ui/cprogressdlg.h"
 #include "ui/win32_support.h"
 
@@ -27,10 +27,6 @@ using FileChooser = std::function<bool(HWND owner, std::string& path)>;
 
 /// The file-open dialog for "Module binary files (*.mbf)".
 bool ChooseImageFile(HWND owner, std::string& path);
-
-/// The message id the serial watcher posts: the window message registered
-/// under "CSerialWnd_DefaultComMsg".
-UINT ComMessageId();
 
 class CLoaderDlg : public CDialog, public ControllerHost, public ComNotifyTarget {
  public:
@@ -63,8 +59,8 @@ class CLoaderDlg : public CDialog, public ControllerHost, public ComNotifyTarget
   void CloseProgress() override;
   ComNotifyTarget* NotificationTarget() override { return this; }
 
-  /// Called on the serial watcher thread: only posts the registered message
-  /// to the dialog's window.
+  /// Called on the serial watcher thread: only posts the message (0: the
+  /// registered DefaultComMessage) to the dialog's window.
   void PostComMessage(uint32_t message, uint32_t wParam, intptr_t lParam) override;
 
  protected:
@@ -96,7 +92,7 @@ class CLoaderDlg : public CDialog, public ControllerHost, public ComNotifyTarget
   std::vector<std::unique_ptr<CProgressDlg>> m_oldProgress;
   FileChooser m_chooseFile;
   std::atomic<HWND> m_notifyWnd{nullptr};  // read by the watcher thread
-  CFile m_image;
+  SnapshotImageFile m_image;  // Windows: other writers locked out while open
   int m_nPort = 1;
   UniqueFont m_statusFont;
   bool m_statusGreen = false;
