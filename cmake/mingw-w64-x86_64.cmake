@@ -19,7 +19,9 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 # compiler's DLLs next to it.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 
+# Wine runs only inside the sandbox, whose /dev holds no real serial device
+# (Wine would map /dev/ttyS* to COM ports, and ttyS0 may be the console).
 find_program(VEXEL_WINE NAMES wine wine64)
 if(VEXEL_WINE)
-  set(CMAKE_CROSSCOMPILING_EMULATOR ${VEXEL_WINE})
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../scripts/wine-sandbox.sh ${VEXEL_WINE})
 endif()

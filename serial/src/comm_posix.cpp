@@ -26,6 +26,7 @@
 
 #include "comm_api.h"
 #include "event_access_posix.h"
+#include "io_status_posix.h"
 #include "termios_mapping.h"
 
 namespace vexel::comm {
@@ -475,8 +476,11 @@ int32_t ClearErrors(PortHandle* port, uint32_t& errors) {
 
 namespace vexel {
 
+SerialOverlapped::SerialOverlapped() { comm::RecordAccess::Construct<comm::IoStatus>(*this); }
+
 SerialOverlapped::~SerialOverlapped() {
-  if (m_status.port != nullptr) comm::CancelIo(m_status.port, *this);
+  comm::IoStatus& status = StatusOf(*this);
+  if (status.port != nullptr) comm::CancelIo(status.port, *this);
 }
 
 }  // namespace vexel

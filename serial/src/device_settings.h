@@ -26,6 +26,8 @@ constexpr uint32_t kFAbortOnError = 0x4000;
 constexpr int kDtrControlShift = 4;
 constexpr int kRtsControlShift = 12;
 
+// <windows.h> defines these as macros of the same values; where it came first they stand.
+#ifndef DTR_CONTROL_DISABLE
 constexpr uint32_t DTR_CONTROL_DISABLE = 0;
 constexpr uint32_t DTR_CONTROL_ENABLE = 1;
 constexpr uint32_t DTR_CONTROL_HANDSHAKE = 2;
@@ -33,6 +35,7 @@ constexpr uint32_t RTS_CONTROL_DISABLE = 0;
 constexpr uint32_t RTS_CONTROL_ENABLE = 1;
 constexpr uint32_t RTS_CONTROL_HANDSHAKE = 2;
 constexpr uint32_t RTS_CONTROL_TOGGLE = 3;
+#endif
 
 struct DeviceSettings {
   uint32_t BaudRate = 0;

@@ -11,8 +11,6 @@
 
 namespace vexel {
 
-comm::IoStatus& StatusOf(SerialOverlapped& record) { return record.m_status; }
-
 CSerialPort::~CSerialPort() { CSerialPort::Close(); }
 
 int32_t CSerialPort::Store(int32_t code) {

@@ -3,10 +3,11 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
-#include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -25,10 +26,22 @@ using Bytes = std::vector<uint8_t>;
 class TempDir {
  public:
   TempDir() {
-    char pattern[] = "/tmp/vexel-test-XXXXXX";
-    m_path = ::mkdtemp(pattern);
+    namespace fs = std::filesystem;
+    static std::atomic<unsigned> counter{0};
+    const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
+    for (;;) {
+      const fs::path path = fs::temp_directory_path() /
+                            ("vexel-test-" + std::to_string(stamp) + "-" + std::to_string(counter++));
+      if (fs::create_directory(path)) {
+        m_path = path.string();
+        return;
+      }
+    }
   }
-  ~TempDir() { std::system(("rm -rf '" + m_path + "'").c_str()); }
+  ~TempDir() {
+    std::error_code ignored;
+    std::filesystem::remove_all(m_path, ignored);
+  }
   std::string File(const std::string& name, const Bytes& contents) const {
     const std::string path = m_path + "/" + name;
     std::ofstream(path, std::ios::binary)

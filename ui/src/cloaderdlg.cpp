@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <climits>
-#include <iterator>
 
 #include <QAction>
 #include <QContextMenuEvent>
@@ -27,21 +26,8 @@
 namespace vexel {
 namespace {
 
-constexpr QRgb kStatusGreen = qRgb(0, 200, 100);
-constexpr QRgb kStatusRed = qRgb(255, 0, 0);
-
-// None of the buttons is the default one; all three are tab stops.
-constexpr ControlTemplate kMainControls[] = {
-    // id          name            kind                        text                 x    y   cx   cy  style
-    {IDC_CONNECT,  "IDC_CONNECT",  ControlKind::PushButton,    "Connect",             7,   7,  56,  15, kTabStop},
-    {IDC_PROGRAM,  "IDC_PROGRAM",  ControlKind::PushButton,    "Program module...",  76,   7,  68,  15, kTabStop},
-    {IDC_SETTINGS, "IDC_SETTINGS", ControlKind::PushButton,    "Settings...",       223,   7,  56,  15, kTabStop},
-    {IDC_STATIC,   "IDC_STATIC",   ControlKind::StaticPicture, kPicturePath,          7,  36, 272, 123, kCentre},
-    {IDC_STATUS,   "IDC_STATUS",   ControlKind::StaticText,    "",                    7, 164, 272,  19, kCentre},
-};
-
-constexpr DialogTemplate kMainTemplate{IDD_MAIN, "Vexel Module Loader", 286, 190, true,
-                                       kMainControls, std::size(kMainControls)};
+constexpr QRgb kStatusGreen = 0xFF000000u | kStatusGreenRgb;
+constexpr QRgb kStatusRed = 0xFF000000u | kStatusRedRgb;
 
 // A watcher notification on its way to the dialog's thread.
 class ComMessageEvent : public QEvent {

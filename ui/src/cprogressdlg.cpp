@@ -1,7 +1,6 @@
 #include "ui/cprogressdlg.h"
 
 #include <algorithm>
-#include <iterator>
 
 #include <QKeyEvent>
 #include <QProgressBar>
@@ -10,18 +9,6 @@
 #include "ui/resource.h"
 
 namespace vexel {
-namespace {
-
-constexpr ControlTemplate kProgressControls[] = {
-    // id          name            kind                      text         x   y   cx   cy  style
-    {IDC_PROGRESS, "IDC_PROGRESS", ControlKind::ProgressBar, "Progress1", 7, 22, 172, 15, kSegmented},
-};
-
-// No system menu, so no close box: the user cannot end it.
-constexpr DialogTemplate kProgressTemplate{IDD_PROGRESS, "Programming progress", 186, 62, false,
-                                           kProgressControls, std::size(kProgressControls)};
-
-}  // namespace
 
 CProgressDlg::CProgressDlg(int nRange, QWidget* pParent) : QDialog(pParent), m_nRange(nRange) {
   BuildDialog(*this, kProgressTemplate);

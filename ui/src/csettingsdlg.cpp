@@ -1,7 +1,5 @@
 #include "ui/csettingsdlg.h"
 
-#include <iterator>
-
 #include <QPushButton>
 #include <QRadioButton>
 
@@ -9,22 +7,6 @@
 #include "ui/resource.h"
 
 namespace vexel {
-namespace {
-
-// The radio buttons are no tab stops: OK is the only one, and the keyboard
-// reaches the ports through their mnemonics.
-constexpr ControlTemplate kSettingsControls[] = {
-    // id        name         kind                      text      x   y   cx  cy  style
-    {IDOK,       "IDOK",       ControlKind::PushButton,  "OK",    40, 73, 50, 14, kTabStop | kDefaultButton},
-    {IDC_STATIC, "IDC_STATIC", ControlKind::GroupBox,    "Port",   7,  7, 117, 46, 0},
-    {IDC_COM1,   "IDC_COM1",   ControlKind::RadioButton, "COM&1", 26, 24, 37, 15, 0},
-    {IDC_COM2,   "IDC_COM2",   ControlKind::RadioButton, "COM&2", 73, 24, 36, 15, 0},
-};
-
-constexpr DialogTemplate kSettingsTemplate{IDD_SETTINGS, "Settings", 131, 94, true,
-                                           kSettingsControls, std::size(kSettingsControls)};
-
-}  // namespace
 
 CSettingsDlg::CSettingsDlg(int nPort, QWidget* pParent)
     : QDialog(pParent), m_nPort(nPort), m_nStartPort(nPort) {

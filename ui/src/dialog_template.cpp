@@ -11,6 +11,8 @@
 #include <QPushButton>
 #include <QRadioButton>
 
+#include "ui/resource.h"
+
 namespace vexel {
 namespace {
 
@@ -53,7 +55,9 @@ QWidget* NewControl(const ControlTemplate& control, QDialog& dialog) {
     case ControlKind::StaticText: return new QLabel(text, &dialog);
     case ControlKind::StaticPicture: {
       auto* picture = new QLabel(&dialog);
-      picture->setPixmap(QPixmap(text));  // a missing picture leaves it empty
+      if (control.image == IDB_PICTURE) {  // a missing picture leaves it empty
+        picture->setPixmap(QPixmap(QString::fromLatin1(kPicturePath)));
+      }
       return picture;
     }
     case ControlKind::ProgressBar: return new QProgressBar(&dialog);
@@ -86,8 +90,8 @@ void ApplyStyle(QWidget& widget, const ControlTemplate& control) {
 }  // namespace
 
 QFont DialogFont() {
-  QFont font(QStringLiteral("MS Sans Serif"));
-  font.setPointSize(8);
+  QFont font(QString::fromLatin1(kDialogFontFace));
+  font.setPointSize(kDialogFontPoints);
   font.setStyleHint(QFont::SansSerif);
   return font;
 }
@@ -110,7 +114,7 @@ QSize DialogUnits::Size(int cx, int cy) const { return QSize(X(cx), Y(cy)); }
 void BuildDialog(QDialog& dialog, const DialogTemplate& tmpl) {
   dialog.setProperty("dialogId", tmpl.id);
   dialog.setWindowTitle(QString::fromUtf8(tmpl.caption));
-  dialog.setWindowFlags(FrameFlags(tmpl.systemMenu));
+  dialog.setWindowFlags(FrameFlags((tmpl.style & kSystemMenu) != 0));
   dialog.setFont(DialogFont());
   const DialogUnits units(dialog.font());
   dialog.setFixedSize(units.Size(tmpl.cx, tmpl.cy));

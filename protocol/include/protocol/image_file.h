@@ -26,13 +26,19 @@ class ImageFile {
   virtual uint32_t Read(void* buffer, uint32_t count) = 0;
 };
 
-/// The image as one consistent version of the file. Linux cannot lock other
-/// writers out of a file, so Open takes a snapshot of the contents (under a
-/// shared advisory lock, checked against the file's size and change time
-/// before and after) and every read serves that snapshot. The snapshot is
-/// freed by Close.
+/// The image as one consistent version of the file: Open takes a snapshot of
+/// the contents and every read serves it; Close frees it. Linux cannot lock
+/// other writers out of a file, so there the snapshot is read under a shared
+/// advisory lock and checked against the file's size and change time before
+/// and after. On Windows the file is opened sharing reading only, which locks
+/// other writers out until Close.
 class SnapshotImageFile final : public ImageFile {
  public:
+  SnapshotImageFile() = default;
+  ~SnapshotImageFile() override { Close(); }
+  SnapshotImageFile(const SnapshotImageFile&) = delete;
+  SnapshotImageFile& operator=(const SnapshotImageFile&) = delete;
+
   bool Open(const std::string& path) override;
   void Close() override;
   bool IsOpen() const override { return m_open; }
@@ -48,6 +54,8 @@ class SnapshotImageFile final : public ImageFile {
   uint32_t m_position = 0;
   bool m_open = false;
   std::string m_lastError;
+  void* m_hFile = nullptr;  // Windows: the open file that keeps writers out
+  void ReleaseFile();
 };
 
 }  // namespace vexel

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -16,17 +17,7 @@ namespace comm {
 struct PortHandle;
 struct DeviceSettings;
 class EventAccess;
-
-/// The platform's bookkeeping of one operation on a completion record.
-struct IoStatus {
-  PortHandle* port = nullptr;  ///< the line while the operation is pending
-  uint32_t kind = 0;           ///< which operation is pending; 0 when none
-  void* buffer = nullptr;
-  uint32_t length = 0;
-  uint32_t done = 0;  ///< bytes moved so far
-  int32_t result = 0;  ///< outcome once completed
-  std::atomic<uint32_t>* eventType = nullptr;
-};
+class RecordAccess;
 }  // namespace comm
 
 /// Event type value that means "no completed event wait to take".
@@ -36,7 +27,8 @@ constexpr uint32_t kNoEventType = 0xFFFFFFFFu;
 /// It is the completion signal of the asynchronous forms. On Linux
 /// NativeHandle() is a descriptor that polls readable while the event is
 /// signalled, so an event loop can watch it; while an operation is pending on
-/// a record that uses the event, the line's readiness also signals it.
+/// a record that uses the event, the line's readiness also signals it. On
+/// Windows it is a manual-reset event object and NativeHandle() its HANDLE.
 class SerialEvent {
  public:
   SerialEvent();
@@ -69,11 +61,12 @@ class SerialEvent {
 };
 
 /// Completion record of the asynchronous forms: the caller's event, signalled
-/// when the operation completes, plus the platform's private status. A caller
-/// that passes one owns it and its event; a record destroyed while an
-/// operation is pending on it cancels that operation.
+/// when the operation completes, plus the platform's private status (on
+/// Windows its OVERLAPPED). A caller that passes one owns it and its event; a
+/// record destroyed while an operation is pending on it cancels that operation
+/// and waits until the platform has let go of it.
 struct SerialOverlapped {
-  SerialOverlapped() = default;
+  SerialOverlapped();
   ~SerialOverlapped();
   SerialOverlapped(const SerialOverlapped&) = delete;
   SerialOverlapped& operator=(const SerialOverlapped&) = delete;
@@ -81,13 +74,13 @@ struct SerialOverlapped {
   /// Signalled when the operation completes; owned by the caller.
   SerialEvent* hEvent = nullptr;
 
- private:
-  friend comm::IoStatus& StatusOf(SerialOverlapped& record);
-  comm::IoStatus m_status;
-};
+  /// Room for the platform's status; each platform asserts that it fits.
+  static constexpr size_t kPlatformSize = 16 * sizeof(void*);
 
-/// The platform's status of @p record (for the platform layer only).
-comm::IoStatus& StatusOf(SerialOverlapped& record);
+ private:
+  friend class comm::RecordAccess;
+  alignas(std::max_align_t) unsigned char m_platform[kPlatformSize];
+};
 
 /// One serial line, opened exclusively by name.
 ///
@@ -115,6 +108,13 @@ comm::IoStatus& StatusOf(SerialOverlapped& record);
 /// EV_BREAK and the CE_ flags come from the driver's error counters
 /// (TIOCGICOUNT: 8250 UARTs, FTDI, CDC-ACM); lines without counters, such as
 /// pseudo-terminals and some adapters, report none.
+///
+/// On Windows "COMn" opens \\.\COMn and the result codes are GetLastError's.
+/// An event wait that completes with no event only makes the port look at its
+/// input queue: bytes waiting give EV_RXCHAR (some drivers, and Wine on a
+/// pseudo-terminal, end waits empty). A line that is gone (a pulled adapter,
+/// a hung-up pseudo-terminal) makes every later event wait fail, so a watcher
+/// ends instead of spinning.
 class CSerialPort {
  public:
   CSerialPort() = default;
@@ -176,8 +176,9 @@ class CSerialPort {
   virtual int32_t Write(const void* data, uint32_t length, uint32_t* count,
                         SerialOverlapped* overlapped, uint32_t timeoutMs);
   /// Reads up to @p length bytes, as Write. A synchronous read that times out
-  /// returns kErrorTimeout with a count of 0 and has written nothing to the
-  /// buffer: the bytes that did arrive stay queued for the next read.
+  /// returns kErrorTimeout with a count of 0 and writes nothing more to the
+  /// buffer. On Linux it has written nothing at all: the bytes that did arrive
+  /// stay queued for the next read.
   virtual int32_t Read(void* buffer, uint32_t length, uint32_t* count,
                        SerialOverlapped* overlapped, uint32_t timeoutMs);
 
@@ -194,7 +195,8 @@ class CSerialPort {
   bool IsOpen() const { return m_hPort != nullptr; }
   /// The result code of the latest operation of either thread.
   int32_t LastError() const { return m_lastError.load(); }
-  /// The OS error (errno) of the latest failed platform call. Neither Close
+  /// The OS error (errno; on Windows GetLastError) of the latest failed
+  /// platform call. Neither Close
   /// nor later successes clear it, so a front end can explain a failed Open
   /// after the port was closed again.
   int LastOsError() const { return m_lastOsError.load(); }

@@ -64,28 +64,37 @@ constexpr int32_t kErrorInvalidArg = static_cast<int32_t>(0x80070057u);
 
 constexpr uint32_t kInfinite = 0xFFFFFFFFu;
 
-// Line-format codes as the device record stores them.
+// Line-format codes, event bits and error flags: the platform's own values.
+// Where <windows.h> came first its macros of the same names and values stand.
+#ifndef NOPARITY
 constexpr uint8_t NOPARITY = 0;
 constexpr uint8_t ODDPARITY = 1;
 constexpr uint8_t EVENPARITY = 2;
 constexpr uint8_t MARKPARITY = 3;
 constexpr uint8_t SPACEPARITY = 4;
+#endif
+#ifndef ONESTOPBIT
 constexpr uint8_t ONESTOPBIT = 0;
 constexpr uint8_t ONE5STOPBITS = 1;
 constexpr uint8_t TWOSTOPBITS = 2;
+#endif
 
 // Line event bits.
+#ifndef EV_RXCHAR
 constexpr uint32_t EV_RXCHAR = 0x0001;
 constexpr uint32_t EV_RXFLAG = 0x0002;
 constexpr uint32_t EV_BREAK = 0x0040;
 constexpr uint32_t EV_ERR = 0x0080;
+#endif
 
 // Line error flags carried in the high word of a notification's wParam.
+#ifndef CE_RXOVER
 constexpr uint32_t CE_RXOVER = 0x0001;
 constexpr uint32_t CE_OVERRUN = 0x0002;
 constexpr uint32_t CE_RXPARITY = 0x0004;
 constexpr uint32_t CE_FRAME = 0x0008;
 constexpr uint32_t CE_BREAK = 0x0010;
+#endif
 
 enum FlowControl : int32_t { FlowNone = 0, FlowHardware = 1, FlowXonXoff = 2 };
 enum ReadMode : int32_t { ReadNonBlocking = 0, ReadBlocking = 1 };

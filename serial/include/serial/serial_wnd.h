@@ -19,7 +19,9 @@ extern const uint32_t DefaultComMessage;
 
 /// The process-wide registry of message ids: the same id for the same name,
 /// from 0xC000 up like the platform's registered window messages; 0 for an
-/// empty name or when the range is used up. Thread-safe.
+/// empty name or when the range is used up. Thread-safe. On Windows it is
+/// RegisterWindowMessageA, which compares names without regard to case; a
+/// window is then reached through HwndNotifyTarget (serial/window_target.h).
 uint32_t RegisterComMessage(const char* name);
 
 /// A CSerialPort that, while open, runs a watcher thread. The watcher waits

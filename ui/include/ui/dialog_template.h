@@ -1,15 +1,13 @@
-// Dialog templates as data: the controls of a dialog with their ids, texts,
-// tab order and geometry in dialog units, and the builder that turns one into
-// Qt widgets sized with the dialog font.
+// The builder that turns a dialog template (ui/dialog_tables.h) into Qt
+// widgets sized with the dialog font.
 #pragma once
-
-#include <cstddef>
-#include <cstdint>
 
 #include <QFont>
 #include <QRect>
 #include <QSize>
 #include <QWidget>
+
+#include "ui/dialog_tables.h"
 
 class QDialog;
 
@@ -37,34 +35,6 @@ class DialogUnits {
  private:
   int m_baseX;
   int m_baseY;
-};
-
-enum class ControlKind { PushButton, RadioButton, GroupBox, StaticText, StaticPicture, ProgressBar };
-
-/// Style bits of a control; those a control does not have are off.
-enum ControlStyle : uint32_t {
-  kTabStop = 1u << 0,        ///< reached with Tab, in template order
-  kDefaultButton = 1u << 1,  ///< Enter presses it
-  kCentre = 1u << 2,         ///< text or picture centred both ways
-  kSegmented = 1u << 3,      ///< progress bar drawn in blocks, with a border
-};
-
-struct ControlTemplate {
-  int id;
-  const char* name;   ///< the control's object name, e.g. "IDC_CONNECT"
-  ControlKind kind;
-  const char* text;   ///< caption, or the resource path of a picture
-  int x, y, cx, cy;   ///< dialog units
-  uint32_t style;
-};
-
-struct DialogTemplate {
-  int id;
-  const char* caption;
-  int cx, cy;  ///< client area, dialog units
-  bool systemMenu;  ///< false: no close box
-  const ControlTemplate* controls;
-  size_t count;
 };
 
 /// Gives @p dialog the template's caption, font, fixed size and window

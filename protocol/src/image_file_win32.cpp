@@ -1,0 +1,101 @@
+// The image file on Windows: opened sharing reading only, so no other program
+// can write to it while it is open, and read once into memory. The handle is
+// kept until Close, which keeps writers out for the whole run.
+#include <windows.h>
+
+#include <cstring>
+#include <string>
+
+#include "protocol/image_file.h"
+
+namespace vexel {
+namespace {
+
+std::wstring WideOf(const std::string& utf8) {
+  const int length = ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()),
+                                           nullptr, 0);
+  std::wstring wide(static_cast<size_t>(length > 0 ? length : 0), L'\0');
+  if (length > 0) {
+    ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(), length);
+  }
+  return wide;
+}
+
+std::string TextOf(DWORD error) {
+  char* text = nullptr;
+  const DWORD length = ::FormatMessageA(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, error, 0, reinterpret_cast<char*>(&text), 0, nullptr);
+  std::string result = length > 0 ? std::string(text, length) : "Error " + std::to_string(error);
+  if (text != nullptr) ::LocalFree(text);
+  while (!result.empty() && (result.back() == '\n' || result.back() == '\r' || result.back() == ' ')) {
+    result.pop_back();
+  }
+  return result;
+}
+
+bool ReadAll(HANDLE file, std::vector<uint8_t>& data, size_t expected) {
+  data.assign(expected, 0);
+  size_t done = 0;
+  while (done < expected) {
+    DWORD n = 0;
+    const DWORD want = static_cast<DWORD>(expected - done);
+    if (!::ReadFile(file, data.data() + done, want, &n, nullptr) || n == 0) return false;
+    done += n;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool SnapshotImageFile::Open(const std::string& path) {
+  Close();
+  HANDLE file = ::CreateFileW(WideOf(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    m_lastError = TextOf(::GetLastError());
+    return false;
+  }
+  m_hFile = file;
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!::GetFileInformationByHandle(file, &info)) {
+    m_lastError = TextOf(::GetLastError());
+  } else if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ||
+             ::GetFileType(file) != FILE_TYPE_DISK) {
+    m_lastError = "not a regular file";
+  } else if (info.nFileSizeHigh != 0) {
+    m_lastError = "longer than the 4294967295 bytes an image may have";
+  } else if (!ReadAll(file, m_data, info.nFileSizeLow)) {
+    m_lastError = "the file could not be read to its end";
+  } else {
+    m_position = 0;
+    m_open = true;
+    m_lastError.clear();
+    return true;
+  }
+  ReleaseFile();
+  std::vector<uint8_t>().swap(m_data);
+  return false;
+}
+
+void SnapshotImageFile::ReleaseFile() {
+  if (m_hFile != nullptr) ::CloseHandle(m_hFile);
+  m_hFile = nullptr;
+}
+
+void SnapshotImageFile::Close() {
+  ReleaseFile();
+  std::vector<uint8_t>().swap(m_data);  // the image is not held beyond its run
+  m_position = 0;
+  m_open = false;
+}
+
+uint32_t SnapshotImageFile::Read(void* buffer, uint32_t count) {
+  const uint32_t left = GetLength() - m_position;
+  const uint32_t n = count < left ? count : left;
+  if (n > 0) std::memcpy(buffer, m_data.data() + m_position, n);
+  m_position += n;
+  return n;
+}
+
+}  // namespace vexel

@@ -1,0 +1,376 @@
+// The communications calls on Windows: the Win32 calls themselves on a handle
+// opened for overlapped I/O. Each completion record keeps its OVERLAPPED in
+// the record's own storage, so it lives exactly as long as the record, and a
+// record that goes away while its operation is pending cancels the operation
+// and waits for the platform to let go of it.
+//
+// Two driver behaviours are smoothed here. An event wait may end with no
+// event (Windows does so when the mask changes, some USB drivers and Wine on
+// a pseudo-terminal do so spuriously): the port then looks at its input queue
+// and reports EV_RXCHAR only when bytes are waiting. A wait that fails, or a
+// queue that cannot be read, means the line is gone: every later event wait
+// fails with that code, so a watcher ends instead of spinning.
+#include <windows.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstddef>
+#include <cstring>
+#include <mutex>
+#include <vector>
+
+#include "comm_api.h"
+#include "record_access.h"
+
+namespace vexel::comm {
+
+struct PortHandle {
+  HANDLE file = INVALID_HANDLE_VALUE;
+  std::atomic<uint32_t> eventMask{0};    // as last set; an empty wait looks at the queue for it
+  std::atomic<bool> readsAtOnce{false};  // ReadNonBlocking: a read asks the queue first
+  std::atomic<uint32_t> heldErrors{0};   // CE_ flags a queue check cleared, kept for ClearErrors
+  std::atomic<DWORD> lostCode{0};        // the line is gone: later event waits fail with it
+  std::atomic<SerialOverlapped*> pendingWait{nullptr};  // one event wait at a time
+  std::mutex lock;
+  std::vector<SerialOverlapped*> pending;  // every record the platform may still write to
+};
+
+namespace {
+
+enum IoKind : uint32_t { kNone = 0, kWait = 1, kRead = 2, kWrite = 3 };
+
+struct RecordState {
+  OVERLAPPED ov;
+  PortHandle* port;  // the line while the platform may write to the record
+  uint32_t kind;
+  DWORD events;  // WaitCommEvent writes the event mask here
+  std::atomic<uint32_t>* eventType;
+};
+static_assert(RecordAccess::Fits<RecordState>(), "an OVERLAPPED and its bookkeeping must fit");
+
+RecordState& StateOf(SerialOverlapped& record) { return RecordAccess::As<RecordState>(record); }
+
+int32_t Fail(DWORD error) { return RecordOsError(static_cast<int>(error)); }
+int32_t FailLast() { return Fail(::GetLastError()); }
+
+void Track(PortHandle* port, SerialOverlapped& record, uint32_t kind) {
+  RecordState& st = StateOf(record);
+  st.port = port;
+  st.kind = kind;
+  std::lock_guard<std::mutex> guard(port->lock);
+  port->pending.push_back(&record);
+}
+
+void Untrack(PortHandle* port, SerialOverlapped& record) {
+  RecordState& st = StateOf(record);
+  st.port = nullptr;
+  st.kind = kNone;
+  SerialOverlapped* expected = &record;
+  port->pendingWait.compare_exchange_strong(expected, nullptr);
+  std::lock_guard<std::mutex> guard(port->lock);
+  auto& list = port->pending;
+  list.erase(std::remove(list.begin(), list.end(), &record), list.end());
+}
+
+// Cancels whatever the platform still does on @p record and waits until it is
+// done with the record, its buffer and its event mask.
+void Settle(PortHandle* port, SerialOverlapped& record) {
+  RecordState& st = StateOf(record);
+  if (st.port == nullptr) return;
+  ::CancelIoEx(port->file, &st.ov);
+  DWORD moved = 0;
+  ::GetOverlappedResult(port->file, &st.ov, &moved, TRUE);
+  Untrack(port, record);
+}
+
+void Prepare(RecordState& st, const SerialOverlapped& record) {
+  std::memset(&st.ov, 0, sizeof st.ov);
+  st.ov.hEvent = reinterpret_cast<HANDLE>(record.hEvent->NativeHandle());
+}
+
+// ClearCommError: the bytes waiting, keeping the cleared CE_ flags for
+// ClearErrors. A failure here means the line is gone.
+bool QueueState(PortHandle* port, DWORD& queued, DWORD& errors) {
+  COMSTAT stat{};
+  errors = 0;
+  if (!::ClearCommError(port->file, &errors, &stat)) return false;
+  port->heldErrors |= errors;
+  queued = stat.cbInQue;
+  return true;
+}
+
+// The events a wait that ended empty stands for, read from the queue.
+uint32_t EventsOfQueue(PortHandle* port) {
+  DWORD queued = 0;
+  DWORD errors = 0;
+  if (!QueueState(port, queued, errors)) {
+    port->lostCode = ::GetLastError();
+    return 0;
+  }
+  uint32_t occurred = queued > 0 ? EV_RXCHAR : 0;
+  if ((errors & (CE_RXOVER | CE_OVERRUN | CE_RXPARITY | CE_FRAME)) != 0) occurred |= EV_ERR;
+  if ((errors & CE_BREAK) != 0) occurred |= EV_BREAK;
+  return occurred & port->eventMask;
+}
+
+// Stores the event type of a wait the platform ended with @p error (0 for
+// success). ERROR_OPERATION_ABORTED is how a mask change or Wine's empty
+// wait ends; any other failure is a line that is gone.
+void FinishWait(PortHandle* port, RecordState& st, DWORD error) {
+  uint32_t occurred = error == 0 ? st.events : 0;
+  if (error != 0 && error != ERROR_OPERATION_ABORTED) {
+    port->lostCode = error;
+  } else if (occurred == 0) {
+    occurred = EventsOfQueue(port);
+  }
+  st.eventType->store(occurred);
+}
+
+// Collects the outcome of the completed operation on @p record.
+int32_t Collect(PortHandle* port, SerialOverlapped& record, uint32_t* count, bool wait) {
+  RecordState& st = StateOf(record);
+  DWORD moved = 0;
+  const DWORD error =
+      ::GetOverlappedResult(port->file, &st.ov, &moved, wait ? TRUE : FALSE) ? 0 : ::GetLastError();
+  if (error == ERROR_IO_INCOMPLETE) return kErrorIoIncomplete;
+  const uint32_t kind = st.kind;
+  if (st.port != nullptr) Untrack(port, record);
+  if (kind == kWait) {
+    FinishWait(port, st, error);
+    return error == 0 || error == ERROR_OPERATION_ABORTED ? kResultOk : Fail(error);
+  }
+  if (error != 0) return Fail(error);
+  *count = moved;
+  return kResultOk;
+}
+
+template <typename Call>
+int32_t StartTransfer(PortHandle* port, SerialOverlapped& record, uint32_t kind, uint32_t* count,
+                      Call call) {
+  RecordState& st = StateOf(record);
+  Prepare(st, record);
+  DWORD moved = 0;
+  if (call(&st.ov, &moved)) {
+    *count = moved;
+    return kResultOk;
+  }
+  const DWORD error = ::GetLastError();
+  if (error != ERROR_IO_PENDING) return Fail(error);
+  Track(port, record, kind);
+  return kErrorIoPending;
+}
+
+void ToDcb(const DeviceSettings& s, DCB& dcb) {
+  static_assert(offsetof(DCB, wReserved) == offsetof(DCB, BaudRate) + 2 * sizeof(DWORD),
+                "the DCB's flag word follows BaudRate");
+  dcb.BaudRate = s.BaudRate;
+  std::memcpy(reinterpret_cast<char*>(&dcb) + offsetof(DCB, BaudRate) + sizeof(DWORD), &s.flags,
+              sizeof s.flags);
+  dcb.XonLim = s.XonLim;
+  dcb.XoffLim = s.XoffLim;
+  dcb.ByteSize = s.ByteSize;
+  dcb.Parity = s.Parity;
+  dcb.StopBits = s.StopBits;
+  dcb.XonChar = static_cast<char>(s.XonChar);
+  dcb.XoffChar = static_cast<char>(s.XoffChar);
+  dcb.ErrorChar = static_cast<char>(s.ErrorChar);
+  dcb.EofChar = static_cast<char>(s.EofChar);
+  dcb.EvtChar = static_cast<char>(s.EvtChar);
+}
+
+void FromDcb(const DCB& dcb, DeviceSettings& s) {
+  s.BaudRate = dcb.BaudRate;
+  std::memcpy(&s.flags, reinterpret_cast<const char*>(&dcb) + offsetof(DCB, BaudRate) + sizeof(DWORD),
+              sizeof s.flags);
+  s.XonLim = dcb.XonLim;
+  s.XoffLim = dcb.XoffLim;
+  s.ByteSize = dcb.ByteSize;
+  s.Parity = dcb.Parity;
+  s.StopBits = dcb.StopBits;
+  s.XonChar = static_cast<uint8_t>(dcb.XonChar);
+  s.XoffChar = static_cast<uint8_t>(dcb.XoffChar);
+  s.ErrorChar = static_cast<uint8_t>(dcb.ErrorChar);
+  s.EofChar = static_cast<uint8_t>(dcb.EofChar);
+  s.EvtChar = static_cast<uint8_t>(dcb.EvtChar);
+}
+
+bool ReadDcb(PortHandle* port, DCB& dcb) {
+  std::memset(&dcb, 0, sizeof dcb);
+  dcb.DCBlength = sizeof dcb;
+  return ::GetCommState(port->file, &dcb) != FALSE;
+}
+
+}  // namespace
+
+int32_t OpenPort(const std::string& path, PortHandle*& port) {
+  port = nullptr;
+  HANDLE file = ::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_OVERLAPPED, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return FailLast();
+  port = new PortHandle;
+  port->file = file;
+  return kResultOk;
+}
+
+void ClosePort(PortHandle* port) {
+  std::vector<SerialOverlapped*> left;
+  {
+    std::lock_guard<std::mutex> guard(port->lock);
+    left = port->pending;
+  }
+  for (SerialOverlapped* record : left) Settle(port, *record);
+  ::CloseHandle(port->file);
+  delete port;
+}
+
+int32_t SetupQueues(PortHandle* port, uint32_t rxQueue, uint32_t txQueue) {
+  return ::SetupComm(port->file, rxQueue, txQueue) ? kResultOk : FailLast();
+}
+
+int32_t GetState(PortHandle* port, DeviceSettings& settings) {
+  DCB dcb;
+  if (!ReadDcb(port, dcb)) return FailLast();
+  FromDcb(dcb, settings);
+  return kResultOk;
+}
+
+// Read first so that the fields DeviceSettings does not carry stay as they are.
+int32_t SetState(PortHandle* port, const DeviceSettings& settings) {
+  DCB dcb;
+  if (!ReadDcb(port, dcb)) return FailLast();
+  ToDcb(settings, dcb);
+  return ::SetCommState(port->file, &dcb) ? kResultOk : FailLast();
+}
+
+int32_t GetMask(PortHandle* port, uint32_t& mask) {
+  DWORD value = 0;
+  if (!::GetCommMask(port->file, &value)) return FailLast();
+  mask = value;
+  return kResultOk;
+}
+
+int32_t SetMask(PortHandle* port, uint32_t mask) {
+  if (!::SetCommMask(port->file, mask)) return FailLast();
+  port->eventMask = mask;
+  return kResultOk;
+}
+
+int32_t GetTimeouts(PortHandle* port, CommTimeouts& timeouts) {
+  COMMTIMEOUTS t{};
+  if (!::GetCommTimeouts(port->file, &t)) return FailLast();
+  timeouts = {t.ReadIntervalTimeout, t.ReadTotalTimeoutMultiplier, t.ReadTotalTimeoutConstant,
+              t.WriteTotalTimeoutMultiplier, t.WriteTotalTimeoutConstant};
+  return kResultOk;
+}
+
+int32_t SetTimeouts(PortHandle* port, const CommTimeouts& timeouts) {
+  COMMTIMEOUTS t{timeouts.ReadIntervalTimeout, timeouts.ReadTotalTimeoutMultiplier,
+                 timeouts.ReadTotalTimeoutConstant, timeouts.WriteTotalTimeoutMultiplier,
+                 timeouts.WriteTotalTimeoutConstant};
+  if (!::SetCommTimeouts(port->file, &t)) return FailLast();
+  port->readsAtOnce = ReadsReturnAtOnce(timeouts);
+  return kResultOk;
+}
+
+int32_t StartWait(PortHandle* port, std::atomic<uint32_t>* eventType, SerialOverlapped& record) {
+  RecordState& st = StateOf(record);
+  if (port->pendingWait == &record) {
+    if (!HasOverlappedIoCompleted(&st.ov)) return kErrorIoPending;  // still waiting: keep it
+    uint32_t none = 0;
+    Collect(port, record, &none, false);  // the earlier wait ended; this starts a new one
+  }
+  if (port->pendingWait != nullptr) return Fail(ERROR_INVALID_PARAMETER);
+  if (const DWORD lost = port->lostCode) return Fail(lost);
+  Settle(port, record);
+  Prepare(st, record);
+  st.events = 0;
+  st.eventType = eventType;
+  if (::WaitCommEvent(port->file, &st.events, &st.ov)) {
+    FinishWait(port, st, 0);
+    return kResultOk;
+  }
+  const DWORD error = ::GetLastError();
+  if (error != ERROR_IO_PENDING) {
+    port->lostCode = error;
+    return Fail(error);
+  }
+  Track(port, record, kWait);
+  port->pendingWait = &record;
+  return kErrorIoPending;
+}
+
+// Under ReadNonBlocking the queue is asked first: Windows returns such a read
+// at once, but Wine leaves it pending on an empty queue, and asking first
+// gives both the same answer.
+int32_t StartRead(PortHandle* port, void* buffer, uint32_t length, uint32_t* count,
+                  SerialOverlapped& record) {
+  Settle(port, record);
+  if (length == 0) return kResultOk;
+  if (port->readsAtOnce) {
+    DWORD queued = 0;
+    DWORD errors = 0;
+    if (!QueueState(port, queued, errors)) return FailLast();
+    if (queued == 0) return kResultOk;
+    length = std::min<uint32_t>(length, queued);
+  }
+  return StartTransfer(port, record, kRead, count, [&](OVERLAPPED* ov, DWORD* moved) {
+    return ::ReadFile(port->file, buffer, length, moved, ov);
+  });
+}
+
+int32_t StartWrite(PortHandle* port, const void* data, uint32_t length, uint32_t* count,
+                   SerialOverlapped& record) {
+  Settle(port, record);
+  if (length == 0) return kResultOk;
+  return StartTransfer(port, record, kWrite, count, [&](OVERLAPPED* ov, DWORD* moved) {
+    return ::WriteFile(port->file, data, length, moved, ov);
+  });
+}
+
+int32_t WaitIo(PortHandle* /*port*/, SerialOverlapped& record, uint32_t timeoutMs) {
+  switch (::WaitForSingleObject(StateOf(record).ov.hEvent, timeoutMs)) {
+    case WAIT_OBJECT_0:
+      return kResultOk;
+    case WAIT_TIMEOUT:
+      return kErrorTimeout;
+    default:
+      return FailLast();
+  }
+}
+
+int32_t GetResult(PortHandle* port, SerialOverlapped& record, uint32_t* count, bool wait) {
+  RecordState& st = StateOf(record);
+  if (st.port != nullptr && st.port != port) return Fail(ERROR_INVALID_HANDLE);
+  return Collect(port, record, count, wait);
+}
+
+void CancelIo(PortHandle* port, SerialOverlapped& record) {
+  if (StateOf(record).port == port) Settle(port, record);
+}
+
+void CollectEventWait(PortHandle* port) {
+  SerialOverlapped* record = port->pendingWait;
+  if (record == nullptr || !HasOverlappedIoCompleted(&StateOf(*record).ov)) return;
+  uint32_t none = 0;
+  Collect(port, *record, &none, false);
+}
+
+int32_t ClearErrors(PortHandle* port, uint32_t& errors) {
+  DWORD fresh = 0;
+  if (!::ClearCommError(port->file, &fresh, nullptr)) return FailLast();
+  errors = fresh | port->heldErrors.exchange(0);
+  return kResultOk;
+}
+
+}  // namespace vexel::comm
+
+namespace vexel {
+
+SerialOverlapped::SerialOverlapped() { comm::RecordAccess::Construct<comm::RecordState>(*this); }
+
+SerialOverlapped::~SerialOverlapped() {
+  comm::RecordState& st = comm::StateOf(*this);
+  if (st.port != nullptr) comm::CancelIo(st.port, *this);
+}
+
+}  // namespace vexel

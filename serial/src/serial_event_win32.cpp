@@ -1,0 +1,48 @@
+// SerialEvent on Windows: a manual-reset event object. NativeHandle() is the
+// HANDLE, which is also the hEvent of the OVERLAPPED records that use it.
+#include <windows.h>
+
+#include "comm_api.h"
+
+namespace vexel {
+
+struct SerialEvent::Impl {
+  HANDLE event = nullptr;
+};
+
+SerialEvent::SerialEvent() : m_impl(new Impl) {
+  m_impl->event = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  if (m_impl->event == nullptr) m_createResult = comm::RecordOsError(static_cast<int>(::GetLastError()));
+}
+
+SerialEvent::~SerialEvent() {
+  if (m_impl->event != nullptr) ::CloseHandle(m_impl->event);
+  delete m_impl;
+}
+
+bool SerialEvent::IsValid() const { return m_impl->event != nullptr; }
+
+void SerialEvent::Set() { ::SetEvent(m_impl->event); }
+
+void SerialEvent::Reset() { ::ResetEvent(m_impl->event); }
+
+bool SerialEvent::Wait(uint32_t timeoutMs) {
+  return ::WaitForSingleObject(m_impl->event, timeoutMs) == WAIT_OBJECT_0;
+}
+
+// WaitForMultipleObjects reports the lowest signalled index, so an earlier
+// entry of the list wins a tie.
+int SerialEvent::WaitAny(SerialEvent* const* events, int count, uint32_t timeoutMs) {
+  constexpr int kMaxEvents = 8;
+  if (count <= 0 || count > kMaxEvents) return -2;
+  HANDLE handles[kMaxEvents] = {};
+  for (int i = 0; i < count; ++i) handles[i] = events[i]->m_impl->event;
+  const DWORD outcome =
+      ::WaitForMultipleObjects(static_cast<DWORD>(count), handles, FALSE, timeoutMs);
+  if (outcome < WAIT_OBJECT_0 + static_cast<DWORD>(count)) return static_cast<int>(outcome - WAIT_OBJECT_0);
+  return outcome == WAIT_TIMEOUT ? -1 : -2;
+}
+
+intptr_t SerialEvent::NativeHandle() const { return reinterpret_cast<intptr_t>(m_impl->event); }
+
+}  // namespace vexel

@@ -1,0 +1,33 @@
+// On Windows result codes are GetLastError values and their texts the system's.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include "comm_api.h"
+#include "serial/serial_port.h"
+
+namespace vexel {
+namespace {
+
+TEST(MapOsErrorWin32, AnOsErrorIsItsOwnResultCode) {
+  for (int error : {2, 5, 21, 87, 109, 995, 1167}) EXPECT_EQ(comm::MapOsError(error), error);
+}
+
+TEST(DescribeResultWin32, OwnCodesHaveOwnTextsOthersTheSystemsText) {
+  EXPECT_EQ(DescribeResult(kResultOk), "Success");
+  EXPECT_EQ(DescribeResult(kErrorInvalidHandle), "The port is not open");
+  EXPECT_EQ(DescribeResult(kErrorAlreadyInitialized), "The port is already open");
+  EXPECT_EQ(DescribeResult(kErrorTimeout), "The operation timed out");
+  EXPECT_EQ(DescribeResult(kErrorInvalidArg), "Invalid argument");
+  char expected[256] = {};
+  ASSERT_GT(::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                             ERROR_FILE_NOT_FOUND, 0, expected, sizeof expected, nullptr),
+            0u);
+  std::string text = expected;
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) text.pop_back();
+  EXPECT_EQ(DescribeResult(kErrorFileNotFound), text);
+  EXPECT_FALSE(text.empty());
+  EXPECT_EQ(DescribeResult(0x7FFF0001), "Error 2147418113") << "a code the system has no text for";
+}
+
+}  // namespace
+}  // namespace vexel

@@ -1,0 +1,295 @@
+#include "ui/cdialog.h"
+
+#include <commctrl.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "ui/win32_support.h"
+
+namespace vexel {
+namespace {
+
+// Predefined control classes of an item template, as ordinals.
+constexpr WORD kButtonClass = 0x0080;
+constexpr WORD kStaticClass = 0x0082;
+
+// Serialises a DLGTEMPLATEEX: little-endian words, strings in UTF-16 with
+// a terminating zero, each item aligned to a DWORD.
+class TemplateWriter {
+ public:
+  void Word(WORD value) { Append(&value, sizeof value); }
+  void DWord(DWORD value) { Append(&value, sizeof value); }
+  void Short(int value) { Word(static_cast<WORD>(static_cast<short>(value))); }
+  void Byte(BYTE value) { m_bytes.push_back(value); }
+  void Text(const char* utf8) {
+    const std::wstring text = Widen(utf8 == nullptr ? "" : utf8);
+    Append(text.c_str(), (text.size() + 1) * sizeof(wchar_t));
+  }
+  void AlignDWord() {
+    while (m_bytes.size() % 4 != 0) m_bytes.push_back(0);
+  }
+  std::vector<uint32_t> Take() {
+    AlignDWord();
+    std::vector<uint32_t> words(m_bytes.size() / 4);
+    std::memcpy(words.data(), m_bytes.data(), m_bytes.size());
+    return words;
+  }
+
+ private:
+  void Append(const void* data, size_t size) {
+    const auto* bytes = static_cast<const BYTE*>(data);
+    m_bytes.insert(m_bytes.end(), bytes, bytes + size);
+  }
+  std::vector<BYTE> m_bytes;
+};
+
+DWORD DialogWindowStyle(const DialogTemplate& tmpl) {
+  DWORD style = WS_POPUP | WS_CAPTION | DS_MODALFRAME | DS_SETFONT;
+  if (tmpl.style & kSystemMenu) style |= WS_SYSMENU;
+  if (tmpl.style & kDialogVisible) style |= WS_VISIBLE;
+  return style;
+}
+
+DWORD KindStyle(const ControlTemplate& control) {
+  const bool centre = (control.style & kCentre) != 0;
+  switch (control.kind) {
+    case ControlKind::PushButton:
+      return (control.style & kDefaultButton) ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON;
+    case ControlKind::RadioButton: return BS_AUTORADIOBUTTON;
+    case ControlKind::GroupBox: return BS_GROUPBOX;
+    case ControlKind::StaticText:
+      return (centre ? SS_CENTER | SS_CENTERIMAGE : SS_LEFT) |
+             ((control.style & kNoPrefix) ? SS_NOPREFIX : 0);
+    case ControlKind::StaticPicture: return SS_BITMAP | (centre ? SS_CENTERIMAGE : 0);
+    case ControlKind::ProgressBar: return (control.style & kSegmented) ? WS_BORDER : PBS_SMOOTH;
+  }
+  return 0;
+}
+
+DWORD ControlWindowStyle(const ControlTemplate& control) {
+  DWORD style = WS_CHILD | WS_VISIBLE | KindStyle(control);
+  if (control.style & kTabStop) style |= WS_TABSTOP;
+  if (control.style & kGroup) style |= WS_GROUP;
+  return style;
+}
+
+void WriteControl(TemplateWriter& out, const ControlTemplate& control) {
+  out.AlignDWord();
+  out.DWord(0);  // help id
+  out.DWord(0);  // extended style
+  out.DWord(ControlWindowStyle(control));
+  out.Short(control.x);
+  out.Short(control.y);
+  out.Short(control.cx);
+  out.Short(control.cy);
+  out.DWord(static_cast<DWORD>(control.id));
+  switch (control.kind) {
+    case ControlKind::StaticText:
+    case ControlKind::StaticPicture:
+      out.Word(0xFFFF);
+      out.Word(kStaticClass);
+      break;
+    case ControlKind::ProgressBar: out.Text("msctls_progress32"); break;
+    default:
+      out.Word(0xFFFF);
+      out.Word(kButtonClass);
+      break;
+  }
+  if (control.image != 0) {  // a bitmap by resource ordinal
+    out.Word(0xFFFF);
+    out.Word(static_cast<WORD>(control.image));
+  } else {
+    out.Text(control.text);
+  }
+  out.Word(0);  // no creation data
+}
+
+// The progress bar's class lives in the common-controls library, which must
+// be initialised before any template naming it is created.
+void InitCommonControlsOnce() {
+  static const bool done = [] {
+    INITCOMMONCONTROLSEX init{sizeof(INITCOMMONCONTROLSEX), ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
+    return ::InitCommonControlsEx(&init) != FALSE;
+  }();
+  (void)done;
+}
+
+bool IsDialogWindow(HWND hWnd) {
+  wchar_t name[8] = {};
+  return ::GetClassNameW(hWnd, name, 8) > 0 && std::wcscmp(name, L"#32770") == 0;
+}
+
+}  // namespace
+
+std::vector<uint32_t> BuildDialogTemplateEx(const DialogTemplate& tmpl) {
+  TemplateWriter out;
+  out.Word(1);       // version
+  out.Word(0xFFFF);  // extended template
+  out.DWord(0);      // help id
+  out.DWord((tmpl.style & kAppWindow) ? WS_EX_APPWINDOW : 0);
+  out.DWord(DialogWindowStyle(tmpl));
+  out.Word(static_cast<WORD>(tmpl.count));
+  out.Short(0);  // position 0, 0
+  out.Short(0);
+  out.Short(tmpl.cx);
+  out.Short(tmpl.cy);
+  out.Word(0);  // no menu
+  out.Word(0);  // the standard dialog class
+  out.Text(tmpl.caption);
+  out.Word(static_cast<WORD>(kDialogFontPoints));
+  out.Word(FW_DONTCARE);
+  out.Byte(FALSE);            // not italic
+  out.Byte(DEFAULT_CHARSET);
+  out.Text(kDialogFontFace);
+  for (size_t i = 0; i < tmpl.count; ++i) {
+    WriteControl(out, tmpl.controls[i]);
+  }
+  return out.Take();
+}
+
+CDialog::CDialog(const DialogTemplate& tmpl, HWND pParent) : m_template(tmpl), m_pParent(pParent) {}
+
+// The handlers of a derived class are gone by now: the window is detached
+// from this object before it is destroyed.
+CDialog::~CDialog() {
+  if (m_hWnd != nullptr) {
+    ::SetWindowLongPtrW(m_hWnd, DWLP_USER, 0);
+    ::DestroyWindow(m_hWnd);
+  }
+}
+
+HWND CDialog::CreateFromTemplate() {
+  InitCommonControlsOnce();
+  const std::vector<uint32_t> data = BuildDialogTemplateEx(m_template);
+  return ::CreateDialogIndirectParamW(ResourceInstance(),
+                                      reinterpret_cast<LPCDLGTEMPLATEW>(data.data()), m_pParent,
+                                      &CDialog::DialogProc, reinterpret_cast<LPARAM>(this));
+}
+
+// Like the platform's modal dialogs, but with our own loop, so that the
+// keyboard also reaches any modeless dialog (the progress dialog) open at
+// the same time.
+INT_PTR CDialog::DoModal() {
+  m_modal = true;
+  m_ended = false;
+  m_nResult = -1;
+  if (CreateFromTemplate() == nullptr) {
+    m_modal = false;
+    return -1;
+  }
+  const bool disableOwner = m_pParent != nullptr && ::IsWindowEnabled(m_pParent);
+  if (disableOwner) ::EnableWindow(m_pParent, FALSE);
+  if (!m_ended) ::ShowWindow(m_hWnd, SW_SHOW);
+  RunModalLoop();
+  // The owner is enabled before the dialog goes, so it gets the activation.
+  if (disableOwner) ::EnableWindow(m_pParent, TRUE);
+  if (m_hWnd != nullptr) ::DestroyWindow(m_hWnd);
+  m_modal = false;
+  return m_nResult;
+}
+
+void CDialog::RunModalLoop() {
+  MSG msg;
+  while (!m_ended && m_hWnd != nullptr) {
+    const BOOL got = ::GetMessageW(&msg, nullptr, 0, 0);
+    if (got <= 0) {
+      if (got == 0) ::PostQuitMessage(static_cast<int>(msg.wParam));  // for the outer loop
+      break;
+    }
+    const HWND root = msg.hwnd != nullptr ? ::GetAncestor(msg.hwnd, GA_ROOT) : nullptr;
+    if (root != nullptr && IsDialogWindow(root) && ::IsDialogMessageW(root, &msg)) continue;
+    ::TranslateMessage(&msg);
+    ::DispatchMessageW(&msg);
+  }
+}
+
+bool CDialog::Create() {
+  m_modal = false;
+  return CreateFromTemplate() != nullptr;
+}
+
+BOOL CDialog::DestroyWindow() {
+  if (m_hWnd == nullptr) return FALSE;
+  return ::DestroyWindow(m_hWnd);
+}
+
+void CDialog::EndDialog(int nResult) {
+  if (m_modal) {
+    m_nResult = nResult;
+    m_ended = true;
+  } else if (m_hWnd != nullptr) {
+    ::ShowWindow(m_hWnd, SW_HIDE);
+  }
+}
+
+// Centred on the owner, then moved as far as needed into the work area of
+// the owner's monitor.
+void CDialog::CentreOnOwner() {
+  if (m_pParent == nullptr) return;
+  RECT owner{};
+  RECT self{};
+  ::GetWindowRect(m_pParent, &owner);
+  ::GetWindowRect(m_hWnd, &self);
+  const LONG width = self.right - self.left;
+  const LONG height = self.bottom - self.top;
+  LONG x = (owner.left + owner.right - width) / 2;
+  LONG y = (owner.top + owner.bottom - height) / 2;
+  MONITORINFO monitor{};
+  monitor.cbSize = sizeof monitor;
+  if (::GetMonitorInfoW(::MonitorFromWindow(m_pParent, MONITOR_DEFAULTTONEAREST), &monitor)) {
+    const RECT& work = monitor.rcWork;
+    x = std::max(work.left, std::min(x, work.right - width));
+    y = std::max(work.top, std::min(y, work.bottom - height));
+  }
+  ::SetWindowPos(m_hWnd, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+INT_PTR CALLBACK CDialog::DialogProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_INITDIALOG) {
+    ::SetWindowLongPtrW(hWnd, DWLP_USER, lParam);
+    reinterpret_cast<CDialog*>(lParam)->m_hWnd = hWnd;
+  }
+  auto* self = reinterpret_cast<CDialog*>(::GetWindowLongPtrW(hWnd, DWLP_USER));
+  if (self == nullptr) return FALSE;
+  return self->Dispatch(message, wParam, lParam);
+}
+
+INT_PTR CDialog::Dispatch(UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_INITDIALOG: {
+      const BOOL focus = OnInitDialog();
+      if (m_modal) CentreOnOwner();
+      return focus;
+    }
+    case WM_COMMAND: {
+      if (HIWORD(wParam) != BN_CLICKED) break;
+      const int nID = LOWORD(wParam);
+      if (OnCommand(nID)) return TRUE;
+      if (nID == IDOK) {
+        OnOK();
+        return TRUE;
+      }
+      if (nID == IDCANCEL) {
+        OnCancel();
+        return TRUE;
+      }
+      break;
+    }
+    case WM_NCDESTROY:
+      ::SetWindowLongPtrW(m_hWnd, DWLP_USER, 0);
+      m_hWnd = nullptr;
+      return FALSE;
+    default: break;
+  }
+  return OnMessage(message, wParam, lParam);
+}
+
+INT_PTR CDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+  (void)message;
+  (void)wParam;
+  (void)lParam;
+  return FALSE;
+}
+
+}  // namespace vexel
