@@ -9,6 +9,7 @@ packages=(
   qt6-base-dev libcli11-dev nlohmann-json3-dev
   clang libclang-rt-14-dev
   xvfb xauth twm desktop-file-utils appstream
+  nsis imagemagick xdotool
   python3 python3-serial
 )
 

@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# Builds the Windows setup program: cross-builds the programs (configuring
+# the build folder on first use), then packs them with CPack and NSIS.
+# The last line printed is the setup program's path.
+#
+#   scripts/package-windows.sh [BUILD_DIR]     (default build-win)
+#
+# Then, on Windows:  duvozeviv-<version>-win64-setup.exe [/S] [/D=C:\Folder]
+set -euo pipefail
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=$(realpath -m "${1:-$root/build-win}")
+
+for tool in x86_64-w64-mingw32-g++-posix makensis cmake; do
+  command -v "$tool" >/dev/null || { echo "package-windows: $tool is missing; run scripts/deps.sh" >&2; exit 1; }
+done
+
+export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$(dirname "$root")}
+if [ ! -f "$build/CMakeCache.txt" ]; then
+  launcher=()
+  command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+  generator=()
+  command -v ninja >/dev/null && generator=(-G Ninja)
+  cmake -S "$root" -B "$build" "${generator[@]}" -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" "${launcher[@]}" >/dev/null
+fi
+
+# Only what the setup program holds; the cli target exists once the build has it.
+targets=(duvozeviv)
+if cmake --build "$build" --target help 2>/dev/null | grep -Eq '(^|[.] )duvozeviv-cli(:|$)'; then
+  targets+=(duvozeviv-cli)
+fi
+cmake --build "$build" -j"${VEXEL_JOBS:-2}" --target "${targets[@]}"
+
+(cd "$build" && cpack -G NSIS -C "${CMAKE_BUILD_TYPE:-Release}" >cpack.log 2>&1) || {
+  cat "$build/cpack.log" >&2
+  echo "package-windows: cpack failed" >&2
+  exit 1
+}
+setup=$(ls -t "$build"/duvozeviv-*-win64-setup.exe | head -n 1)
+echo "package-windows: $(du -h "$setup" | cut -f1) setup program"
+echo "$setup"
