@@ -17,6 +17,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <fstream>
 #include <memory>
 #include <string>
@@ -156,6 +157,27 @@ TEST_F(LoaderDlgTest, TemplateAndStartLook) {
   EXPECT_EQ(::SendMessageW(m_hWnd, WM_GETICON, ICON_BIG, 0),
             reinterpret_cast<LRESULT>(::LoadIconW(::GetModuleHandleW(nullptr),
                                                   MAKEINTRESOURCEW(IDR_MAINFRAME))));
+}
+
+// As the program runs it: modal, unowned, centred in the work area of the
+// screen, and ended by Escape.
+TEST_F(LoaderDlgTest, RunModallyOpensCentredInTheWorkAreaAndEndsWithEscape) {
+  sim::ModuleSimulator module;
+  CLoaderDlg dlg(std::make_unique<sim::MemoryPort>(module, m_clock));
+  RECT rect{};
+  DialogAnswerer answerer([&rect](HWND main) {
+    ::GetWindowRect(main, &rect);
+    PressEscape(main);
+  });
+  EXPECT_EQ(dlg.DoModal(), IDCANCEL);
+  ASSERT_EQ(answerer.Seen().size(), 1u);
+  EXPECT_EQ(answerer.Seen()[0].caption, L"Vexel Module Loader");
+  MONITORINFO monitor{};
+  monitor.cbSize = sizeof monitor;
+  ASSERT_TRUE(::GetMonitorInfoW(::MonitorFromRect(&rect, MONITOR_DEFAULTTONEAREST), &monitor));
+  const RECT& work = monitor.rcWork;
+  EXPECT_LE(std::abs((rect.left + rect.right) - (work.left + work.right)), 1) << "centred across";
+  EXPECT_LE(std::abs((rect.top + rect.bottom) - (work.top + work.bottom)), 1) << "centred down";
 }
 
 TEST_F(LoaderDlgTest, SystemMenuEndsWithSeparatorAndAboutItem) {

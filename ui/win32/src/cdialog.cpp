@@ -223,25 +223,22 @@ void CDialog::EndDialog(int nResult) {
   }
 }
 
-// Centred on the owner, then moved as far as needed into the work area of
-// the owner's monitor.
-void CDialog::CentreOnOwner() {
-  if (m_pParent == nullptr) return;
-  RECT owner{};
+// Centred on the owner, or on the work area when there is none, then moved
+// as far as needed into the work area of the monitor.
+void CDialog::CentreWindow() {
+  MONITORINFO monitor{};
+  monitor.cbSize = sizeof monitor;
+  const HWND anchor = m_pParent != nullptr ? m_pParent : m_hWnd;
+  if (!::GetMonitorInfoW(::MonitorFromWindow(anchor, MONITOR_DEFAULTTOPRIMARY), &monitor)) return;
+  const RECT& work = monitor.rcWork;
+  RECT owner = work;
+  if (m_pParent != nullptr) ::GetWindowRect(m_pParent, &owner);
   RECT self{};
-  ::GetWindowRect(m_pParent, &owner);
   ::GetWindowRect(m_hWnd, &self);
   const LONG width = self.right - self.left;
   const LONG height = self.bottom - self.top;
-  LONG x = (owner.left + owner.right - width) / 2;
-  LONG y = (owner.top + owner.bottom - height) / 2;
-  MONITORINFO monitor{};
-  monitor.cbSize = sizeof monitor;
-  if (::GetMonitorInfoW(::MonitorFromWindow(m_pParent, MONITOR_DEFAULTTONEAREST), &monitor)) {
-    const RECT& work = monitor.rcWork;
-    x = std::max(work.left, std::min(x, work.right - width));
-    y = std::max(work.top, std::min(y, work.bottom - height));
-  }
+  const LONG x = std::max(work.left, std::min((owner.left + owner.right - width) / 2, work.right - width));
+  const LONG y = std::max(work.top, std::min((owner.top + owner.bottom - height) / 2, work.bottom - height));
   ::SetWindowPos(m_hWnd, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
@@ -259,7 +256,10 @@ INT_PTR CDialog::Dispatch(UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_INITDIALOG: {
       const BOOL focus = OnInitDialog();
-      if (m_modal) CentreOnOwner();
+      // The templates give no position: a dialog without an owner, or one
+      // whose owner it disables (a modal one), is centred; a modeless one
+      // with an owner keeps 0, 0 in the owner's client area.
+      if (m_modal || m_pParent == nullptr) CentreWindow();
       return focus;
     }
     case WM_COMMAND: {

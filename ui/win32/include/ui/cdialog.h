@@ -62,7 +62,7 @@ class CDialog {
   static INT_PTR CALLBACK DialogProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam);
   INT_PTR Dispatch(UINT message, WPARAM wParam, LPARAM lParam);
   HWND CreateFromTemplate();
-  void CentreOnOwner();
+  void CentreWindow();
   void RunModalLoop();
 
   const DialogTemplate& m_template;
