@@ -10,6 +10,7 @@ packages=(
   clang libclang-rt-14-dev
   xvfb xauth twm desktop-file-utils appstream
   python3 python3-serial
+  socat
 )
 
 missing=()
