@@ -77,6 +77,14 @@ TEST(LoaderApp, RunsTheMainDialogModallyUntilItCloses) {
   EXPECT_EQ(QApplication::topLevelWidgets().size(), 0) << "the dialog is gone";
 }
 
+// Only the program's name reaches Qt; the platform still comes from
+// QT_QPA_PLATFORM, and "duvozeviv -platform bogus" starts like "duvozeviv".
+TEST(LoaderApp, IgnoresItsCommandLine) {
+  EXPECT_EQ(QCoreApplication::arguments().size(), 1) << QCoreApplication::arguments().join(' ').toStdString();
+  EXPECT_EQ(QGuiApplication::layoutDirection(), Qt::LeftToRight) << "-reverse was given to Qt";
+  EXPECT_EQ(QGuiApplication::platformName(), "offscreen");
+}
+
 TEST(LoaderApp, NamesAndVersion) {
   EXPECT_STREQ(VEXEL_VERSION, "1.0.0.1");
   EXPECT_STREQ(VEXEL_VERSION_SHORT, "1.0");

@@ -72,6 +72,7 @@ bool ShowWatcher::eventFilter(QObject* watched, QEvent* event) {
   auto* box = qobject_cast<QMessageBox*>(window);
   m_texts.push_back(box != nullptr ? box->text() : QString());
   m_buttonCounts.push_back(box != nullptr ? static_cast<int>(box->buttons().size()) : 0);
+  m_textFormats.push_back(box != nullptr ? box->textFormat() : Qt::AutoText);
   QPointer<QWidget> guard(window);
   QTimer::singleShot(0, this, [this, guard] {
     if (guard) {
