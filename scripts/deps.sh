@@ -4,13 +4,14 @@
 set -euo pipefail
 
 packages=(
-  cmake g++ ninja-build pkg-config
+  cmake g++ ninja-build pkg-config dpkg-dev file
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev libcli11-dev nlohmann-json3-dev
   clang libclang-rt-14-dev
   xvfb xauth twm desktop-file-utils appstream
   nsis imagemagick xdotool
   python3 python3-serial
+  socat
 )
 
 missing=()

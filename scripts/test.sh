@@ -10,9 +10,9 @@ jobs=$(nproc)
 export QT_QPA_PLATFORM=offscreen
 export CTEST_OUTPUT_ON_FAILURE=1
 
-configure() {  # configure DIR [cmake args...]
+configure() {  # configure DIR [cmake args...]; warnings stop every build made here
   local dir=$1; shift
-  cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+  cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVEXEL_WARNINGS_AS_ERRORS=ON "$@" >/dev/null
 }
 build() {  # build DIR [cmake args...]
   configure "$@"

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <ostream>
 
+#include "cli/display_text.h"
 #include "run_views.h"
 
 namespace vexel::cli {
@@ -29,7 +30,7 @@ std::string WordFor(const PortView& view) {
   for (const auto& entry : kBarWords) {
     if (entry.kind == view.kind) return entry.word;
   }
-  return view.status;
+  return DisplayText(view.status);
 }
 
 class BarsOutput final : public TrackingOutput {
@@ -38,7 +39,7 @@ class BarsOutput final : public TrackingOutput {
       : TrackingOutput(settings, out, err),
         m_width(static_cast<size_t>(std::max(settings.width, 20))),
         m_errOnTerminal(settings.errOnTerminal) {
-    for (const auto& view : m_views) m_nameWidth = std::max(m_nameWidth, view.name.size());
+    for (const auto& view : m_views) m_nameWidth = std::max(m_nameWidth, view.shown.size());
   }
 
   void OnEvent(const PortEvent& event) override {
@@ -73,7 +74,7 @@ class BarsOutput final : public TrackingOutput {
  private:
   std::string BarLine(const PortView& view) const {
     const size_t filled = kBarWidth * static_cast<size_t>(Percent(view)) / 100;
-    std::string line = view.name + std::string(m_nameWidth - view.name.size(), ' ') + "  [" +
+    std::string line = view.shown + std::string(m_nameWidth - view.shown.size(), ' ') + "  [" +
                        std::string(filled, '#') + std::string(kBarWidth - filled, '-') + "] ";
     line += view.runStart >= 0 ? ProgressText(view, m_now, "  ") : std::string("  0%");
     line += "  " + WordFor(view);

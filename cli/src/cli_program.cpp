@@ -11,6 +11,7 @@
 #include <ostream>
 
 #include "cli/command_line.h"
+#include "cli/display_text.h"
 #include "cli/exit_codes.h"
 #include "cli/load_session.h"
 #include "cli/port_list.h"
@@ -51,10 +52,9 @@ int ListPorts(const CliOptions& options, std::ostream& out) {
     return kExitOk;
   }
   for (const auto& port : ports) {
-    out << nlohmann::json{{"device", port.device},   {"by_id", OrNull(port.byId)},
-                          {"usb", OrNull(port.usbId)}, {"serial", OrNull(port.serial)},
-                          {"product", OrNull(port.product)}}
-               .dump()
+    out << JsonLine({{"device", port.device},   {"by_id", OrNull(port.byId)},
+                     {"usb", OrNull(port.usbId)}, {"serial", OrNull(port.serial)},
+                     {"product", OrNull(port.product)}})
         << '\n';
   }
   return kExitOk;
@@ -68,12 +68,11 @@ int CheckImage(const CliOptions& options, std::ostream& out, std::ostream& err) 
   std::string text = text::kUnableToOpenFile;
   text.replace(text.find("%s"), 2, options.image);
   text += ": " + image.LastError();
-  err << kProgramName << ": " << text << '\n';
+  err << kProgramName << ": " << DisplayText(text) << '\n';
   if (options.json) {
-    out << nlohmann::json{{"port", nullptr},   {"event", "failed"},     {"position", 0},
-                          {"total", 0},        {"status", text::kNotConnected},
-                          {"message", text},   {"elapsed", 0}}
-               .dump()
+    out << JsonLine({{"port", nullptr},   {"event", "failed"},     {"position", 0},
+                     {"total", 0},        {"status", text::kNotConnected},
+                     {"message", text},   {"elapsed", 0}})
         << '\n';
   }
   return kExitImageFile;
@@ -117,7 +116,7 @@ int RunProgram(int argc, char** argv, std::ostream& out, std::ostream& err) {
   const CliOptions& options = parsed.options;
   if (options.listPorts) return ListPorts(options, out);
   if (const std::string twice = SameDeviceTwice(options.ports); !twice.empty()) {
-    err << twice << "\nRun with --help for more information.\n";
+    err << DisplayText(twice) << "\nRun with --help for more information.\n";
     return kExitUsage;
   }
   if (const int code = CheckImage(options, out, err); code != kExitOk) return code;

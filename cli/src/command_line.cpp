@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <sstream>
 
+#include "cli/display_text.h"
 #include "cli/exit_codes.h"
 
 namespace vexel::cli {
@@ -44,6 +45,11 @@ void Describe(CLI::App& app, CliOptions& options) {
                "of from the one event loop (costs a thread wake-up more per reply)");
   app.set_version_flag("--version", std::string(kProgramName) + " 1.0.0.1");
   app.footer(Footer());
+  // The error may repeat an argument, which may hold anything.
+  app.failure_message([](const CLI::App* failed, const CLI::Error& error) {
+    const std::string what = error.what();
+    return DisplayText(what) + CLI::FailureMessage::simple(failed, error).substr(what.size());
+  });
 }
 
 void Validate(const CliOptions& options) {

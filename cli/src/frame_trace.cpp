@@ -3,6 +3,7 @@
 #include <cinttypes>
 #include <cstdio>
 
+#include "cli/display_text.h"
 #include "protocol/link_frame.h"
 
 namespace vexel::cli {
@@ -66,7 +67,7 @@ std::string FormatTraceLine(int64_t monotonicUs, const std::string& port, bool s
   std::snprintf(head, sizeof head, "%" PRId64 " ", monotonicUs);
   char tail[32];
   std::snprintf(tail, sizeof tail, " %s %-13s ", sent ? "TX" : "RX", name);
-  return head + port + tail + HexBytes(frame, length);
+  return head + DisplayText(port) + tail + HexBytes(frame, length);
 }
 
 }  // namespace vexel::cli

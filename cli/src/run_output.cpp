@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 #include <ostream>
 
+#include "cli/display_text.h"
 #include "run_views.h"
 
 namespace vexel::cli {
@@ -60,7 +61,7 @@ class LinesOutput final : public TrackingOutput {
 
  private:
   void PrintLine(const PortView& view, const std::string& text) {
-    m_out << view.name << ": " << text << '\n' << std::flush;
+    m_out << view.shown << ": " << DisplayText(text) << '\n' << std::flush;
   }
 
   // A line when the run crosses a tenth of the image, or after kLinePeriod.
@@ -82,7 +83,7 @@ class QuietOutput final : public TrackingOutput {
     Track(event);
     if (event.kind == PortEventKind::Failed) return PrintFailure(event);
     if (event.kind == PortEventKind::Loaded || event.kind == PortEventKind::Interrupted) {
-      m_out << m_views[event.port].name << ": " << TextOf(event.kind).line << '\n' << std::flush;
+      m_out << m_views[event.port].shown << ": " << TextOf(event.kind).line << '\n' << std::flush;
     }
   }
 
@@ -128,7 +129,7 @@ class JsonOutput final : public TrackingOutput {
   // Milliseconds are enough, and keep the lines short.
   static double Round(double seconds) { return std::round(seconds * 1000.0) / 1000.0; }
 
-  void Write(const nlohmann::json& line) { m_out << line.dump() << '\n' << std::flush; }
+  void Write(const nlohmann::json& line) { m_out << JsonLine(line) << '\n' << std::flush; }
 };
 
 }  // namespace

@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <ostream>
 
+#include "cli/display_text.h"
 #include "run_views.h"
 
 namespace vexel::cli {
@@ -54,6 +55,7 @@ TrackingOutput::TrackingOutput(const OutputSettings& settings, std::ostream& out
   for (const auto& name : settings.ports) {
     PortView view;
     view.name = name;
+    view.shown = DisplayText(name);
     m_views.push_back(view);
   }
 }
@@ -75,7 +77,7 @@ void TrackingOutput::Track(const PortEvent& event) {
 
 void TrackingOutput::PrintFailure(const PortEvent& event) {
   m_out << std::flush;
-  m_err << m_views[event.port].name << ": " << event.message << '\n' << std::flush;
+  m_err << m_views[event.port].shown << ": " << DisplayText(event.message) << '\n' << std::flush;
 }
 
 }  // namespace vexel::cli

@@ -12,6 +12,7 @@ namespace vexel::cli {
 
 struct PortView {
   std::string name;
+  std::string shown;  // the name as text lines print it
   PortEventKind kind = PortEventKind::Connecting;
   std::string status;
   uint32_t position = 0;

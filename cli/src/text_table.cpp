@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "cli/display_text.h"
+
 namespace vexel::cli {
 
 TextTable::TextTable(std::vector<std::string> header, std::vector<Align> align)
@@ -13,7 +15,7 @@ TextTable::TextTable(std::vector<std::string> header, std::vector<Align> align)
 void TextTable::AddRow(std::vector<std::string> cells) {
   cells.resize(m_align.size());
   for (auto& cell : cells) {
-    if (cell.empty()) cell = "-";
+    cell = cell.empty() ? "-" : DisplayText(cell);
   }
   m_rows.push_back(std::move(cells));
 }

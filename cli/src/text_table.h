@@ -12,7 +12,8 @@ class TextTable {
 
   explicit TextTable(std::vector<std::string> header, std::vector<Align> align = {});
   void AddRow(std::vector<std::string> cells);
-  /// Columns two spaces apart, no trailing blanks; an empty cell shows "-".
+  /// Columns two spaces apart, no trailing blanks; an empty cell shows "-",
+  /// control characters in a cell show as DisplayText writes them.
   std::string Render() const;
 
  private:

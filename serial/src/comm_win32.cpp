@@ -73,11 +73,13 @@ void Untrack(PortHandle* port, SerialOverlapped& record) {
 }
 
 // Cancels whatever the platform still does on @p record and waits until it is
-// done with the record, its buffer and its event mask.
+// done with the record, its buffer and its event mask. Setting the mask again
+// ends a pending event wait on drivers (and Wine) that ignore the cancel.
 void Settle(PortHandle* port, SerialOverlapped& record) {
   RecordState& st = StateOf(record);
   if (st.port == nullptr) return;
   ::CancelIoEx(port->file, &st.ov);
+  if (st.kind == kWait && !HasOverlappedIoCompleted(&st.ov)) ::SetCommMask(port->file, port->eventMask);
   DWORD moved = 0;
   ::GetOverlappedResult(port->file, &st.ov, &moved, TRUE);
   Untrack(port, record);

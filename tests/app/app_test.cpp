@@ -9,6 +9,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QIcon>
 #include <QImage>
 #include <QProcess>
@@ -75,6 +76,14 @@ TEST(LoaderApp, RunsTheMainDialogModallyUntilItCloses) {
   EXPECT_EQ(title, "Vexel Module Loader");
   EXPECT_TRUE(modal);
   EXPECT_EQ(QApplication::topLevelWidgets().size(), 0) << "the dialog is gone";
+}
+
+// Only the program's name reaches Qt; the platform still comes from
+// QT_QPA_PLATFORM, and "duvozeviv -platform bogus" starts like "duvozeviv".
+TEST(LoaderApp, IgnoresItsCommandLine) {
+  EXPECT_EQ(QCoreApplication::arguments().size(), 1) << QCoreApplication::arguments().join(' ').toStdString();
+  EXPECT_EQ(QGuiApplication::layoutDirection(), Qt::LeftToRight) << "-reverse was given to Qt";
+  EXPECT_EQ(QGuiApplication::platformName(), "offscreen");
 }
 
 TEST(LoaderApp, NamesAndVersion) {
@@ -160,25 +169,39 @@ TEST(DesktopFiles, MetainfoValidates) {
   EXPECT_TRUE(ReadText(metainfo).contains("<release version=\"1.0.0.1\""));
 }
 
-TEST(DesktopFiles, InstalledWithTheExecutable) {
+// Installs one component of the build into a fresh prefix and checks the
+// files it must hold; @p executables must also be executable.
+void ExpectInstalled(const char* component, const QStringList& files, const QStringList& executables) {
   QTemporaryDir prefix;
   ASSERT_TRUE(prefix.isValid());
-  const ToolRun run = RunTool(VEXEL_CMAKE_COMMAND,
-                          {"--install", VEXEL_BUILD_DIR, "--component", "duvozeviv", "--prefix",
-                           prefix.path()});
+  const ToolRun run = RunTool(VEXEL_CMAKE_COMMAND, {"--install", VEXEL_BUILD_DIR, "--component", component,
+                                                    "--prefix", prefix.path()});
   ASSERT_EQ(run.exitCode, 0) << run.output.toStdString();
   const QDir root(prefix.path());
-  QStringList expected = {"bin/duvozeviv", "share/applications/" + kAppId + ".desktop",
-                          "share/metainfo/" + kAppId + ".metainfo.xml"};
-  for (const char* size : {"16x16", "32x32", "64x64", "128x128"}) {
-    expected << QStringLiteral("share/icons/hicolor/%1/apps/%2.png").arg(size, kAppId);
-  }
-  for (const QString& file : expected) {
+  for (const QString& file : files + executables) {
     EXPECT_TRUE(QFile::exists(root.filePath(file))) << file.toStdString();
   }
-  EXPECT_TRUE(QFileInfo(root.filePath("bin/duvozeviv")).isExecutable());
-  EXPECT_EQ(QImage(root.filePath("share/icons/hicolor/64x64/apps/" + kAppId + ".png")).size(),
-            QSize(64, 64));
+  for (const QString& file : executables) {
+    EXPECT_TRUE(QFileInfo(root.filePath(file)).isExecutable()) << file.toStdString();
+  }
+  if (QString(component) == "duvozeviv") {
+    EXPECT_EQ(QImage(root.filePath("share/icons/hicolor/64x64/apps/" + kAppId + ".png")).size(),
+              QSize(64, 64));
+  }
+}
+
+TEST(DesktopFiles, InstalledWithTheExecutable) {
+  QStringList files = {"share/applications/" + kAppId + ".desktop",
+                       "share/metainfo/" + kAppId + ".metainfo.xml", "share/man/man1/duvozeviv.1"};
+  for (const char* size : {"16x16", "32x32", "64x64", "128x128"}) {
+    files << QStringLiteral("share/icons/hicolor/%1/apps/%2.png").arg(size, kAppId);
+  }
+  ExpectInstalled("duvozeviv", files, {"bin/duvozeviv"});
+}
+
+// The simulator goes with the programs, so they can be tried without hardware.
+TEST(DesktopFiles, SimulatorInstalledWithItsManualPage) {
+  ExpectInstalled("sim", {"share/man/man1/vexel-module-sim.1"}, {"bin/vexel-module-sim"});
 }
 
 }  // namespace

@@ -90,5 +90,25 @@ TEST(CommandLine, VersionIsPrinted) {
   EXPECT_EQ(parsed.out, "duvozeviv-cli 1.0.0.1\n");
 }
 
+// A name from the command line is escaped in the error that repeats it.
+TEST(CommandLine, UsageErrorsEscapeControlCharacters) {
+  const struct {
+    std::vector<const char*> args;
+    std::string err;
+  } cases[] = {
+      {{"-p", "a\nb", "-p", "a\nb", "a.mbf"},
+       "--port: a\\x0Ab is given more than once\nRun with --help for more information.\n"},
+      {{"a.mbf", "b\x1b[2J"},
+       "The following argument was not expected: b\\x1B[2J\n"
+       "Run with --help for more information.\n"},
+  };
+  for (const auto& c : cases) {
+    const auto parsed = Parse(c.args);
+    EXPECT_FALSE(parsed.proceed);
+    EXPECT_EQ(parsed.exitCode, kExitUsage);
+    EXPECT_EQ(parsed.err, c.err);
+  }
+}
+
 }  // namespace
 }  // namespace vexel::cli

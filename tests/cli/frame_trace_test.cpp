@@ -65,5 +65,11 @@ TEST(FrameTrace, LineHasTimestampPortDirectionNameAndHex) {
   EXPECT_EQ(HexBytes(nullptr, 0), "");
 }
 
+TEST(FrameTrace, ControlCharactersInThePortNameAreEscaped) {
+  const uint8_t ack[] = {0xB0, 0xEF, 0xAA, 0x01, 0x00};
+  EXPECT_EQ(FormatTraceLine(7, "/x/a\n8 /x/a RX ACK\x1b[K", false, "ACK", ack, sizeof ack),
+            "7 /x/a\\x0A8 /x/a RX ACK\\x1B[K RX ACK           B0 EF AA 01 00");
+}
+
 }  // namespace
 }  // namespace vexel::cli

@@ -118,5 +118,17 @@ TEST(PortList, EmptyOrMissingTreeListsNothing) {
   EXPECT_EQ(FormatPortTable({}), "No serial ports found.\n");
 }
 
+// USB strings come from the device: a product text may hold anything.
+TEST(PortList, ControlCharactersAndBadBytesInUsbStringsAreEscaped) {
+  TempDir root;
+  FakeSysfs sysfs(root);
+  sysfs.Usb("ttyUSB0", "1-2", "0403", "6001", "A5\xff\x9b", "\x1b]0;owned\x07 UART\x7f");
+  const auto ports = FindSerialPorts(root.Path().string());
+  ASSERT_EQ(ports.size(), 1u);
+  EXPECT_EQ(FormatPortTable(ports),
+            "DEVICE        BY-ID  USB        SERIAL      PRODUCT\n"
+            "/dev/ttyUSB0  -      0403:6001  A5\\xFF\\x9B  \\x1B]0;owned\\x07 UART\\x7F\n");
+}
+
 }  // namespace
 }  // namespace vexel::cli

@@ -172,5 +172,93 @@ TEST(RunOutput, TraceLinesGoToTheErrorStream) {
   }
 }
 
+// Port names and failure texts come from outside: a newline in them must not
+// forge a line, an escape must not reach the terminal.
+constexpr const char* kForgingName = "/x/a\nFAKE: MODULE LOADED";
+constexpr const char* kForgingShown = "/x/a\\x0AFAKE: MODULE LOADED";
+constexpr const char* kEscapeName = "COM\x1b[2J\xc2\x9b" "1";
+constexpr const char* kEscapeShown = "COM\\x1B[2J\\xC2\\x9B1";
+
+void FeedForgedRun(RunOutput& output) {
+  using K = PortEventKind;
+  const std::string busy = std::string("Cannot open open ") + kEscapeName +
+                           ": the port is busy: another program holds it: ev\nil\x7f (pid 7)";
+  output.OnEvent(Event(0, K::Connecting, 0.0, 0, 0, "NOT CONNECTED"));
+  output.OnEvent(Event(1, K::Connecting, 0.0, 0, 0, "NOT CONNECTED"));
+  output.OnEvent(Event(1, K::Failed, 0.1, 0, 0, "NOT CONNECTED", busy));
+  output.OnEvent(Event(0, K::Connected, 1.0));
+  output.OnEvent(Event(0, K::Started, 1.0, 0, 10));
+  output.OnEvent(Event(0, K::Loaded, 2.0, 10, 10, "MODULE LOADED"));
+}
+
+TEST(RunOutput, ControlCharactersInNamesAndTextsAreEscaped) {
+  const std::string forged = kForgingShown;
+  const std::string escaped = kEscapeShown;
+  const std::string failure = escaped + ": Cannot open open " + escaped +
+                              ": the port is busy: another program holds it: ev\\x0Ail\\x7F "
+                              "(pid 7)\n";
+  const std::vector<PortSummary> rows = {
+      {kForgingName, "MODULE LOADED", 0, true, true, 10, 1.0, 100},
+      {kEscapeName, "Cannot open open " + std::string(kEscapeName), 4, false, false, 0, 0, 0}};
+  const struct {
+    OutputMode mode;
+    std::string out;
+  } cases[] = {
+      {OutputMode::Lines,
+       forged + ": connecting\n" + escaped + ": connecting\n" + forged + ": CONNECTED\n" + forged +
+           ": sending 10 bytes\n" + forged + ": MODULE LOADED\n\n" +
+           "PORT                         RESULT                                BYTES  SECONDS  "
+           "BYTES/S  OF CEILING\n" +
+           forged + "  MODULE LOADED                            10     1.00       10        "
+                    "2.1%\n" +
+           escaped + "          Cannot open open " + escaped +
+           "      0        -        -           -\n"
+           "1 of 2 modules loaded; exit status 4\n"},
+      {OutputMode::Quiet, forged + ": MODULE LOADED\n"},
+  };
+  for (const auto& c : cases) {
+    Streams s;
+    auto output = Make(c.mode, s, {kForgingName, kEscapeName});
+    FeedForgedRun(*output);
+    output->Finish(rows, 4);
+    EXPECT_EQ(s.out.str(), c.out);
+    EXPECT_EQ(s.err.str(), failure);
+  }
+}
+
+TEST(RunOutput, ControlCharactersInNamesAreEscapedInTheBars) {
+  Streams s;
+  auto output = Make(OutputMode::Bars, s, {kForgingName, kEscapeName}, 100);
+  output->OnEvent(Event(0, PortEventKind::Connecting, 0.0, 0, 0, "NOT CONNECTED"));
+  EXPECT_EQ(s.out.str(), kClear + std::string(kForgingShown) +
+                             "  [------------------------]   0%  CONNECTING\n" + kClear +
+                             kEscapeShown +
+                             "          [------------------------]   0%  CONNECTING\n");
+}
+
+// A name in another encoding than UTF-8 cannot go into JSON as it is; its
+// bytes are written as \xHH rather than ending the program.
+TEST(RunOutput, JsonCarriesBytesThatAreNotUtf8AsEscapes) {
+  Streams s;
+  auto output = Make(OutputMode::Json, s, {"/x/\xff\n"});
+  EXPECT_NO_THROW({
+    output->OnEvent(Event(0, PortEventKind::Failed, 0.5, 0, 0, "NOT CONNECTED",
+                          "Cannot open open /x/\xff\n: \xfe\xc3"));
+    output->Finish({{"/x/\xff\n", "Cannot open open /x/\xff\n", 4, false, false, 0, 0, 0}}, 4);
+  });
+  EXPECT_EQ(s.out.str(),
+            R"({"elapsed":0.5,"event":"failed","message":"Cannot open open /x/\\xFF\n: \\xFE\\xC3",)"
+            R"("port":"/x/\\xFF\n","position":0,"status":"NOT CONNECTED","total":0})"
+            "\n"
+            R"({"bytes_per_second":0.0,"ceiling_share":0.0,"elapsed":0.5,"event":"result",)"
+            R"("exit_code":4,"line_bytes":0,"message":"Cannot open open /x/\\xFF\n","port":)"
+            R"("/x/\\xFF\n","position":0,"seconds":0.0,"status":"Cannot open open /x/\\xFF\n",)"
+            R"("total":0})"
+            "\n"
+            R"({"elapsed":0.5,"event":"exit","exit_code":4})"
+            "\n");
+  EXPECT_EQ(s.err.str(), "/x/\\xFF\\x0A: Cannot open open /x/\\xFF\\x0A: \\xFE\\xC3\n");
+}
+
 }  // namespace
 }  // namespace vexel::cli

@@ -67,5 +67,19 @@ TEST(RunSummary, TableShowsRatesOnlyForLoadedPorts) {
             "1 of 3 modules loaded; exit status 6\n");
 }
 
+// A port name or failure text with a newline must not add a row of its own.
+TEST(RunSummary, ControlCharactersInCellsAreEscaped) {
+  PortSummary forged{"/x/a\n1 of 1", "MODULE LOADED", 0, true, true, 10, 1.0, 100};
+  PortSummary failed{"COM\x1b[2J", "Cannot open open COM\x1b[2J\t\x9b", 4, false, false, 0, 0, 0};
+  EXPECT_EQ(FormatSummary({forged, failed}, 4),
+            "PORT            RESULT                               BYTES  SECONDS  BYTES/S  "
+            "OF CEILING\n"
+            "/x/a\\x0A1 of 1  MODULE LOADED                           10     1.00       10"
+            "        2.1%\n"
+            "COM\\x1B[2J      Cannot open open COM\\x1B[2J\\x09\\x9B      0        -        -"
+            "           -\n"
+            "1 of 2 modules loaded; exit status 4\n");
+}
+
 }  // namespace
 }  // namespace vexel::cli

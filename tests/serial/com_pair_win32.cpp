@@ -11,14 +11,25 @@ bool UnderWine() {
 
 bool EventWaitsPend() { return !UnderWine() || std::getenv("VEXEL_WINE_MODEM_LINES") != nullptr; }
 
-bool FarEnd::Open() {
-  if (m_port.Open(FarPort().c_str(), kQueue, kQueue) != kResultOk) return false;
-  // Drops what an earlier test left on the line.
+namespace {
+
+// Drops what an earlier test left queued on @p port.
+bool Drop(CSerialPort& port) {
   char scratch[256];
   uint32_t count = 0;
   do {
-    if (m_port.Read(scratch, sizeof scratch, &count, nullptr, 0) != kResultOk) return false;
+    if (port.Read(scratch, sizeof scratch, &count, nullptr, 0) != kResultOk) return false;
   } while (count > 0);
+  return true;
+}
+
+}  // namespace
+
+bool FarEnd::Open() {
+  CSerialPort nearEnd;
+  if (nearEnd.Open(NearPort().c_str(), kQueue, kQueue) != kResultOk || !Drop(nearEnd)) return false;
+  nearEnd.Close();
+  if (m_port.Open(FarPort().c_str(), kQueue, kQueue) != kResultOk || !Drop(m_port)) return false;
   return m_port.SetReadMode(ReadBlocking) == kResultOk;
 }
 

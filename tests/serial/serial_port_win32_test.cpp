@@ -92,8 +92,9 @@ TEST_F(SerialPortWin32Test, SettingsRoundTrip) {
   }
   EXPECT_EQ(m_port.SetEventCharacter('\n', true), kResultOk);
   EXPECT_EQ(m_port.GetEventMask(), 0x00C3u);
-  EXPECT_EQ(m_port.GetEventCharacter(), '\n');
   EXPECT_EQ(m_port.GetBaudRate(), 9600) << "each setter changes only its own fields";
+  if (test::UnderWine()) GTEST_SKIP() << "Wine: the event character is not kept";
+  EXPECT_EQ(m_port.GetEventCharacter(), '\n');
 }
 
 TEST_F(SerialPortWin32Test, ParityAndHardwareFlowReadBack) {

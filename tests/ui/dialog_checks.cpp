@@ -2,6 +2,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QLabel>
 #include <QMessageBox>
 #include <QTimer>
 #include <QWidget>
@@ -36,6 +37,9 @@ void ExpectTemplate(const QDialog& dialog, int cx, int cy,
     }
     EXPECT_EQ(got->geometry(), units.Rect(want.x, want.y, want.cx, want.cy));
     EXPECT_EQ((got->focusPolicy() & Qt::TabFocus) != 0, want.tabStop);
+    if (const auto* label = qobject_cast<const QLabel*>(got)) {
+      EXPECT_EQ(label->textFormat(), Qt::PlainText) << "texts are shown as they are, never as markup";
+    }
   }
 }
 
@@ -72,6 +76,7 @@ bool ShowWatcher::eventFilter(QObject* watched, QEvent* event) {
   auto* box = qobject_cast<QMessageBox*>(window);
   m_texts.push_back(box != nullptr ? box->text() : QString());
   m_buttonCounts.push_back(box != nullptr ? static_cast<int>(box->buttons().size()) : 0);
+  m_textFormats.push_back(box != nullptr ? box->textFormat() : Qt::AutoText);
   QPointer<QWidget> guard(window);
   QTimer::singleShot(0, this, [this, guard] {
     if (guard) {

@@ -50,6 +50,8 @@ class ShowWatcher : public QObject {
   const std::vector<QString>& Texts() const { return m_texts; }
   /// Number of buttons of each message box seen (0 for other dialogs).
   const std::vector<int>& ButtonCounts() const { return m_buttonCounts; }
+  /// How each message box renders its text (Qt::AutoText for other dialogs).
+  const std::vector<Qt::TextFormat>& TextFormats() const { return m_textFormats; }
 
  signals:
   /// A window has been answered.
@@ -65,6 +67,7 @@ class ShowWatcher : public QObject {
   std::vector<QString> m_titles;
   std::vector<QString> m_texts;
   std::vector<int> m_buttonCounts;
+  std::vector<Qt::TextFormat> m_textFormats;
 };
 
 /// Presses the one OK button of a message box and records nothing more.

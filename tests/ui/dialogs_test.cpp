@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QGroupBox>
 #include <QLabel>
 #include <QProgressBar>
@@ -62,6 +63,21 @@ const Action kEscape = [](CSettingsDlg& dlg) { QTest::keyClick(&dlg, Qt::Key_Esc
 const Action kCloseBox = [](CSettingsDlg& dlg) { dlg.close(); };
 const Action kCom1 = [](CSettingsDlg& dlg) { Click(dlg, IDC_COM1); };
 const Action kCom2 = [](CSettingsDlg& dlg) { Click(dlg, IDC_COM2); };
+// A key typed where the focus is (OK): mnemonics need no Alt in a dialog.
+Action Key(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+  return [key, modifiers](CSettingsDlg& dlg) {
+    QApplication::setActiveWindow(&dlg);
+    QTest::keyClick(dlg.focusWidget(), key, modifiers);
+  };
+}
+const Action kKey1 = Key(Qt::Key_1);
+const Action kKey2 = Key(Qt::Key_2);
+// Alt+2 still works; Qt's own mnemonic clicks after a short visible press.
+const Action kAlt2 = [](CSettingsDlg& dlg) {
+  QSignalSpy clicked(DlgItem<QRadioButton>(dlg, IDC_COM2), &QAbstractButton::clicked);
+  Key(Qt::Key_2, Qt::AltModifier)(dlg);
+  EXPECT_TRUE(clicked.count() == 1 || clicked.wait(5000));
+};
 
 struct SettingsCase {
   const char* what;
@@ -106,6 +122,14 @@ const SettingsCase kSettingsCases[] = {
     {"CloseBoxKeepsCom1", 1, {kCom2, kCloseBox}, IDC_COM1, 1},
     {"CloseBoxKeepsCom2", 2, {kCloseBox}, IDC_COM2, 2},
     {"EscapeKeepsAnOddValue", 7, {kCom2, kEscape}, IDC_COM1, 7},
+    {"Key2ThenOk", 1, {kKey2, kOk}, IDC_COM1, 2},
+    {"Key1ThenOk", 2, {kKey1, kOk}, IDC_COM2, 1},
+    {"Key2Key1ThenEnter", 2, {kKey2, kKey1, Key(Qt::Key_Return)}, IDC_COM2, 1},
+    {"KeypadKey2ThenOk", 1, {Key(Qt::Key_2, Qt::KeypadModifier), kOk}, IDC_COM1, 2},
+    {"AltKey2ThenOk", 1, {kAlt2, kOk}, IDC_COM1, 2},
+    {"Key3IsNoMnemonic", 2, {Key(Qt::Key_3), kOk}, IDC_COM2, 2},
+    {"CtrlKey1IsNoMnemonic", 2, {Key(Qt::Key_1, Qt::ControlModifier), kOk}, IDC_COM2, 2},
+    {"Key2ThenEscapeKeepsCom1", 1, {kKey2, kEscape}, IDC_COM1, 1},
 };
 
 INSTANTIATE_TEST_SUITE_P(Cases, SettingsEnd, testing::ValuesIn(kSettingsCases),

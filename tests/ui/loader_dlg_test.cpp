@@ -453,6 +453,48 @@ TEST_F(LoaderDlgTest, MissingImageFileIsReportedAndTheLineStays) {
   ExpectConnectedLook(*m_dlg);
 }
 
+// Markup in a file name is shown as typed, never rendered: "<b>" would turn
+// the rest bold and vanish from the message.
+TEST_F(LoaderDlgTest, FileNamesInMessagesArePlainText) {
+  StartSim();
+  Connect();
+  ShowWatcher boxes("QMessageBox", PressOk);
+  const QString missing = m_dir.filePath("<b>bold &amp; <i>x.mbf");
+  ASSERT_TRUE(Qt::mightBeRichText("Unable to open file " + missing)) << "else the case shows nothing";
+  ChooseFile(missing);
+  Click(*m_dlg, IDC_PROGRAM);
+  ASSERT_EQ(boxes.Count(), 1);
+  EXPECT_EQ(boxes.Texts()[0], "Unable to open file " + missing);
+  EXPECT_EQ(boxes.TextFormats()[0], Qt::PlainText);
+}
+
+// The line drops while the file chooser is open (here the run under way ends
+// on a wrong reply): the file chosen afterwards is not sent, and the user is
+// told so instead of seeing nothing happen.
+TEST_F(LoaderDlgTest, FileChosenAfterTheLineDroppedIsReported) {
+  StartSim({"--fault", "wrong@3"});
+  Connect();
+  ShowWatcher boxes("QMessageBox", PressOk);
+  ChooseFile(WriteImage("first.mbf", 200));
+  Click(*m_dlg, IDC_PROGRAM);
+  const QString second = WriteImage("<b>second.mbf", 10);
+  m_dlg->SetFileChooser([&](QWidget*, QString& chosen) {
+    EXPECT_TRUE(WaitForStatus(*m_dlg, "NOT CONNECTED"));  // the chooser's loop runs meanwhile
+    chosen = second;
+    return true;
+  });
+  Click(*m_dlg, IDC_PROGRAM);
+  ASSERT_EQ(boxes.Count(), 2);
+  EXPECT_EQ(boxes.Texts()[0], "Invalid response from module for SEND");
+  EXPECT_EQ(boxes.Titles()[1], kCaption);
+  EXPECT_EQ(boxes.Texts()[1], "Not connected: " + second + " was not sent");
+  EXPECT_EQ(boxes.TextFormats()[1], Qt::PlainText);
+  EXPECT_EQ(boxes.ButtonCounts()[1], 1) << "one OK button";
+  ExpectNotConnectedLook(*m_dlg);
+  EXPECT_EQ(m_dlg->findChild<CProgressDlg*>(), nullptr);
+  EXPECT_EQ(m_sim->Count("request", "INIT"), 1) << "nothing of the second file went out";
+}
+
 // Escape ends the dialog at once, without a message, and destroying it (as
 // the application does when its modal loop returns) closes the line.
 TEST_F(LoaderDlgTest, EscapeDuringARunEndsTheDialogWithTheLineClosed) {
@@ -507,6 +549,7 @@ TEST_P(LoaderFailure, MessageWithTheProgramsCaptionThenNotConnected) {
   EXPECT_EQ(boxes.Titles()[0], kCaption);
   EXPECT_EQ(boxes.Texts()[0], QString::fromLatin1(c.message));
   EXPECT_EQ(boxes.ButtonCounts()[0], 1) << "one OK button";
+  EXPECT_EQ(boxes.TextFormats()[0], Qt::PlainText) << "port names are shown as they are";
   ExpectNotConnectedLook(*m_dlg);
   if (!noModule) {
     EXPECT_FALSE(ProcessHoldsFile(m_sim->Path())) << "the line is closed";

@@ -28,6 +28,7 @@ namespace {
 
 constexpr QRgb kStatusGreen = 0xFF000000u | kStatusGreenRgb;
 constexpr QRgb kStatusRed = 0xFF000000u | kStatusRedRgb;
+constexpr const char* kNotConnectedNotSent = "Not connected: %1 was not sent";
 
 // A watcher notification on its way to the dialog's thread.
 class ComMessageEvent : public QEvent {
@@ -194,9 +195,16 @@ void CLoaderDlg::OnSettings() {
 
 void CLoaderDlg::OnConnect() { m_controller.ToggleConnection(); }
 
+// The line can drop while the chooser is open (a run under way fails, its
+// message box answered meanwhile); the file chosen then is not sent, and
+// the user is told why instead of seeing nothing happen.
 void CLoaderDlg::OnProgram() {
   QString path;
   if (!m_chooseFile(this, path)) {
+    return;
+  }
+  if (!m_controller.IsConnected()) {
+    ShowMessage(QString::fromLatin1(kNotConnectedNotSent).arg(path).toStdString());
     return;
   }
   m_controller.StartRun(QFile::encodeName(path).toStdString());
@@ -260,6 +268,7 @@ void CLoaderDlg::ShowStatus(const std::string& text) {
 void CLoaderDlg::ShowMessage(const std::string& text) {
   QMessageBox box(QMessageBox::NoIcon, AppName(), QString::fromStdString(text), QMessageBox::Ok,
                   this);
+  box.setTextFormat(Qt::PlainText);  // file and port names are shown as they are
   box.exec();
 }
 

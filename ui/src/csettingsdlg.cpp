@@ -1,5 +1,6 @@
 #include "ui/csettingsdlg.h"
 
+#include <QKeyEvent>
 #include <QPushButton>
 #include <QRadioButton>
 
@@ -19,6 +20,12 @@ CSettingsDlg::CSettingsDlg(int nPort, QWidget* pParent)
 int CSettingsDlg::DoModal() { return exec(); }
 
 void CSettingsDlg::reject() { done(m_nStartPort); }
+
+void CSettingsDlg::keyPressEvent(QKeyEvent* event) {
+  if (!PressMnemonic(*this, *event)) {
+    QDialog::keyPressEvent(event);
+  }
+}
 
 void CSettingsDlg::DoDataExchange() {
   m_ok = DlgItem<QPushButton>(*this, IDOK);

@@ -2,9 +2,12 @@
 
 #include <algorithm>
 
+#include <QAbstractButton>
 #include <QDialog>
 #include <QFontMetrics>
 #include <QGroupBox>
+#include <QKeyEvent>
+#include <QKeySequence>
 #include <QLabel>
 #include <QPixmap>
 #include <QProgressBar>
@@ -126,6 +129,23 @@ void BuildDialog(QDialog& dialog, const DialogTemplate& tmpl) {
     widget->setGeometry(units.Rect(control.x, control.y, control.cx, control.cy));
     ApplyStyle(*widget, control);
   }
+}
+
+bool PressMnemonic(QWidget& dialog, const QKeyEvent& event) {
+  // Shift and the keypad still type the same character.
+  if ((event.modifiers() & ~(Qt::ShiftModifier | Qt::KeypadModifier)) != Qt::NoModifier) {
+    return false;
+  }
+  const auto buttons = dialog.findChildren<QAbstractButton*>();
+  for (QAbstractButton* button : buttons) {
+    const QKeySequence mnemonic = QKeySequence::mnemonic(button->text());
+    if (!mnemonic.isEmpty() && mnemonic[0].key() == event.key() && button->isEnabled() &&
+        button->isVisible()) {
+      button->click();
+      return true;
+    }
+  }
+  return false;
 }
 
 QWidget* GetDlgItem(const QWidget& dialog, int id) {

@@ -26,6 +26,10 @@ class CSettingsDlg : public QDialog {
   /// Escape and the close box: ends with the starting choice.
   void reject() override;
 
+ protected:
+  /// The bare keys 1 and 2 select the ports, as their mnemonics.
+  void keyPressEvent(QKeyEvent* event) override;
+
  private:
   void DoDataExchange();
   void WireHandlers();

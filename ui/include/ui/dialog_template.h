@@ -10,6 +10,7 @@
 #include "ui/dialog_tables.h"
 
 class QDialog;
+class QKeyEvent;
 
 namespace vexel {
 
@@ -41,6 +42,11 @@ class DialogUnits {
 /// frame, and creates its controls in template (and so tab) order. Each
 /// control carries its id in the property "controlId".
 void BuildDialog(QDialog& dialog, const DialogTemplate& tmpl);
+
+/// A key typed without Alt that no control took (the focus is not in an
+/// edit field) clicks the button whose mnemonic it is, as in any dialog of
+/// the platform: "2" selects "COM&2". True when a button took it.
+bool PressMnemonic(QWidget& dialog, const QKeyEvent& event);
 
 /// The control of @p dialog with @p id (the first one for IDC_STATIC), or null.
 QWidget* GetDlgItem(const QWidget& dialog, int id);
