@@ -2,12 +2,10 @@
 // bytes and line events from the module's side, Connect/Disconnect, runs of
 // images of any length and the passing of time. The module simulator answers
 // the requests, so runs get deep into the exchange before the noise hits.
-#include <unistd.h>
-
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
-#include <fstream>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -35,12 +33,42 @@ class Script {
   size_t m_at = 0;
 };
 
-const std::string& ImagePath(size_t length) {
-  static std::string path = "/tmp/vexel-fuzz-image-" + std::to_string(::getpid()) + ".mbf";
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  for (size_t i = 0; i < length; ++i) out.put(static_cast<char>(i ^ 0xB0));
-  return path;
-}
+// The image a run opens, in memory: a file on disk would cost a write and a
+// read per run and make the target slow. The path names the length, and
+// "missing" is a file that cannot be opened.
+class MemoryImageFile final : public vexel::ImageFile {
+ public:
+  static std::string PathFor(uint8_t selector) {
+    return selector == 0xFF ? "missing" : "image-" + std::to_string(selector * 3u);
+  }
+  bool Open(const std::string& path) override {
+    Close();
+    if (path.rfind("image-", 0) != 0) return false;
+    m_data.resize(std::stoul(path.substr(6)));
+    for (size_t i = 0; i < m_data.size(); ++i) m_data[i] = static_cast<uint8_t>(i ^ 0xB0);
+    m_open = true;
+    return true;
+  }
+  void Close() override {
+    m_open = false;
+    m_position = 0;
+    m_data.clear();
+  }
+  bool IsOpen() const override { return m_open; }
+  uint32_t GetLength() const override { return static_cast<uint32_t>(m_data.size()); }
+  uint32_t GetPosition() const override { return m_position; }
+  uint32_t Read(void* buffer, uint32_t count) override {
+    const uint32_t n = std::min<uint32_t>(count, GetLength() - m_position);
+    if (n > 0) std::memcpy(buffer, m_data.data() + m_position, n);
+    m_position += n;
+    return n;
+  }
+
+ private:
+  std::vector<uint8_t> m_data;
+  uint32_t m_position = 0;
+  bool m_open = false;
+};
 
 }  // namespace
 
@@ -49,7 +77,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   sim::VirtualClock clock;
   sim::ModuleSimulator module;
   sim::MemoryPort port(module, clock);
-  SnapshotImageFile image;
+  MemoryImageFile image;
   sim::VirtualHost host(clock);
   ProgrammingController controller(port, image, host);
   host.Attach(&controller);
@@ -58,16 +86,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   while (script.More()) {
     switch (script.Byte() % 8) {
       case 0: controller.ToggleConnection(); break;
-      case 1: controller.StartRun(ImagePath(script.Byte() * 3u)); break;
+      case 1: controller.StartRun(MemoryImageFile::PathFor(script.Byte())); break;
       case 2: port.Inject(script.Bytes(script.Byte() % 64)); break;
       case 3: port.Inject({}, script.Byte() | static_cast<uint32_t>(script.Byte()) << 8); break;
       case 4: clock.AdvanceBy(script.Byte() * 50u); break;
       case 5: clock.RunDue(); break;
       case 6: host.SetPortChoice(script.Byte() % 3); break;
-      default:
-        module.AddFault({static_cast<sim::FaultKind>(script.Byte() % 7), script.Byte() % 8,
-                         script.Byte() * 20u, false});
+      default: {
+        const auto kind = static_cast<sim::FaultKind>(script.Byte() % 7);
+        const uint8_t where = script.Byte();
+        const uint8_t amount = script.Byte();
+        // Delays up to 5.1 s reach past every reply timer. A few noise bytes
+        // find what thousands do, and thousands make a run slow.
+        const uint32_t param = kind == sim::FaultKind::Noise ? amount % 16u : amount * 20u;
+        module.AddFault({kind, where % 8, param, (where & 0x80) != 0});
         break;
+      }
     }
   }
   clock.AdvanceBy(20000);

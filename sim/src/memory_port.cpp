@@ -1,6 +1,8 @@
 #include "sim/memory_port.h"
 
 #include <algorithm>
+#include <cstddef>
+#include <cstring>
 
 namespace vexel::sim {
 
@@ -33,6 +35,7 @@ int32_t MemoryPort::Close() {
   for (auto handle : m_pending) m_clock.Cancel(handle);
   m_pending.clear();
   m_rx.clear();
+  m_rxAt = 0;
   m_open = false;
   m_target = nullptr;
   return kResultOk;
@@ -85,22 +88,25 @@ int32_t MemoryPort::Read(void* buffer, uint32_t length, uint32_t* count, SerialO
                          uint32_t) {
   if (count != nullptr) *count = 0;
   if (!m_open) return kErrorInvalidHandle;
-  const uint32_t n = std::min<uint32_t>(length, static_cast<uint32_t>(m_rx.size()));
-  auto* out = static_cast<uint8_t*>(buffer);
-  std::copy_n(m_rx.begin(), n, out);
-  m_rx.erase(m_rx.begin(), m_rx.begin() + n);
+  const uint32_t n = static_cast<uint32_t>(std::min<size_t>(length, QueuedBytes()));
+  if (n > 0) std::memcpy(buffer, m_rx.data() + m_rxAt, n);
+  m_rxAt += n;
+  if (m_rxAt == m_rx.size()) {
+    m_rx.clear();
+    m_rxAt = 0;
+  }
   if (count != nullptr) *count = n;
   return kResultOk;
 }
 
 void MemoryPort::Inject(const std::vector<uint8_t>& bytes, uint32_t eventType) {
   if (!m_open) return;
-  m_rx.insert(m_rx.end(), bytes.begin(), bytes.end());
+  Receive(bytes);
   Notify(eventType);
 }
 
 void MemoryPort::Deliver(const Delivery& delivery) {
-  m_pending.erase(m_pending.begin());  // deliveries run in scheduling order
+  m_pending.pop_front();  // deliveries run in scheduling order
   if (delivery.hangUp) {
     // The watcher ends on a hang-up: no more notifications, writes go nowhere.
     m_hungUp = true;
@@ -108,8 +114,18 @@ void MemoryPort::Deliver(const Delivery& delivery) {
     m_pending.clear();
     return;
   }
-  m_rx.insert(m_rx.end(), delivery.bytes.begin(), delivery.bytes.end());
+  Receive(delivery.bytes);
   Notify(EV_RXCHAR);
+}
+
+// What was read is dropped only when it is most of the buffer, so the cost
+// stays linear in the bytes received however small the reads.
+void MemoryPort::Receive(const std::vector<uint8_t>& bytes) {
+  if (m_rxAt > 0 && m_rxAt >= m_rx.size() / 2) {
+    m_rx.erase(m_rx.begin(), m_rx.begin() + static_cast<std::ptrdiff_t>(m_rxAt));
+    m_rxAt = 0;
+  }
+  m_rx.insert(m_rx.end(), bytes.begin(), bytes.end());
 }
 
 void MemoryPort::Notify(uint32_t eventType) {
