@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
+#include <iterator>
 
 namespace vexel::sim {
 
@@ -73,12 +74,20 @@ int32_t MemoryPort::Write(const void* data, uint32_t length, uint32_t* count,
   if (count != nullptr) *count = length;
   if (m_hungUp) return kResultOk;  // nobody is listening any more
   // Each delivery follows the previous one, and replies never overtake the
-  // replies to earlier requests.
+  // replies to earlier requests. Deliveries due at the same time (a reply
+  // split a byte at a time) share one callback: the order is the same as
+  // one callback each, without hundreds of them for a long split frame.
   uint64_t at = std::max(m_clock.Now(), m_lineFreeAt);
-  for (Delivery& delivery : m_module.Consume(bytes, length)) {
-    at += delivery.delayMs;
-    auto handle = m_clock.Schedule(at - m_clock.Now(), [this, delivery] { Deliver(delivery); });
-    m_pending.push_back(handle);
+  std::vector<Delivery> deliveries = m_module.Consume(bytes, length);
+  for (size_t first = 0; first < deliveries.size();) {
+    at += deliveries[first].delayMs;
+    size_t end = first + 1;
+    while (end < deliveries.size() && deliveries[end].delayMs == 0) ++end;
+    std::vector<Delivery> group(std::make_move_iterator(deliveries.begin() + static_cast<std::ptrdiff_t>(first)),
+                                std::make_move_iterator(deliveries.begin() + static_cast<std::ptrdiff_t>(end)));
+    m_pending.push_back(
+        m_clock.Schedule(at - m_clock.Now(), [this, group = std::move(group)] { Deliver(group); }));
+    first = end;
   }
   m_lineFreeAt = at;
   return kResultOk;
@@ -105,17 +114,19 @@ void MemoryPort::Inject(const std::vector<uint8_t>& bytes, uint32_t eventType) {
   Notify(eventType);
 }
 
-void MemoryPort::Deliver(const Delivery& delivery) {
+void MemoryPort::Deliver(const std::vector<Delivery>& group) {
   m_pending.pop_front();  // deliveries run in scheduling order
-  if (delivery.hangUp) {
-    // The watcher ends on a hang-up: no more notifications, writes go nowhere.
-    m_hungUp = true;
-    for (auto handle : m_pending) m_clock.Cancel(handle);
-    m_pending.clear();
-    return;
+  for (const Delivery& delivery : group) {
+    if (delivery.hangUp) {
+      // The watcher ends on a hang-up: no more notifications, writes go nowhere.
+      m_hungUp = true;
+      for (auto handle : m_pending) m_clock.Cancel(handle);
+      m_pending.clear();
+      return;
+    }
+    Receive(delivery.bytes);
+    Notify(EV_RXCHAR);
   }
-  Receive(delivery.bytes);
-  Notify(EV_RXCHAR);
 }
 
 // What was read is dropped only when it is most of the buffer, so the cost

@@ -55,7 +55,7 @@ class MemoryPort final : public ISerialLine {
 
  private:
   void Notify(uint32_t eventType);
-  void Deliver(const Delivery& delivery);
+  void Deliver(const std::vector<Delivery>& group);
   void Receive(const std::vector<uint8_t>& bytes);
 
   ModuleSimulator& m_module;
@@ -79,8 +79,7 @@ class MemoryPort final : public ISerialLine {
   std::vector<uint8_t> m_rx;
   size_t m_rxAt = 0;
   std::vector<std::vector<uint8_t>> m_writes;
-  // Deliveries not yet made, in the order they run: a split reply with a lot
-  // of noise before it queues thousands, taken one by one from the front.
+  // Callbacks of deliveries not yet made, in the order they run.
   std::deque<VirtualClock::Handle> m_pending;
   uint64_t m_lineFreeAt = 0;  // the module answers requests in order
 };
