@@ -115,9 +115,8 @@ std::optional<bool> LineEndpoint::Recheck() {
 // descriptor is let go for the check and taken back at once, through the
 // master. A loader's exclusive flag would refuse it, so the flag is lifted
 // around the check and put back while the loader still has the line. Only
-// a loader setting the flag within those few system calls can keep us out;
-// then the master alone answers from then on, and the flag of a loader
-// killed on the line stays until one of ours can be opened again.
+// a loader setting the flag within those few system calls can keep us out
+// (Stranded); each later check tries again.
 bool LineEndpoint::OthersHoldTheSlave() {
   int exclusive = 0;
   if (m_slaveFd >= 0 && ::ioctl(m_slaveFd, TIOCGEXCL, &exclusive) == 0 && exclusive != 0) {

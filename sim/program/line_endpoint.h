@@ -61,6 +61,15 @@ class LineEndpoint {
   void HangUp();
 
   int Fd() const { return m_fd; }
+  /// The descriptor to wait on for the loader's bytes: Fd(), or -1 while it
+  /// could only report that nobody has the line (see Stranded).
+  int ReadFd() const { return Stranded() && !m_present ? -1 : m_fd; }
+  /// True when our own slave descriptor could not be taken back after a
+  /// check (a loader set its exclusive flag in between). The master alone
+  /// tells who has the line then, but cannot signal a loader's open, so the
+  /// line is to be checked now and then until ours is back.
+  bool Stranded() const { return m_isPty && m_slaveFd < 0 && m_fd >= 0; }
+  bool IsPty() const { return m_isPty; }
   bool IsOpen() const { return m_fd >= 0; }
   /// The slave's path, or the device's.
   const std::string& Path() const { return m_path; }

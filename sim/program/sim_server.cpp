@@ -32,6 +32,8 @@ constexpr int64_t kDrainCheckNs = 10 * kNsPerMs;
 constexpr int64_t kSettleNs = 20 * kNsPerMs;
 // When the line is checked again after a loader closed it.
 constexpr int64_t kLineRecheckMs[] = {5, 50, 500};
+// How often the line is checked while our slave descriptor is not back.
+constexpr int kStrandedCheckMs = 100;
 // How long the end of the report may wait for a reader that is behind.
 constexpr int kReportDrainMs = 2000;
 
@@ -96,11 +98,13 @@ void SimServer::WaitForEvents() {
   pollfd fds[kSlots] = {};
   fds[kSignal] = {m_signalFd, POLLIN, 0};
   fds[kTimer] = {m_timerFd, POLLIN, 0};
-  fds[kLine] = {m_line.Fd(), static_cast<short>(POLLIN | (m_tx.empty() ? 0 : POLLOUT)), 0};
+  fds[kLine] = {m_line.ReadFd(), static_cast<short>(POLLIN | (m_tx.empty() ? 0 : POLLOUT)), 0};
   fds[kCloses] = {m_line.WatchFd(), POLLIN, 0};
   fds[kIdle] = {m_line.IdleFd(), POLLIN, 0};
   fds[kReport] = {m_report.WaitingFd(), POLLOUT, 0};
-  if (::poll(fds, kSlots, -1) < 0) return;  // EINTR: go round again
+  const bool stranded = m_line.Stranded();
+  if (::poll(fds, kSlots, stranded ? kStrandedCheckMs : -1) < 0) return;  // EINTR: go round again
+  if (stranded) LineChange(m_line.Recheck());
   if (fds[kSignal].revents & POLLIN) return End(EndReason::Signal);
   if (fds[kReport].revents != 0) m_report.Flush();
   // Closes first: a loader's reply must not be written to a line it left.
@@ -114,7 +118,7 @@ void SimServer::WaitForEvents() {
   if (fds[kIdle].revents & POLLIN) m_line.DropUnread();
   if (fds[kLine].revents & POLLOUT) FlushTx();
   if (fds[kLine].revents & POLLIN) ReadLine();
-  else if (fds[kLine].revents & (POLLHUP | POLLERR | POLLNVAL)) End(EndReason::LineLost);
+  else if (fds[kLine].revents & (POLLHUP | POLLERR | POLLNVAL)) LineGone();
 }
 
 void SimServer::LineChange(std::optional<bool> change) {
@@ -137,8 +141,15 @@ void SimServer::ReadLine() {
       continue;
     }
     if (n < 0 && (errno == EAGAIN || errno == EINTR)) return;
-    return End(EndReason::LineLost);
+    return LineGone();
   }
+}
+
+// A pty master reports a hang-up only while no slave descriptor is open:
+// that is nobody on the line, not a lost line.
+void SimServer::LineGone() {
+  if (!m_line.IsPty()) return End(EndReason::LineLost);
+  LineChange(m_line.Recheck());
 }
 
 // With pacing, bytes count as received only once they would have crossed the

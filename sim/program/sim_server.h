@@ -64,6 +64,7 @@ class SimServer final : public SimObserver {
 
   void WaitForEvents();
   void LineChange(std::optional<bool> change);
+  void LineGone();
   void DrainTimer();
   void ReadLine();
   void Received(std::vector<uint8_t> bytes);
