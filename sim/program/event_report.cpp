@@ -2,6 +2,7 @@
 
 #include <limits.h>
 #include <poll.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -56,6 +57,8 @@ const char* EndReasonName(EndReason reason) {
 EventReport::EventReport(std::FILE* out, bool json, int64_t startNs)
     : m_out(out), m_fd(::fileno(out)), m_json(json), m_startNs(startNs) {
   std::fflush(m_out);  // what the stream holds goes first
+  struct stat st {};
+  m_toFile = m_fd >= 0 && ::fstat(m_fd, &st) == 0 && S_ISREG(st.st_mode);
 }
 
 void EventReport::Ready(const std::string& path, const std::string& link,
@@ -173,8 +176,8 @@ void EventReport::NoteDropped(bool force) {
 void EventReport::Flush() {
   while (Queued() > 0 && !m_readerGone) {
     pollfd room{m_fd, POLLOUT, 0};
-    if (::poll(&room, 1, 0) <= 0) break;
-    if ((room.revents & POLLOUT) == 0) {
+    if (!m_toFile && ::poll(&room, 1, 0) <= 0) break;
+    if (!m_toFile && (room.revents & POLLOUT) == 0) {
       m_readerGone = true;  // POLLERR: nobody will ever read it
       break;
     }

@@ -62,6 +62,7 @@ class EventReport {
 
   std::FILE* m_out;
   int m_fd;  // -1: written through m_out
+  bool m_toFile = false;  // a regular file takes every write at once
   bool m_json;
   int64_t m_startNs;
   std::string m_queue;
