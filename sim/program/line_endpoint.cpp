@@ -103,10 +103,10 @@ std::optional<bool> LineEndpoint::Confirm() {
 std::optional<bool> LineEndpoint::Recheck() {
   if (!m_isPty) return std::nullopt;
   const bool present = OthersHoldTheSlave();
+  if (!present && m_slaveFd >= 0) ::ioctl(m_slaveFd, TIOCNXCL);
   if (present == m_present) return std::nullopt;
   m_present = present;
   DropUnread();
-  if (!present && m_slaveFd >= 0) ::ioctl(m_slaveFd, TIOCNXCL);
   return present;
 }
 
