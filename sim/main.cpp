@@ -1,6 +1,7 @@
 // vexel-module-sim: a software module on a pseudo-terminal (or a device),
 // for trying the loader, watching what it sends, and end-to-end tests.
 #include <cstdio>
+#include <exception>
 #include <string>
 
 #include "event_report.h"
@@ -23,9 +24,7 @@ bool OpenLine(const Options& options, LineEndpoint& line, std::string& error) {
   return options.link.empty() || line.MakeLink(options.link, error);
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int Serve(int argc, char** argv) {
   Options options;
   std::string message;
   switch (ParseOptions(argc, argv, options, message)) {
@@ -44,4 +43,15 @@ int main(int argc, char** argv) {
   std::fflush(stdout);
   report.Ready(line.Path(), options.link, options.faults);
   return server.Run();
+}
+
+}  // namespace
+
+// Whatever goes wrong, the stack is unwound, so the link is removed.
+int main(int argc, char** argv) {
+  try {
+    return Serve(argc, argv);
+  } catch (const std::exception& e) {
+    return Fail(e.what());
+  }
 }

@@ -46,6 +46,7 @@ ProgrammingController::ProgrammingController(ISerialLine& serial, ImageFile& ima
 
 void ProgrammingController::ToggleConnection() {
   m_state = Probing;
+  m_initOutstanding = false;
   ResetAssembler();
   if (m_connected) {
     Settle();
@@ -99,6 +100,7 @@ void ProgrammingController::StartRun(const std::string& path) {
   ResetAssembler();
   m_state = Ready;
   m_running = true;
+  m_initOutstanding = true;
   m_progressOpen = true;
   m_lastFailure = Failure::None;
   m_host.OpenProgress(m_image.GetLength());
@@ -128,19 +130,21 @@ void ProgrammingController::JudgeFrame() {
     }
     return;
   }
+  if (m_state == Ready && !m_initOutstanding) {
+    // Ready with no INIT sent: connected and idle, or the rest of a probe
+    // window. A frame here answers nothing we asked, most often the module's
+    // late reply to an earlier probe, so it is dropped, not judged.
+    ResetAssembler();
+    return;
+  }
   const ReplyRule* rule = FindRule(m_state);
   if (rule == nullptr) {
     AbandonRun(text::kUnknownState, Failure::InternalError);
     return;
   }
   m_host.StopTimer(rule->timer);
-  const bool ack = IsAckReply(m_frame, m_rxCount);
-  if (m_state == Ready && !m_running && ack) {
-    // An ACK nobody asked for (no run under way): nothing to send, dropped.
-    ResetAssembler();
-    return;
-  }
-  if (!ack) {
+  if (m_state == Ready) m_initOutstanding = false;  // this frame is its reply
+  if (!IsAckReply(m_frame, m_rxCount)) {
     AbandonRun(rule->invalidText, Failure::InvalidResponse);
     return;
   }
@@ -204,6 +208,7 @@ void ProgrammingController::AbandonRun(const std::string& message, Failure failu
 
 void ProgrammingController::Settle() {
   m_state = Probing;
+  m_initOutstanding = false;
   ResetAssembler();
   StopAllTimers();
   m_serial.Close();

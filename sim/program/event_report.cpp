@@ -1,5 +1,13 @@
 #include "event_report.h"
 
+#include <limits.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <nlohmann/json.hpp>
 
@@ -9,6 +17,10 @@ namespace {
 using json = nlohmann::ordered_json;
 
 constexpr size_t kTextHexLimit = 16;  // longer frames are abbreviated in text
+
+// Paths are bytes and JSON text is UTF-8: a byte that is not UTF-8 (from a
+// path given on the command line) is shown as U+FFFD instead of failing.
+std::string Dump(const json& event) { return event.dump(-1, ' ', false, json::error_handler_t::replace); }
 
 std::string Hex(const std::vector<uint8_t>& bytes, size_t limit, const char* separator) {
   static const char kDigits[] = "0123456789abcdef";
@@ -43,7 +55,11 @@ const char* EndReasonName(EndReason reason) {
 }
 
 EventReport::EventReport(std::FILE* out, bool json, int64_t startNs)
-    : m_out(out), m_json(json), m_startNs(startNs) {}
+    : m_out(out), m_fd(::fileno(out)), m_json(json), m_startNs(startNs) {
+  std::fflush(m_out);  // what the stream holds goes first
+  struct stat st {};
+  m_toFile = m_fd >= 0 && ::fstat(m_fd, &st) == 0 && S_ISREG(st.st_mode);
+}
 
 void EventReport::Ready(const std::string& path, const std::string& link,
                         const std::vector<Fault>& faults) {
@@ -51,20 +67,19 @@ void EventReport::Ready(const std::string& path, const std::string& link,
     json event{{"event", "ready"}, {"path", path}, {"faults", json::array()}};
     if (!link.empty()) event["link"] = link;
     for (const Fault& fault : faults) event["faults"].push_back(FormatFault(fault));
-    return Line(event.dump());
+    return Line(Dump(event), true);
   }
   std::string text = "module ready on " + path;
   if (!link.empty()) text += " (link " + link + ")";
   if (!faults.empty()) text += ", faults: " + FaultList(faults);
-  Line(text);
+  Line(text, true);
 }
 
 void EventReport::Request(int64_t nowNs, const char* name, const std::vector<uint8_t>& frame, int step) {
   const size_t length = frame.size() >= 4 ? frame[3] : 0;
   if (m_json) {
-    return Line(json{{"event", "request"}, {"t_ms", Ms(nowNs)}, {"name", name}, {"step", step},
-                     {"length", length}, {"frame", Hex(frame, frame.size(), "")}}
-                    .dump());
+    return Line(Dump(json{{"event", "request"}, {"t_ms", Ms(nowNs)}, {"name", name}, {"step", step},
+                     {"length", length}, {"frame", Hex(frame, frame.size(), "")}}));
   }
   std::string text = std::string("request ") + name;
   if (step >= 0) text += " step " + std::to_string(step);
@@ -75,7 +90,7 @@ void EventReport::Reply(int64_t nowNs, const std::vector<uint8_t>& bytes, bool d
   if (m_json) {
     json event{{"event", "reply"}, {"t_ms", Ms(nowNs)}, {"bytes", Hex(bytes, bytes.size(), "")}};
     if (dropped) event["dropped"] = true;
-    return Line(event.dump());
+    return Line(Dump(event));
   }
   const std::string text = "reply " + Hex(bytes, kTextHexLimit, " ");
   Line(dropped ? text + " (dropped: no loader has the line open)" : text);
@@ -86,7 +101,7 @@ void EventReport::Image(int64_t nowNs, const ImageReport& image) {
     json event{{"event", "image"}, {"t_ms", Ms(nowNs)},   {"index", image.index},
                {"length", image.length}, {"sha256", image.sha256}};
     if (!image.file.empty()) event["file"] = image.file;
-    return Line(event.dump());
+    return Line(Dump(event));
   }
   std::string text = "image " + std::to_string(image.index) + " flashed: " +
                      std::to_string(image.length) + " bytes, sha256 " + image.sha256;
@@ -95,40 +110,103 @@ void EventReport::Image(int64_t nowNs, const ImageReport& image) {
 
 void EventReport::LoaderViolation(int64_t nowNs, const Violation& violation) {
   if (m_json) {
-    return Line(json{{"event", "violation"}, {"t_ms", Ms(nowNs)}, {"kind", ViolationName(violation.kind)},
-                     {"text", violation.text}}
-                    .dump());
+    return Line(Dump(json{{"event", "violation"}, {"t_ms", Ms(nowNs)}, {"kind", ViolationName(violation.kind)},
+                     {"text", violation.text}}));
   }
   Line("violation: " + violation.text);
 }
 
 void EventReport::LineState(int64_t nowNs, bool open) {
   const char* state = open ? "open" : "closed";
-  if (m_json) return Line(json{{"event", "line"}, {"t_ms", Ms(nowNs)}, {"state", state}}.dump());
+  if (m_json) return Line(Dump(json{{"event", "line"}, {"t_ms", Ms(nowNs)}, {"state", state}}));
   Line(open ? "line opened by a loader" : "line closed by the loader");
 }
 
 void EventReport::HangUp(int64_t nowNs, int step) {
-  if (m_json) return Line(json{{"event", "hangup"}, {"t_ms", Ms(nowNs)}, {"step", step}}.dump());
+  if (m_json) return Line(Dump(json{{"event", "hangup"}, {"t_ms", Ms(nowNs)}, {"step", step}}));
   Line("hang-up at step " + std::to_string(step));
 }
 
 void EventReport::End(int64_t nowNs, EndReason reason, size_t images, size_t violations, int status) {
   if (m_json) {
-    return Line(json{{"event", "end"}, {"t_ms", Ms(nowNs)}, {"reason", EndReasonName(reason)},
-                     {"images", images}, {"violations", violations}, {"exit_status", status}}
-                    .dump());
+    return Line(Dump(json{{"event", "end"}, {"t_ms", Ms(nowNs)}, {"reason", EndReasonName(reason)},
+                          {"images", images}, {"violations", violations}, {"exit_status", status}}),
+                true);
   }
   Line(std::string("end (") + EndReasonName(reason) + "): " + std::to_string(images) +
-       " image(s) flashed, " + std::to_string(violations) + " violation(s), exit status " +
-       std::to_string(status));
+           " image(s) flashed, " + std::to_string(violations) + " violation(s), exit status " +
+           std::to_string(status),
+       true);
 }
 
-// Every event is flushed at once: scripts and tests wait on these lines.
-void EventReport::Line(const std::string& text) {
-  std::fputs(text.c_str(), m_out);
-  std::fputc('\n', m_out);
-  std::fflush(m_out);
+// Every event goes out at once when the reader keeps up: scripts and tests
+// wait on these lines.
+void EventReport::Line(const std::string& text, bool keep) {
+  if (m_fd < 0) {
+    std::fputs(text.c_str(), m_out);
+    std::fputc('\n', m_out);
+    std::fflush(m_out);
+    return;
+  }
+  if (m_readerGone) return;
+  Flush();
+  if (m_dropped > 0) NoteDropped(keep);
+  if (!keep && (m_dropped > 0 || Queued() + text.size() + 1 > kQueueLimit)) {
+    ++m_dropped;
+    return;
+  }
+  m_queue += text;
+  m_queue += '\n';
+  Flush();
+}
+
+// One line for a run of dropped lines, once there is room for it (or at
+// once, before a line that is kept).
+void EventReport::NoteDropped(bool force) {
+  const std::string note = m_json ? Dump(json{{"event", "dropped"}, {"count", m_dropped}})
+                                  : std::to_string(m_dropped) + " event line(s) dropped: the output was not read";
+  if (!force && Queued() + note.size() + 1 > kQueueLimit / 2) return;  // wait for the reader to catch up
+  m_queue += note;
+  m_queue += '\n';
+  m_dropped = 0;
+}
+
+// A pipe that polls writable takes PIPE_BUF bytes without blocking, so the
+// stream needs no O_NONBLOCK (which would change it for everyone sharing it).
+void EventReport::Flush() {
+  while (Queued() > 0 && !m_readerGone) {
+    pollfd room{m_fd, POLLOUT, 0};
+    if (!m_toFile && ::poll(&room, 1, 0) <= 0) break;
+    if (!m_toFile && (room.revents & POLLOUT) == 0) {
+      m_readerGone = true;  // POLLERR: nobody will ever read it
+      break;
+    }
+    const ssize_t n = ::write(m_fd, m_queue.data() + m_sent, std::min<size_t>(Queued(), PIPE_BUF));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      m_readerGone = true;
+      break;
+    }
+    m_sent += static_cast<size_t>(n);
+  }
+  if (m_readerGone || Queued() == 0) {
+    m_queue.clear();
+    m_sent = 0;
+  } else if (m_sent >= kQueueLimit) {
+    m_queue.erase(0, m_sent);
+    m_sent = 0;
+  }
+}
+
+void EventReport::Drain(int timeoutMs) {
+  if (m_fd < 0) return;
+  if (m_dropped > 0) NoteDropped(true);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  for (Flush(); Queued() > 0; Flush()) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    pollfd room{m_fd, POLLOUT, 0};
+    if (left.count() <= 0 || ::poll(&room, 1, static_cast<int>(left.count())) <= 0) return;
+  }
 }
 
 double EventReport::Ms(int64_t nowNs) const {

@@ -1,5 +1,10 @@
 // What the simulator program tells its user, one line per event on stdout:
 // plain text for people, or one JSON object per line for scripts.
+//
+// The report never holds up the module: lines wait in a bounded queue for a
+// reader that is behind, and are written only as far as the reader takes
+// them without waiting. When the queue is full, lines are dropped and then
+// counted in one "dropped" line.
 #pragma once
 
 #include <cstdint>
@@ -23,7 +28,8 @@ struct ImageReport {
 
 class EventReport {
  public:
-  /// @p startNs: the monotonic time the event times count from.
+  /// @p startNs: the monotonic time the event times count from. A stream
+  /// without a descriptor (a memory stream) is written directly.
   EventReport(std::FILE* out, bool json, int64_t startNs);
 
   void Ready(const std::string& path, const std::string& link, const std::vector<Fault>& faults);
@@ -37,13 +43,32 @@ class EventReport {
   void HangUp(int64_t nowNs, int step);
   void End(int64_t nowNs, EndReason reason, size_t images, size_t violations, int status);
 
+  /// The descriptor to wait on for room while lines are queued; else -1.
+  int WaitingFd() const { return Queued() > 0 ? m_fd : -1; }
+  /// Writes what the reader takes now, without waiting.
+  void Flush();
+  /// Waits at most @p timeoutMs for the reader to take every queued line.
+  void Drain(int timeoutMs);
+
+  /// The bound of the queue, in bytes; the first and the last line of the
+  /// report are kept beyond it.
+  static constexpr size_t kQueueLimit = 64 * 1024;
+
  private:
-  void Line(const std::string& text);
+  void Line(const std::string& text, bool keep = false);
+  void NoteDropped(bool force);
+  size_t Queued() const { return m_queue.size() - m_sent; }
   double Ms(int64_t nowNs) const;
 
   std::FILE* m_out;
+  int m_fd;  // -1: written through m_out
+  bool m_toFile = false;  // a regular file takes every write at once
   bool m_json;
   int64_t m_startNs;
+  std::string m_queue;
+  size_t m_sent = 0;     // bytes of m_queue already written
+  size_t m_dropped = 0;  // lines dropped since the last note
+  bool m_readerGone = false;
 };
 
 /// The name of a violation kind as written in reports, e.g. "OversizedChunk".

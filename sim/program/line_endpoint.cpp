@@ -1,6 +1,7 @@
 #include "line_endpoint.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/inotify.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -51,50 +52,81 @@ bool LineEndpoint::OpenPty(std::string& error) {
     return false;
   }
   m_path = name;
-  m_slaveFd = ::open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (m_slaveFd < 0 || !MakeRaw(m_slaveFd, false)) {
+  m_isPty = true;
+  if (!OpenOwnSlave() || !MakeRaw(m_slaveFd, false)) {
     error = Why(("raw mode on " + m_path).c_str());
     HangUp();
     return false;
   }
-  WatchOpens();
+  WatchCloses();
   return true;
 }
 
-// Our own slave descriptor is open before the watch starts, so only the
-// loaders' opens and closes are counted. Without inotify every byte is kept.
-void LineEndpoint::WatchOpens() {
+// Read-only, so its own close is a "close without write" and never looks
+// like a loader leaving. Through the master where the kernel can (no path
+// lookup); a loader's exclusive flag refuses it either way.
+bool LineEndpoint::OpenOwnSlave() {
+  constexpr int kFlags = O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC;
+  m_slaveFd = ::ioctl(m_fd, TIOCGPTPEER, kFlags);
+  if (m_slaveFd < 0 && errno != EBUSY) m_slaveFd = ::open(m_path.c_str(), kFlags);
+  return m_slaveFd >= 0;
+}
+
+// Loaders open the line to write, so each of their last closes raises
+// IN_CLOSE_WRITE; ours never does. Without inotify, Confirm checks before
+// every write instead.
+void LineEndpoint::WatchCloses() {
   m_watchFd = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-  if (m_watchFd >= 0 && ::inotify_add_watch(m_watchFd, m_path.c_str(), IN_OPEN | IN_CLOSE) < 0) {
+  if (m_watchFd >= 0 && ::inotify_add_watch(m_watchFd, m_path.c_str(), IN_CLOSE_WRITE) < 0) {
     CloseFd(m_watchFd);
   }
 }
 
-std::vector<bool> LineEndpoint::HandleOpenEvents() {
-  std::vector<bool> changes;
+// Close events are only a signal to check: two closes in a row merge into
+// one event, and the event comes before the kernel has let go of the line.
+std::optional<bool> LineEndpoint::HandleCloseSignals() {
   alignas(inotify_event) char buffer[4096];
-  ssize_t n;
-  while ((n = ::read(m_watchFd, buffer, sizeof buffer)) > 0) {
-    for (char* p = buffer; p < buffer + n;) {
-      const auto* event = reinterpret_cast<const inotify_event*>(p);
-      CountOpener((event->mask & IN_OPEN) != 0, (event->mask & IN_CLOSE) != 0, changes);
-      p += sizeof(inotify_event) + event->len;
-    }
+  while (::read(m_watchFd, buffer, sizeof buffer) > 0) {
   }
-  return changes;
+  return Recheck();
 }
 
-// A loader that opens the line finds it empty, and what the last one leaves
-// unread goes with it.
-void LineEndpoint::CountOpener(bool opened, bool closed, std::vector<bool>& changes) {
-  if (opened && m_openers++ == 0) {
-    DropUnread();
-    changes.push_back(true);
+std::optional<bool> LineEndpoint::Confirm() {
+  if (!m_isPty || (m_present && m_watchFd >= 0)) return std::nullopt;
+  return Recheck();
+}
+
+// A loader that opens the line finds it empty, what the last one leaves
+// unread goes with it, and the exclusive flag of a loader that could not
+// clear it (killed on the line) goes too: it would keep every later loader
+// of a normal user out.
+std::optional<bool> LineEndpoint::Recheck() {
+  if (!m_isPty) return std::nullopt;
+  const bool present = OthersHoldTheSlave();
+  if (!present && m_slaveFd >= 0) ::ioctl(m_slaveFd, TIOCNXCL);
+  if (present == m_present) return std::nullopt;
+  m_present = present;
+  DropUnread();
+  return present;
+}
+
+// The kernel counts a pty slave's open descriptors but shows only one fact
+// about the count: the master polls POLLHUP while it is zero. So our own
+// descriptor is let go for the check and taken back at once, through the
+// master. A loader's exclusive flag would refuse it, so the flag is lifted
+// around the check and put back while the loader still has the line. Only
+// a loader setting the flag within those few system calls can keep us out
+// (Stranded); each later check tries again.
+bool LineEndpoint::OthersHoldTheSlave() {
+  int exclusive = 0;
+  if (m_slaveFd >= 0 && ::ioctl(m_slaveFd, TIOCGEXCL, &exclusive) == 0 && exclusive != 0) {
+    ::ioctl(m_slaveFd, TIOCNXCL);
   }
-  if (closed && m_openers > 0 && --m_openers == 0) {
-    DropUnread();
-    changes.push_back(false);
-  }
+  CloseFd(m_slaveFd);
+  pollfd master{m_fd, 0, 0};
+  const bool held = ::poll(&master, 1, 0) >= 0 && (master.revents & POLLHUP) == 0;
+  if (OpenOwnSlave() && held && exclusive != 0) ::ioctl(m_slaveFd, TIOCEXCL);
+  return held;
 }
 
 bool LineEndpoint::OpenDevice(const std::string& path, std::string& error) {

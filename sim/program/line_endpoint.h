@@ -3,8 +3,8 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
-#include <vector>
 
 namespace vexel::sim {
 
@@ -27,20 +27,29 @@ class LineEndpoint {
   bool MakeLink(const std::string& linkPath, std::string& error);
   /// Removes the link if it still points at this line.
   void RemoveLink();
-  /// Takes the pending open and close events of the slave and returns the
-  /// changes, in order: true when the first loader opened the line, false
-  /// when the last one closed it.
+  /// Who has the line. The pty outlives every loader's descriptor, and
+  /// would keep what one loader leaves unread for the next. As on a serial
+  /// port those bytes are lost instead: nothing is written while no loader
+  /// has the line (LoaderPresent), and what is unread when the last one
+  /// closes it is drained from our own slave descriptor (IdleFd, DropUnread).
   ///
-  /// The pty outlives every loader's descriptor, and would keep what the
-  /// loader leaves unread for the next one. As on a serial port those bytes
-  /// are lost instead: nothing is written while no loader has the line open
-  /// (LoaderPresent), and what is unread when the last one closes it is
-  /// drained from our own slave descriptor (IdleFd, DropUnread).
-  std::vector<bool> HandleOpenEvents();
-  /// False only on a pty that no loader has open.
-  bool LoaderPresent() const { return m_watchFd < 0 || m_openers > 0; }
-  /// Descriptor that becomes readable when the slave is opened or closed by
-  /// someone else; -1 on a device.
+  /// Whether a loader has the line is asked of the kernel each time, never
+  /// counted from open and close events (those merge and race with the
+  /// close itself); see CheckLoader.
+  ///
+  /// Takes the pending close signals and checks again; returns the change,
+  /// if any: true when a loader now has the line, false when the last one
+  /// left it.
+  std::optional<bool> HandleCloseSignals();
+  /// Checks again where the last answer may be stale: while no loader was
+  /// found (an open is not signalled), or always without close signals.
+  std::optional<bool> Confirm();
+  /// Checks now; returns the change, if any.
+  std::optional<bool> Recheck();
+  /// False only on a pty on which no loader was found at the last check.
+  bool LoaderPresent() const { return !m_isPty || m_present; }
+  /// Descriptor that becomes readable when someone closes a descriptor on
+  /// the slave that could write; -1 on a device or without inotify.
   int WatchFd() const { return m_watchFd; }
   /// Our slave descriptor while no loader has the line open, to be drained
   /// with DropUnread when readable (bytes still on their way through the pty
@@ -52,6 +61,15 @@ class LineEndpoint {
   void HangUp();
 
   int Fd() const { return m_fd; }
+  /// The descriptor to wait on for the loader's bytes: Fd(), or -1 while it
+  /// could only report that nobody has the line (see Stranded).
+  int ReadFd() const { return Stranded() && !m_present ? -1 : m_fd; }
+  /// True when our own slave descriptor could not be taken back after a
+  /// check (a loader set its exclusive flag in between). The master alone
+  /// tells who has the line then, but cannot signal a loader's open, so the
+  /// line is to be checked now and then until ours is back.
+  bool Stranded() const { return m_isPty && m_slaveFd < 0 && m_fd >= 0; }
+  bool IsPty() const { return m_isPty; }
   bool IsOpen() const { return m_fd >= 0; }
   /// The slave's path, or the device's.
   const std::string& Path() const { return m_path; }
@@ -60,13 +78,15 @@ class LineEndpoint {
   size_t PendingForLoader() const;
 
  private:
-  void WatchOpens();
-  void CountOpener(bool opened, bool closed, std::vector<bool>& changes);
+  void WatchCloses();
+  bool OthersHoldTheSlave();
+  bool OpenOwnSlave();
 
   int m_fd = -1;       // master, or the device
-  int m_slaveFd = -1;  // held open for the pty's whole life
-  int m_watchFd = -1;  // inotify on the slave: others' opens and closes
-  int m_openers = 0;   // descriptors others hold on the slave
+  int m_slaveFd = -1;  // ours, read-only, held for the pty's whole life
+  int m_watchFd = -1;  // inotify on the slave: others' closes
+  bool m_isPty = false;
+  bool m_present = false;  // a loader had the line at the last check
   std::string m_path;
   std::string m_link;
 };

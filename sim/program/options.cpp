@@ -10,7 +10,7 @@ constexpr const char* kDescription =
     "It answers the loader as a module does (connect reply to CONNECT, ACK to INIT,\n"
     "SEND, SENDLAST and FLASH), records every image it is sent, checks the loader's\n"
     "side of the protocol, and can be told to misbehave. It serves run after run\n"
-    "until SIGINT/SIGTERM or --count images.";
+    "until SIGINT/SIGTERM/SIGHUP or --count images.";
 
 constexpr const char* kFooter = R"HELP(
 FAULTS (--fault KIND[:N]@STEP[!], repeatable)
@@ -63,8 +63,12 @@ OUTPUT
     {"event":"violation","t_ms":...,"kind":"OversizedChunk","text":"chunk of 65 bytes (limit 64)"}
     {"event":"hangup","t_ms":...,"step":5}
     {"event":"end","t_ms":...,"reason":"signal|count|hangup|line-lost","images":1,"violations":0,"exit_status":0}
+    {"event":"dropped","count":12}   (lines not written: the reader fell behind)
   t_ms counts from the start. A chunk of exactly 64 bytes is named SEND: only
-  FLASH tells that it was the last.
+  FLASH tells that it was the last. The module never waits for the reader of
+  this output: lines it cannot take at once wait in a bounded queue, and
+  beyond that are dropped and counted. Path bytes that are not UTF-8 show as
+  U+FFFD in JSON. A loader is "opened" when its first bytes arrive.
 
 LINE RATE
   --line-rate BAUD paces the line as an 8E2 UART would, 12 bits per byte: a
@@ -72,7 +76,7 @@ LINE RATE
   loader only after its own.
 
 EXIT STATUS
-  0  stopped by SIGINT/SIGTERM or --count, no violations
+  0  stopped by SIGINT/SIGTERM/SIGHUP or --count, no violations
   1  the loader broke the protocol (takes precedence over 3)
   2  bad options, the line could not be set up or was lost, an image could
      not be written

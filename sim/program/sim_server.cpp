@@ -30,6 +30,12 @@ constexpr int64_t kDrainCheckNs = 10 * kNsPerMs;
 // A pty moves written bytes to the slave's queue a little later, so its count
 // of unread bytes means something only a moment after the last write.
 constexpr int64_t kSettleNs = 20 * kNsPerMs;
+// When the line is checked again after a loader closed it.
+constexpr int64_t kLineRecheckMs[] = {5, 50, 500};
+// How often the line is checked while our slave descriptor is not back.
+constexpr int kStrandedCheckMs = 100;
+// How long the end of the report may wait for a reader that is behind.
+constexpr int kReportDrainMs = 2000;
 
 void CloseFd(int& fd) {
   if (fd >= 0) ::close(fd);
@@ -60,6 +66,7 @@ bool SimServer::Start(std::string& error) {
   sigemptyset(&stops);
   sigaddset(&stops, SIGINT);
   sigaddset(&stops, SIGTERM);
+  sigaddset(&stops, SIGHUP);  // a closed terminal: end cleanly and remove the link
   std::signal(SIGPIPE, SIG_IGN);
   if (::sigprocmask(SIG_BLOCK, &stops, nullptr) != 0 ||
       (m_signalFd = ::signalfd(-1, &stops, SFD_NONBLOCK | SFD_CLOEXEC)) < 0 ||
@@ -82,28 +89,40 @@ int SimServer::Run() {
   }
   const int status = ExitStatusNow();
   m_report.End(Now(), m_reason, m_images, m_sim.Violations().size(), status);
+  m_report.Drain(kReportDrainMs);
   return status;
 }
 
 void SimServer::WaitForEvents() {
-  enum Slot { kSignal, kTimer, kLine, kOpens, kIdle, kSlots };
+  enum Slot { kSignal, kTimer, kLine, kCloses, kIdle, kReport, kSlots };
   pollfd fds[kSlots] = {};
   fds[kSignal] = {m_signalFd, POLLIN, 0};
   fds[kTimer] = {m_timerFd, POLLIN, 0};
-  fds[kLine] = {m_line.Fd(), static_cast<short>(POLLIN | (m_tx.empty() ? 0 : POLLOUT)), 0};
-  fds[kOpens] = {m_line.WatchFd(), POLLIN, 0};
+  fds[kLine] = {m_line.ReadFd(), static_cast<short>(POLLIN | (m_tx.empty() ? 0 : POLLOUT)), 0};
+  fds[kCloses] = {m_line.WatchFd(), POLLIN, 0};
   fds[kIdle] = {m_line.IdleFd(), POLLIN, 0};
-  if (::poll(fds, kSlots, -1) < 0) return;  // EINTR: go round again
+  fds[kReport] = {m_report.WaitingFd(), POLLOUT, 0};
+  const bool stranded = m_line.Stranded();
+  if (::poll(fds, kSlots, stranded ? kStrandedCheckMs : -1) < 0) return;  // EINTR: go round again
+  if (stranded) LineChange(m_line.Recheck());
   if (fds[kSignal].revents & POLLIN) return End(EndReason::Signal);
-  // Opens and closes first: a loader's open always comes before its bytes.
-  if (fds[kOpens].revents & POLLIN) {
-    for (bool open : m_line.HandleOpenEvents()) m_report.LineState(Now(), open);
+  if (fds[kReport].revents != 0) m_report.Flush();
+  // Closes first: a loader's reply must not be written to a line it left.
+  if (fds[kCloses].revents & POLLIN) {
+    LineChange(m_line.HandleCloseSignals());
+    // The close is signalled before the kernel has let go of the line, so
+    // the check is made again a little later while the line seems held.
+    for (int64_t delayMs : kLineRecheckMs) Schedule(Now() + delayMs * kNsPerMs, {ActionKind::CheckLine, {}});
   }
   if (fds[kTimer].revents & POLLIN) DrainTimer();
   if (fds[kIdle].revents & POLLIN) m_line.DropUnread();
   if (fds[kLine].revents & POLLOUT) FlushTx();
   if (fds[kLine].revents & POLLIN) ReadLine();
-  else if (fds[kLine].revents & (POLLHUP | POLLERR | POLLNVAL)) End(EndReason::LineLost);
+  else if (fds[kLine].revents & (POLLHUP | POLLERR | POLLNVAL)) LineGone();
+}
+
+void SimServer::LineChange(std::optional<bool> change) {
+  if (change) m_report.LineState(Now(), *change);
 }
 
 void SimServer::DrainTimer() {
@@ -117,12 +136,20 @@ void SimServer::ReadLine() {
   for (;;) {
     const ssize_t n = ::read(m_line.Fd(), buffer, sizeof buffer);
     if (n > 0) {
+      LineChange(m_line.Confirm());  // an open is not signalled: the first bytes tell
       Received(std::vector<uint8_t>(buffer, buffer + n));
       continue;
     }
     if (n < 0 && (errno == EAGAIN || errno == EINTR)) return;
-    return End(EndReason::LineLost);
+    return LineGone();
   }
+}
+
+// A pty master reports a hang-up only while no slave descriptor is open:
+// that is nobody on the line, not a lost line.
+void SimServer::LineGone() {
+  if (!m_line.IsPty()) return End(EndReason::LineLost);
+  LineChange(m_line.Recheck());
 }
 
 // With pacing, bytes count as received only once they would have crossed the
@@ -151,6 +178,9 @@ void SimServer::Execute(Action& action) {
       if (m_pacing) m_pacing->Written(m_dueNs, Now());
       return Write(action.bytes);
     case ActionKind::HangUp: return HangUpLine();
+    case ActionKind::CheckLine:
+      if (m_line.LoaderPresent()) LineChange(m_line.Recheck());
+      return;
     case ActionKind::Wake: return;
   }
 }
@@ -183,6 +213,7 @@ void SimServer::Transmit(Action& action) {
 }
 
 void SimServer::Write(const std::vector<uint8_t>& bytes) {
+  LineChange(m_line.Confirm());
   const bool heard = m_line.LoaderPresent();
   m_report.Reply(Now(), bytes, !heard);
   if (!heard) return;  // nobody there to read it

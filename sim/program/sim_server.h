@@ -1,5 +1,5 @@
 // The simulator program's event loop: one poll over the line, a timerfd for
-// every delay and for line-rate pacing, and a signalfd for SIGINT/SIGTERM.
+// every delay and for line-rate pacing, and a signalfd for the stop signals.
 // It feeds the loader's bytes to the module core and writes its replies.
 #pragma once
 
@@ -38,7 +38,7 @@ class SimServer final : public SimObserver {
   SimServer& operator=(const SimServer&) = delete;
   ~SimServer();
 
-  /// Blocks SIGINT and SIGTERM into a signalfd and creates the timer. Call it
+  /// Blocks SIGINT, SIGTERM and SIGHUP into a signalfd and creates the timer. Call it
   /// before the line's path is published, so a stop request is never lost.
   bool Start(std::string& error);
   /// Serves the line until a signal, --count, a hang-up or a lost line;
@@ -49,7 +49,7 @@ class SimServer final : public SimObserver {
   static int64_t Now();
 
  private:
-  enum class ActionKind { Consume, Transmit, Write, HangUp, Wake };
+  enum class ActionKind { Consume, Transmit, Write, HangUp, CheckLine, Wake };
   struct Action {
     ActionKind kind;
     std::vector<uint8_t> bytes;
@@ -63,6 +63,8 @@ class SimServer final : public SimObserver {
   void OnViolation(const Violation& violation) override;
 
   void WaitForEvents();
+  void LineChange(std::optional<bool> change);
+  void LineGone();
   void DrainTimer();
   void ReadLine();
   void Received(std::vector<uint8_t> bytes);

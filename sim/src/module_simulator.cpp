@@ -67,7 +67,10 @@ void Apply(const Fault& fault, ReplyPlan& plan) {
 }
 
 std::vector<Delivery> SplitBytes(const std::vector<Delivery>& deliveries) {
+  size_t count = 0;
+  for (const Delivery& d : deliveries) count += d.hangUp ? 1 : d.bytes.size();
   std::vector<Delivery> out;
+  out.reserve(count);
   for (const Delivery& d : deliveries) {
     if (d.hangUp) {
       out.push_back(d);

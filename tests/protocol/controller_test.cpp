@@ -2,6 +2,8 @@
 // simulated module on virtual time.
 #include <gtest/gtest.h>
 
+#include <utility>
+
 #include "loader_rig.h"
 
 namespace vexel::testing {
@@ -381,36 +383,74 @@ TEST(Robustness, RunRequestDuringARunIsRefused) {
   EXPECT_EQ(rig.module.FlashedImages()[0], first);
 }
 
-TEST(Robustness, UnsolicitedAckWhileIdleSendsNothing) {
+const Bytes kConnectReply{0xB0, 0xEF, 0x00, 0x01, 0x00};
+
+// Frames that answer nothing outstanding: the module's late reply to an
+// earlier probe, an ACK nobody asked for, line garbage that looks like a frame.
+const std::pair<const char*, Bytes> kStrayFrames[] = {
+    {"ConnectReply", kConnectReply},
+    {"Ack", kAck},
+    {"AckWithErrorPayload", {0xB0, 0xEF, 0xAA, 0x01, 0x01}},
+    {"EmptyFrame", {0xB0, 0xEF, 0x00, 0x00}},
+};
+
+class StrayFrames : public ::testing::TestWithParam<std::pair<const char*, Bytes>> {};
+
+TEST_P(StrayFrames, WhileConnectedAndIdleAreDropped) {
   LoaderRig rig;
   rig.Connect();
   rig.Run(Pattern(10));  // an earlier run leaves nothing to read from
   const size_t writes = rig.Writes().size();
-  rig.port.Inject(kAck);
+  rig.host.ClearEvents();
+  rig.port.Inject(GetParam().second);
   rig.clock.AdvanceBy(10000);
   EXPECT_EQ(rig.Writes().size(), writes);
   EXPECT_TRUE(rig.controller.IsConnected());
+  EXPECT_EQ(rig.controller.State(), Ready);
+  EXPECT_TRUE(rig.host.Events().empty());
+
+  rig.Run(Pattern(100));  // and the line is still good for a run
+  EXPECT_EQ(rig.host.Status(), text::kModuleLoaded);
   EXPECT_TRUE(rig.host.Messages().empty());
 }
 
-TEST(Robustness, UnsolicitedOtherFrameWhileIdleEndsTheConnection) {
-  LoaderRig rig;
-  rig.Connect();
-  rig.port.Inject({0xB0, 0xEF, 0x00, 0x01, 0x00});
-  rig.clock.AdvanceBy(10000);
-  EXPECT_EQ(rig.host.Messages(), Events{text::kInvalidInit});
-  EXPECT_TRUE(rig.Settled());
-}
-
-TEST(Robustness, SecondFrameInTheProbeWindowGivesOneMessage) {
+TEST_P(StrayFrames, AfterTheConnectReplyInTheProbeWindowAreDropped) {
   LoaderRig rig;
   rig.controller.ToggleConnection();
   rig.clock.AdvanceBy(200);
-  rig.port.Inject({0xB0, 0xEF, 0x00, 0x00});
-  rig.clock.AdvanceBy(5000);
+  rig.port.Inject(GetParam().second);
+  rig.clock.AdvanceBy(kConnectWindowMs);
+  EXPECT_TRUE(rig.host.Messages().empty());
+  EXPECT_TRUE(rig.controller.IsConnected());
+  EXPECT_EQ(rig.port.OpenCount(), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, StrayFrames, ::testing::ValuesIn(kStrayFrames),
+                         [](const auto& p) { return std::string(p.param.first); });
+
+TEST(Robustness, RetryRightAfterALateConnectReplyConnects) {
+  LoaderRig rig;
+  rig.Fault(FaultKind::NoReply, 0);
+  rig.Connect();
+  ASSERT_EQ(rig.host.Messages(), Events{text::kUnableToConnect});
+  rig.controller.ToggleConnection();
+  rig.port.Inject(kConnectReply);  // the module's late answer to the first probe
+  rig.clock.AdvanceBy(kConnectWindowMs);  // then its answer to this one
+  EXPECT_EQ(rig.host.Messages(), Events{text::kUnableToConnect});
+  EXPECT_TRUE(rig.controller.IsConnected());
+  rig.Run(Pattern(100));
+  EXPECT_EQ(rig.host.Status(), text::kModuleLoaded);
+}
+
+TEST(Robustness, WrongReplyToInitStillEndsTheConnection) {
+  LoaderRig rig;
+  rig.Connect();
+  rig.Fault(FaultKind::NoReply, 1);
+  rig.controller.StartRun(rig.dir.File("a.mbf", Pattern(100)));
+  rig.port.Inject(kConnectReply);
+  rig.clock.RunDue();
   EXPECT_EQ(rig.host.Messages(), Events{text::kInvalidInit});
   EXPECT_TRUE(rig.Settled());
-  EXPECT_EQ(rig.port.OpenCount(), 1);
 }
 
 TEST(Robustness, SecondConnectDuringTheProbeGivesOneMessage) {

@@ -1,6 +1,7 @@
 // The pieces of the simulator program: SHA-256, the image files of --out,
 // the report lines, the command line, and the pacing of the line.
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -126,6 +127,75 @@ TEST(EventReportTest, WritesOneLinePerEvent) {
     std::string expected;
     for (const std::string& line : c.lines) expected += line + "\n";
     EXPECT_EQ(std::string(buffer, size), expected);
+    std::free(buffer);
+  }
+}
+
+// A reader that takes nothing: every call returns at once, lines beyond the
+// queue are counted in one note, and the first and last lines are kept.
+TEST(EventReportTest, NeverWaitsForItsReaderAndCountsWhatItDrops) {
+  for (const bool json : {false, true}) {
+    int pipeFds[2];
+    ASSERT_EQ(::pipe(pipeFds), 0);
+    std::FILE* out = ::fdopen(pipeFds[1], "w");
+    ASSERT_NE(out, nullptr);
+    const std::vector<uint8_t> ack{0xB0, 0xEF, 0xAA, 0x01, 0x00};
+    constexpr size_t kReplies = 10000;  // some 300 KB, beyond a pipe and the queue
+    ASSERT_EQ(::fcntl(pipeFds[0], F_SETFL, O_NONBLOCK), 0);
+    std::string text;
+    auto take = [&] {
+      char buffer[4096];
+      ssize_t n;
+      while ((n = ::read(pipeFds[0], buffer, sizeof buffer)) > 0) text.append(buffer, static_cast<size_t>(n));
+    };
+    {
+      EventReport report(out, json, 0);
+      report.Ready("/dev/pts/7", "", {});
+      for (size_t i = 0; i < kReplies; ++i) report.Reply(1000, ack);
+      report.End(2000, EndReason::Signal, 0, 0, 0);
+      EXPECT_TRUE(text.empty());  // nothing was read, and nothing waited
+      // Now the reader catches up: the queue and its note follow.
+      while (report.WaitingFd() != -1) {
+        take();
+        report.Flush();
+      }
+    }
+    std::fclose(out);
+    take();
+    ::close(pipeFds[0]);
+    EXPECT_LE(text.size(), 64 * 1024 + EventReport::kQueueLimit + 200);
+    EXPECT_EQ(text.rfind(json ? R"({"event":"ready")" : "module ready on /dev/pts/7", 0), 0u);
+    const std::string reply = json ? R"j({"event":"reply","t_ms":0.001,"bytes":"b0efaa0100"})j" : "reply b0 ef aa 01 00";
+    size_t replies = 0;
+    for (size_t at = text.find(reply); at != std::string::npos; at = text.find(reply, at + 1)) ++replies;
+    EXPECT_GT(replies, 0u);
+    EXPECT_LT(replies, kReplies);
+    const std::string note = json ? R"({"event":"dropped","count":)" + std::to_string(kReplies - replies) + "}\n"
+                                  : std::to_string(kReplies - replies) +
+                                        " event line(s) dropped: the output was not read\n";
+    const std::string end = json ? R"j({"event":"end","t_ms":0.002,"reason":"signal","images":0,"violations":0,"exit_status":0})j"
+                                 : "end (signal): 0 image(s) flashed, 0 violation(s), exit status 0";
+    EXPECT_EQ(text.substr(text.size() - note.size() - end.size() - 1), note + end + "\n");
+  }
+}
+
+// A byte that is not UTF-8 in a path becomes U+FFFD in JSON; text keeps it.
+TEST(EventReportTest, PathsThatAreNotUtf8) {
+  for (const bool json : {false, true}) {
+    char* buffer = nullptr;
+    size_t size = 0;
+    std::FILE* out = ::open_memstream(&buffer, &size);
+    ASSERT_NE(out, nullptr);
+    EventReport report(out, json, 0);
+    report.Ready("/dev/pts/7", "/tmp/com\xff", {});
+    report.Image(0, {1, 3, "abc", "/tmp/x\xff\xfe.mbf"});
+    std::fclose(out);
+    EXPECT_EQ(std::string(buffer, size),
+              json ? "{\"event\":\"ready\",\"path\":\"/dev/pts/7\",\"faults\":[],\"link\":\"/tmp/com\xef\xbf\xbd\"}\n"
+                     "{\"event\":\"image\",\"t_ms\":0.0,\"index\":1,\"length\":3,\"sha256\":\"abc\",\"file\":"
+                     "\"/tmp/x\xef\xbf\xbd\xef\xbf\xbd.mbf\"}\n"
+                   : "module ready on /dev/pts/7 (link /tmp/com\xff)\n"
+                     "image 1 flashed: 3 bytes, sha256 abc, written to /tmp/x\xff\xfe.mbf\n");
     std::free(buffer);
   }
 }

@@ -4,12 +4,16 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -370,6 +374,132 @@ TEST(SimProgramTest, ServesAnExistingDevice) {
   EXPECT_EQ(Bytes(reply, reply + 5), kConnectReply);
   EXPECT_EQ(sim.Stop(SIGTERM), 0);
   ::close(master);
+}
+
+// ---- The line's users, and the report's reader ---------------------------
+
+// A loader killed while it holds the line cannot clear its exclusive flag;
+// the simulator does, once nobody has the line, or every later loader run
+// by a normal user would find the line busy.
+TEST(SimProgramTest, ClearsTheExclusiveFlagOfALoaderKilledOnTheLine) {
+  SimProcess sim;
+  PtyClient client;
+  std::string path;
+  StartSim(sim, client, {"--json"}, path);
+  client.Close();
+  int ready[2];
+  ASSERT_EQ(::pipe(ready), 0);
+  const pid_t loader = ::fork();
+  ASSERT_GE(loader, 0);
+  if (loader == 0) {
+    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY);
+    const bool held = fd >= 0 && ::ioctl(fd, TIOCEXCL) == 0 && ::write(fd, kConnect.data(), 4) == 4;
+    const char state = held ? 'y' : 'n';
+    if (::write(ready[1], &state, 1) != 1) ::_exit(1);
+    ::pause();
+    ::_exit(0);
+  }
+  ::close(ready[1]);
+  char state = 0;
+  ASSERT_EQ(::read(ready[0], &state, 1), 1);
+  ::close(ready[0]);
+  ASSERT_EQ(state, 'y');
+  json line;
+  ASSERT_TRUE(sim.WaitEvent("line", line));  // its CONNECT is in
+  EXPECT_EQ(line["state"], "open");
+  ::kill(loader, SIGKILL);
+  ::waitpid(loader, nullptr, 0);
+  ASSERT_TRUE(sim.WaitEvent("line", line));
+  EXPECT_EQ(line["state"], "closed");
+
+  // Root ignores the flag on open, so the flag itself is checked as well.
+  ASSERT_TRUE(client.Open(path)) << std::strerror(errno);
+  int exclusive = -1;
+  ASSERT_EQ(::ioctl(client.Fd(), TIOCGEXCL, &exclusive), 0);
+  EXPECT_EQ(exclusive, 0);
+  Exchange(client, kConnect, kConnectReply);
+  EXPECT_EQ(sim.Stop(SIGTERM), 0);
+}
+
+// One loader may hold the line through two descriptors opened back to back;
+// closing one of them leaves the line with the loader.
+TEST(SimProgramTest, ALoaderWithTwoDescriptorsKeepsTheLineWhenOneCloses) {
+  SimProcess sim;
+  PtyClient first;
+  std::string path;
+  StartSim(sim, first, {"--json"}, path);
+  PtyClient second;
+  ASSERT_TRUE(second.Open(path));
+  first.Close();
+  json line;
+  ASSERT_TRUE(second.Write(kConnect));
+  json reply;
+  ASSERT_TRUE(sim.WaitEvent("reply", reply));
+  EXPECT_FALSE(reply.contains("dropped")) << reply;
+  Bytes got;
+  ASSERT_TRUE(second.Read(kConnectReply.size(), got, 2000));
+  EXPECT_EQ(Hex(got), Hex(kConnectReply));
+  second.Close();
+  ASSERT_TRUE(sim.WaitEvent("line", line));
+  EXPECT_EQ(line["state"], "closed");
+  EXPECT_EQ(sim.Stop(SIGTERM), 0);
+}
+
+// Paths are bytes, JSON text is UTF-8: a byte that is not UTF-8 is reported
+// as U+FFFD, and the program still ends cleanly and removes its link.
+TEST(SimProgramTest, ReportsPathsThatAreNotUtf8) {
+  const std::string link = TempPath("link-\xff");
+  const std::string out = TempPath("image-\xff.mbf");
+  const std::string shown = "-\xef\xbf\xbd";  // U+FFFD in place of 0xFF
+  SimProcess sim;
+  PtyClient client;
+  std::string path;
+  StartSim(sim, client, {"--json", "--link", link, "--out", out}, path);
+  EXPECT_TRUE(Exists(link));
+  Exchange(client, kConnect, kConnectReply);
+  Exchange(client, kInit, kAck);
+  Exchange(client, Chunk(Pattern(3)), kAck);
+  Exchange(client, kFlash, kAck);
+  EXPECT_EQ(sim.Stop(SIGTERM), 0) << sim.Stderr();
+  EXPECT_FALSE(Exists(link));
+  EXPECT_EQ(ReadFile(out), Pattern(3));
+  ::unlink(out.c_str());
+  const std::vector<json> events = sim.Events();
+  ASSERT_FALSE(events.empty());
+  EXPECT_EQ(events.front()["link"], TempPath("link" + shown));
+  ASSERT_EQ(EventsOf(events, "image").size(), 1u);
+  EXPECT_EQ(EventsOf(events, "image")[0]["file"], TempPath("image" + shown + ".mbf"));
+  EXPECT_EQ(events.back()["reason"], "signal");
+}
+
+// A script that reads only the first line (the path) and never the events:
+// the module still answers at once, and the report says how much it dropped.
+TEST(SimProgramTest, KeepsAnsweringWhenNobodyReadsItsReport) {
+  SimProcess sim;
+  PtyClient client;
+  std::string path;
+  StartSim(sim, client, {"--json"}, path);
+  Exchange(client, kConnect, kConnectReply);
+  Exchange(client, kInit, kAck);
+  constexpr size_t kChunks = 2000;  // some 600 KB of events, far beyond a pipe
+  const Bytes chunk = Chunk(Pattern(64));
+  for (size_t i = 0; i < kChunks; ++i) {
+    ASSERT_TRUE(client.Write(chunk));
+    Bytes got;
+    ASSERT_TRUE(client.Read(kAck.size(), got, 5000)) << "no ACK for chunk " << i;
+  }
+  EXPECT_EQ(sim.Stop(SIGTERM), 0);
+  const std::vector<json> events = sim.Events();
+  ASSERT_FALSE(events.empty());
+  EXPECT_EQ(events.front()["event"], "ready");
+  const std::vector<json> dropped = EventsOf(events, "dropped");
+  ASSERT_FALSE(dropped.empty());
+  size_t total = 0;
+  for (const json& d : dropped) total += d["count"].get<size_t>();
+  // Every event is either reported or counted as dropped.
+  EXPECT_EQ(EventsOf(events, "request").size() + EventsOf(events, "reply").size() + total,
+            2 * (kChunks + 2));
+  EXPECT_EQ(events.back()["event"], "end");
 }
 
 TEST(SimProgramTest, RefusesBadUseWithStatusTwo) {

@@ -16,7 +16,7 @@ namespace vexel {
 /// The state number alone decides how a complete frame is judged.
 enum ControllerState : int32_t {
   Probing = 0,      ///< no run; a connect reply is awaited (also while disconnected)
-  Ready = 1,        ///< connected and idle, or awaiting the reply to INIT
+  Ready = 1,        ///< connected and idle (frames dropped), or awaiting the reply to INIT
   Sending = 2,      ///< a SEND is outstanding
   SendingLast = 3,  ///< the SENDLAST is outstanding
   Flashing = 4,     ///< FLASH is outstanding
@@ -128,6 +128,7 @@ class ProgrammingController {
   bool m_connected = false;
   bool m_portOpen = false;
   bool m_running = false;
+  bool m_initOutstanding = false;  // INIT written, its reply not judged yet
   bool m_progressOpen = false;
   Failure m_lastFailure = Failure::None;
   int32_t m_lastPortResult = 0;

@@ -45,7 +45,7 @@ class MemoryPort final : public ISerialLine {
   const std::string& OpenedName() const { return m_openedName; }
   /// One entry per Write call, in order, since construction.
   const std::vector<std::vector<uint8_t>>& Writes() const { return m_writes; }
-  size_t QueuedBytes() const { return m_rx.size(); }
+  size_t QueuedBytes() const { return m_rx.size() - m_rxAt; }
   uint32_t BaudRate() const { return m_baud; }
   uint8_t Parity() const { return m_parity; }
   uint8_t StopBits() const { return m_stopBits; }
@@ -55,7 +55,8 @@ class MemoryPort final : public ISerialLine {
 
  private:
   void Notify(uint32_t eventType);
-  void Deliver(const Delivery& delivery);
+  void Deliver(const std::vector<Delivery>& group);
+  void Receive(const std::vector<uint8_t>& bytes);
 
   ModuleSimulator& m_module;
   VirtualClock& m_clock;
@@ -73,9 +74,13 @@ class MemoryPort final : public ISerialLine {
   uint8_t m_stopBits = ONESTOPBIT;
   FlowControl m_flow = FlowNone;
   ReadMode m_readMode = ReadNonBlocking;
-  std::deque<uint8_t> m_rx;
+  // Received bytes not read yet start at m_rxAt: a loader hunting for sync
+  // reads noise one byte at a time, and each read only moves the offset.
+  std::vector<uint8_t> m_rx;
+  size_t m_rxAt = 0;
   std::vector<std::vector<uint8_t>> m_writes;
-  std::vector<VirtualClock::Handle> m_pending;  // deliveries not yet made
+  // Callbacks of deliveries not yet made, in the order they run.
+  std::deque<VirtualClock::Handle> m_pending;
   uint64_t m_lineFreeAt = 0;  // the module answers requests in order
 };
 
