@@ -85,9 +85,13 @@ void Settle(PortHandle* port, SerialOverlapped& record) {
   Untrack(port, record);
 }
 
+// Windows clears the record's event when an operation starts; Wine does not
+// always for an event wait, and a watcher would then wake for a wait that has
+// not ended. Clearing it here gives both the same start.
 void Prepare(RecordState& st, const SerialOverlapped& record) {
   std::memset(&st.ov, 0, sizeof st.ov);
   st.ov.hEvent = reinterpret_cast<HANDLE>(record.hEvent->NativeHandle());
+  ::ResetEvent(st.ov.hEvent);
 }
 
 // ClearCommError: the bytes waiting, keeping the cleared CE_ flags for
@@ -277,9 +281,17 @@ int32_t SetTimeouts(PortHandle* port, const CommTimeouts& timeouts) {
 int32_t StartWait(PortHandle* port, std::atomic<uint32_t>* eventType, SerialOverlapped& record) {
   RecordState& st = StateOf(record);
   if (port->pendingWait == &record) {
-    if (!HasOverlappedIoCompleted(&st.ov)) return kErrorIoPending;  // still waiting: keep it
-    uint32_t none = 0;
-    Collect(port, record, &none, false);  // the earlier wait ended; this starts a new one
+    if (!HasOverlappedIoCompleted(&st.ov)) {
+      // Still waiting: keep it, unless its event is signalled all the same.
+      // Wine does that to a wait started right after one that completed at
+      // once, and such a wait never ends: a watcher would spin on it and
+      // miss every arrival. It is ended and a new one started.
+      if (::WaitForSingleObject(st.ov.hEvent, 0) != WAIT_OBJECT_0) return kErrorIoPending;
+      Settle(port, record);
+    } else {
+      uint32_t none = 0;
+      Collect(port, record, &none, false);  // the earlier wait ended; this starts a new one
+    }
   }
   if (port->pendingWait != nullptr) return Fail(ERROR_INVALID_PARAMETER);
   if (const DWORD lost = port->lostCode) return Fail(lost);

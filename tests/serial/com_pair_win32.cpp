@@ -40,6 +40,19 @@ bool FarEnd::Send(const std::string& bytes) {
          count == bytes.size();
 }
 
+// CSerialPort has no break operation (the loader never sends one), so the
+// far port is opened by hand for it.
+bool FarEnd::SendBreak() {
+  m_port.Close();
+  const std::string path = "\\\\.\\" + FarPort();
+  HANDLE port = ::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (port == INVALID_HANDLE_VALUE) return false;
+  const bool sent = ::SetCommBreak(port) && ::ClearCommBreak(port);
+  ::CloseHandle(port);
+  return m_port.Open(FarPort().c_str(), kQueue, kQueue) == kResultOk &&
+         m_port.SetReadMode(ReadBlocking) == kResultOk && sent;
+}
+
 std::string FarEnd::Receive(uint32_t count, uint32_t deadlineMs) {
   std::string bytes(count, '\0');
   uint32_t done = 0;

@@ -35,6 +35,9 @@ class FarEnd {
  public:
   bool Open();
   bool Send(const std::string& bytes);
+  // Holds the line in the break state for a moment; false when the port
+  // refuses it.
+  bool SendBreak();
   // Reads until count bytes came or the deadline passed; returns what came.
   std::string Receive(uint32_t count, uint32_t deadlineMs = kDeadlineMs);
 

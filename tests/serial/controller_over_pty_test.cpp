@@ -8,22 +8,16 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <chrono>
-#include <condition_variable>
 #include <cstdio>
-#include <deque>
-#include <functional>
-#include <map>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
-#include <utility>
 #include <vector>
 
 #include "protocol/programming_controller.h"
 #include "pty_fixture.h"
+#include "real_time_host.h"
 #include "serial/serial_wnd.h"
 #include "sim/module_simulator.h"
 
@@ -89,90 +83,6 @@ class ModuleOnPty {
   std::thread m_thread;
 };
 
-// A host with real repeating timers and a queue for the watcher's
-// notifications, dispatched on the test thread like a window system would.
-class PtyHost final : public ControllerHost, public ComNotifyTarget {
- public:
-  explicit PtyHost(std::string portPath) : m_portPath(std::move(portPath)) {}
-  void Attach(ProgrammingController& controller) { m_controller = &controller; }
-
-  bool RunUntil(const std::function<bool()>& done, milliseconds limit = milliseconds(30000)) {
-    const auto giveUp = Clock::now() + limit;
-    while (!done()) {
-      if (Clock::now() >= giveUp) return false;
-      for (uint32_t wParam : TakeNotifications(std::min(giveUp, NextTimerDue()))) {
-        m_controller->HandleLineEvent(wParam & 0xFFFF);
-      }
-      FireDueTimers();
-    }
-    return true;
-  }
-
-  std::vector<std::string> m_messages;
-  std::vector<std::string> m_progress;
-  std::string m_status;
-
-  int GetPortChoice() override { return 1; }
-  std::string GetPortName() override { return m_portPath; }
-  void ShowConnected() override { m_status = text::kConnected; }
-  void ShowDisconnected() override { m_status = text::kNotConnected; }
-  void ShowStatus(const std::string& text) override { m_status = text; }
-  void ShowMessage(const std::string& text) override { m_messages.push_back(text); }
-  void StartTimer(uint32_t id, uint32_t ms) override {
-    m_timers[id] = {milliseconds(ms), Clock::now() + milliseconds(ms)};
-  }
-  void StopTimer(uint32_t id) override { m_timers.erase(id); }
-  void OpenProgress(uint32_t range) override { m_progress.push_back("open " + std::to_string(range)); }
-  void SetProgress(uint32_t position) override { m_progress.push_back(std::to_string(position)); }
-  void CloseProgress() override { m_progress.push_back("close"); }
-  ComNotifyTarget* NotificationTarget() override { return this; }
-
-  void PostComMessage(uint32_t message, uint32_t wParam, intptr_t) override {
-    std::lock_guard<std::mutex> guard(m_lock);
-    if (message == DefaultComMessage) m_queue.push_back(wParam);
-    m_arrived.notify_all();
-  }
-
- private:
-  struct Timer {
-    milliseconds interval;
-    Clock::time_point due;
-  };
-
-  Clock::time_point NextTimerDue() const {
-    auto next = Clock::time_point::max();
-    for (const auto& [id, timer] : m_timers) next = std::min(next, timer.due);
-    return next;
-  }
-
-  std::deque<uint32_t> TakeNotifications(Clock::time_point until) {
-    std::unique_lock<std::mutex> lock(m_lock);
-    m_arrived.wait_until(lock, until, [this] { return !m_queue.empty(); });
-    return std::exchange(m_queue, {});
-  }
-
-  // Timers repeat until stopped; the controller stops each one first.
-  void FireDueTimers() {
-    std::vector<uint32_t> due;
-    for (const auto& [id, timer] : m_timers) {
-      if (timer.due <= Clock::now()) due.push_back(id);
-    }
-    for (uint32_t id : due) {
-      auto found = m_timers.find(id);
-      if (found == m_timers.end()) continue;
-      found->second.due += found->second.interval;
-      m_controller->HandleTimer(id);
-    }
-  }
-
-  std::string m_portPath;
-  ProgrammingController* m_controller = nullptr;
-  std::map<uint32_t, Timer> m_timers;
-  std::mutex m_lock;
-  std::condition_variable m_arrived;
-  std::deque<uint32_t> m_queue;
-};
-
 class ImageOnDisk {
  public:
   explicit ImageOnDisk(size_t length) {
@@ -198,7 +108,7 @@ class ControllerOverPtyTest : public ::testing::Test {
   void Start(const std::vector<sim::Fault>& faults) {
     ASSERT_TRUE(m_pty.IsOpen());
     m_module = std::make_unique<ModuleOnPty>(m_pty, faults);
-    m_host = std::make_unique<PtyHost>(m_pty.SlavePath());
+    m_host = std::make_unique<test::RealTimeHost>(m_pty.SlavePath());
     m_line = std::make_unique<CSerialCWnd>();
     m_controller = std::make_unique<ProgrammingController>(*m_line, m_image, *m_host);
     m_host->Attach(*m_controller);
@@ -226,7 +136,7 @@ class ControllerOverPtyTest : public ::testing::Test {
   test::PtyPair m_pty;
   SnapshotImageFile m_image;
   std::unique_ptr<ModuleOnPty> m_module;
-  std::unique_ptr<PtyHost> m_host;
+  std::unique_ptr<test::RealTimeHost> m_host;
   std::unique_ptr<CSerialCWnd> m_line;
   std::unique_ptr<ProgrammingController> m_controller;
 };

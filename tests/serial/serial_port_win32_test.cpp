@@ -163,6 +163,34 @@ TEST_F(SerialPortWin32Test, AsynchronousWaitIsSignalledWhenAByteArrives) {
   EXPECT_EQ(m_port.LastError(), kErrorTimeout);
 }
 
+// A watcher re-arms on the same record after a wait that completed at once
+// (bytes were queued): the new wait must leave the record's event clear
+// until it completes, or the watcher wakes for a wait that has not ended.
+TEST_F(SerialPortWin32Test, RearmingAfterAnAtOnceCompletionClearsTheRecordsEvent) {
+  if (!test::EventWaitsPend()) {
+    GTEST_SKIP() << "Wine: without the modem-line shim a wait on a pty ends empty at once";
+  }
+  OpenPort();
+  SerialEvent event;
+  SerialOverlapped record;
+  record.hEvent = &event;
+  ASSERT_TRUE(m_far.Send("q"));
+  ASSERT_EQ(m_port.WaitForEvent(nullptr, kDeadlineMs), kResultOk);  // "q" is queued now
+  ASSERT_EQ(m_port.TakeEventType(), EV_RXCHAR);
+  ASSERT_EQ(m_port.WaitForEvent(&record, kInfinite), kResultOk);
+  ASSERT_TRUE(event.Wait(0)) << "bytes were queued: the wait completed at once";
+  EXPECT_EQ(m_port.TakeEventType(), EV_RXCHAR);
+  EXPECT_EQ(ReadExactly(1), "q");
+  ASSERT_EQ(m_port.SetReadMode(ReadNonBlocking), kResultOk);
+
+  ASSERT_EQ(m_port.WaitForEvent(&record, kInfinite), kResultOk);
+  EXPECT_FALSE(event.Wait(0)) << "the new wait is pending: nothing arrived since";
+  ASSERT_TRUE(m_far.Send("r"));
+  ASSERT_TRUE(event.Wait(kDeadlineMs));
+  EXPECT_EQ(m_port.TakeEventType(), EV_RXCHAR);
+  EXPECT_EQ(ReadExactly(1), "r");
+}
+
 // Where a wait ends empty (Wine without the shim: after about 5 ms) the port
 // looks at the queue, so the arrival is still reported, within a bound.
 TEST_F(SerialPortWin32Test, ArrivalIsReportedEvenWhereWaitsEndEmpty) {

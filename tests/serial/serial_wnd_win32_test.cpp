@@ -113,6 +113,36 @@ TEST_F(SerialWndWin32Test, DestructionStopsTheWatcherBeforeTheTargetGoes) {
   EXPECT_EQ(Drain(6), "dafter");
 }
 
+// A break: EV_BREAK in the low word and CE_BREAK in the high word, the error
+// state cleared, and later bytes reported again with a clean high word.
+TEST_F(SerialWndWin32Test, BreakCarriesTheLineErrorFlagsInTheHighWord) {
+  ASSERT_EQ(Open(&m_queue, 0, 0), kResultOk);
+  ASSERT_TRUE(m_far.SendBreak());
+  ASSERT_TRUE(m_far.Send("b"));
+  uint32_t events = 0;
+  uint32_t errors = 0;
+  while ((events & EV_RXCHAR) == 0) {
+    auto message = m_queue.Next();
+    ASSERT_TRUE(message);
+    events |= message->wParam & 0xFFFF;
+    errors |= message->wParam >> 16;
+  }
+  EXPECT_EQ(Drain(1), "b");
+  if (errors == 0 && test::UnderWine()) {
+    GTEST_SKIP() << "Wine produces no line error flags: a pty carries no break, and "
+                    "ClearCommError's error word stays 0 there";
+  }
+  EXPECT_NE(events & EV_BREAK, 0u);
+  EXPECT_NE(errors & CE_BREAK, 0u);
+  while (m_queue.Next(std::chrono::milliseconds(0))) {
+  }
+  ASSERT_TRUE(m_far.Send("c"));
+  auto message = m_queue.Next();
+  ASSERT_TRUE(message);
+  EXPECT_EQ(message->wParam, EV_RXCHAR) << "the error state was cleared";
+  EXPECT_EQ(Drain(1), "c");
+}
+
 TEST_F(SerialWndWin32Test, ChangingTheEventMaskWhileWaitingKeepsTheWatcherGoing) {
   ASSERT_EQ(Open(&m_queue, 0, 0), kResultOk);
   ASSERT_EQ(m_port.SetEventMask(0x00C1), kResultOk);  // ends the pending wait empty
