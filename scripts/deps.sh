@@ -9,9 +9,10 @@ packages=(
   qt6-base-dev libcli11-dev nlohmann-json3-dev
   clang libclang-rt-14-dev
   xvfb xauth twm desktop-file-utils appstream
-  nsis imagemagick xdotool
   python3 python3-serial
-  socat
+  socat lintian
+  # the Windows edition: cross-compiler, Wine to run it, NSIS for its setup program
+  g++-mingw-w64-x86-64-posix wine wine64 fonts-wine nsis imagemagick xdotool
 )
 
 missing=()

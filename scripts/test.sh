@@ -46,6 +46,12 @@ for f in build-fuzz/fuzz/fuzz_*; do
   "$f" -fork="$jobs" -max_total_time=20 "$corpus" >"$f.log" 2>&1 || { tail -n 60 "$f.log"; exit 1; }
   echo "$(basename "$f"): no finding in 20 s ($(grep -o '^#[0-9]*' "$f.log" | tail -1 | tr -d '#') executions)"
 done
+echo "== Windows edition: cross-build, tests under Wine, a whole run of the dialog program, the setup program"
+configure build-win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake
+scripts/test-windows.sh build-win
+scripts/test-windows-run.sh
+scripts/test-windows-installer.sh
+
 echo "== benchmark harness (tiny sizes: keeps it working, asserts nothing)"
 /usr/bin/python3 bench/run_bench.py --build build --quick
 
