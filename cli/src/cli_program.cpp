@@ -1,16 +1,11 @@
 #include "cli/cli_program.h"
 
-#include <sys/ioctl.h>
-#include <unistd.h>
-
-#include <QCoreApplication>
-#include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <nlohmann/json.hpp>
 #include <ostream>
 
 #include "cli/command_line.h"
+#include "cli/console.h"
 #include "cli/exit_codes.h"
 #include "cli/load_session.h"
 #include "cli/port_list.h"
@@ -82,15 +77,13 @@ int CheckImage(const CliOptions& options, std::ostream& out, std::ostream& err) 
 OutputSettings ChooseOutput(const CliOptions& options) {
   OutputSettings settings;
   settings.ports = options.ports;
-  const char* term = std::getenv("TERM");
-  const bool terminal = ::isatty(STDOUT_FILENO) == 1 && !(term && std::strcmp(term, "dumb") == 0);
-  settings.mode = options.json    ? OutputMode::Json
-                  : options.quiet ? OutputMode::Quiet
-                  : terminal      ? OutputMode::Bars
-                                  : OutputMode::Lines;
-  struct winsize size {};
-  if (::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) settings.width = size.ws_col;
-  settings.errOnTerminal = ::isatty(STDERR_FILENO) == 1;
+  const ConsoleInfo console = InspectConsole();
+  settings.mode = options.json            ? OutputMode::Json
+                  : options.quiet         ? OutputMode::Quiet
+                  : console.outIsTerminal ? OutputMode::Bars
+                                          : OutputMode::Lines;
+  if (console.width > 0) settings.width = console.width;
+  settings.errOnTerminal = console.errIsTerminal;
   return settings;
 }
 
@@ -121,13 +114,6 @@ int RunProgram(int argc, char** argv, std::ostream& out, std::ostream& err) {
     return kExitUsage;
   }
   if (const int code = CheckImage(options, out, err); code != kExitOk) return code;
-  std::unique_ptr<QCoreApplication> app;
-  if (QCoreApplication::instance() == nullptr) {
-    // Qt's own dispatcher does less per wake-up than GLib's, and a headless
-    // loader has no GLib sources to serve. Still the user's to override.
-    if (!qEnvironmentVariableIsSet("QT_NO_GLIB")) qputenv("QT_NO_GLIB", "1");
-    app = std::make_unique<QCoreApplication>(argc, argv);
-  }
   return Load(options, out, err);
 }
 

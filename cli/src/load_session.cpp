@@ -2,12 +2,11 @@
 
 #include "cli/exit_codes.h"
 #include "cli/frame_trace.h"
-#include "cli/signal_watcher.h"
 
 namespace vexel::cli {
 namespace {
 
-constexpr int kTickMs = 100;
+constexpr auto kTickPeriod = std::chrono::milliseconds(100);
 
 }  // namespace
 
@@ -16,28 +15,21 @@ LoadSession::LoadSession(SessionSettings settings, RunOutput& output,
     : m_settings(std::move(settings)),
       m_output(output),
       m_lineFactory(std::move(lineFactory)),
-      m_watchSet(m_settings.ports.size() == 1 ? LineWatchSet::Mode::Direct
-                                              : LineWatchSet::Mode::Shared) {
-  m_tick.setInterval(kTickMs);
-  QObject::connect(&m_tick, &QTimer::timeout, this, [this] { m_output.Tick(m_clock.Seconds()); });
-}
+      m_loop(EventLoop::Create()) {}
 
 LoadSession::~LoadSession() = default;
 
 int LoadSession::Run() {
-  std::unique_ptr<SignalWatcher> watcher;
-  if (m_settings.handleSignals) {
-    watcher = std::make_unique<SignalWatcher>([this](int) { Interrupt(); });
-  }
+  if (m_settings.handleSignals) m_loop->CatchInterrupts([this](int) { Interrupt(); });
   for (size_t i = 0; i < m_settings.ports.size(); ++i) {
     m_runners.push_back(std::make_unique<PortRunner>(i, m_settings.ports[i], m_settings.image,
-                                                     m_lineFactory(), m_clock, *this,
-                                                     m_watchSet));
+                                                     m_lineFactory(), m_clock, *this, *m_loop));
   }
   for (auto& runner : m_runners) runner->Start();
-  m_tick.start();
-  if (!AllFinished() && !m_interrupted) m_loop.exec();
-  m_tick.stop();
+  m_tick = m_loop->StartTimer(EventLoop::Clock::now() + kTickPeriod, [this] { Tick(); });
+  if (!AllFinished() && !m_interrupted) m_loop->Run();
+  m_loop->StopTimer(m_tick);
+  m_loop->ReleaseInterrupts();
 
   std::vector<int> codes;
   for (auto& runner : m_runners) {
@@ -55,7 +47,12 @@ void LoadSession::Interrupt() {
   if (m_interrupted) return;
   m_interrupted = true;
   for (auto& runner : m_runners) runner->Interrupt();
-  m_loop.quit();
+  m_loop->Quit();
+}
+
+void LoadSession::Tick() {
+  m_output.Tick(m_clock.Seconds());
+  m_tick = m_loop->StartTimer(EventLoop::Clock::now() + kTickPeriod, [this] { Tick(); });
 }
 
 void LoadSession::OnPortEvent(const PortEvent& event) { m_output.OnEvent(event); }
@@ -68,7 +65,7 @@ void LoadSession::OnPortFrame(size_t port, bool sent, const char* name, const ui
 }
 
 void LoadSession::OnPortFinished(size_t) {
-  if (AllFinished()) m_loop.quit();
+  if (AllFinished()) m_loop->Quit();
 }
 
 bool LoadSession::AllFinished() const {

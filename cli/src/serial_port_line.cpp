@@ -20,8 +20,8 @@ class SerialPortLine final : public PortLine {
   std::string DescribeResult(int32_t result) const override {
     return vexel::DescribeResult(result);
   }
-  void AttachEventLoop(LineEventLoop& loop) override {
-    if constexpr (std::is_same_v<Serial, CSerialLoopLine>) m_serial.SetEventLoop(&loop);
+  void AttachEventLoop(LineEventLoop& lineLoop, EventLoop&) override {
+    if constexpr (std::is_same_v<Serial, CSerialLoopLine>) m_serial.SetEventLoop(&lineLoop);
   }
 
  private:

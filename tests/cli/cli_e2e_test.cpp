@@ -6,7 +6,6 @@
 #include <grp.h>
 #include <unistd.h>
 
-#include <QCoreApplication>
 #include <algorithm>
 #include <csignal>
 #include <filesystem>

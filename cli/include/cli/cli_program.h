@@ -6,7 +6,7 @@
 namespace vexel::cli {
 
 /// Parses the arguments, lists ports or loads the image, and returns the
-/// exit status. Creates a QCoreApplication when none exists.
+/// exit status.
 int RunProgram(int argc, char** argv, std::ostream& out, std::ostream& err);
 
 }  // namespace vexel::cli
