@@ -1,0 +1,34 @@
+#include <windows.h>
+#include <io.h>
+
+#include <cstdio>
+
+#include "cli/console.h"
+
+namespace vexel::cli {
+namespace {
+
+// A console (not a file or pipe) with virtual-terminal sequences switched on,
+// so that the bars' cursor movements work.
+bool IsVirtualTerminal(DWORD which) {
+  HANDLE handle = ::GetStdHandle(which);
+  DWORD mode = 0;
+  if (handle == INVALID_HANDLE_VALUE || !::GetConsoleMode(handle, &mode)) return false;
+  return (mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0 ||
+         ::SetConsoleMode(handle, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
+}
+
+}  // namespace
+
+ConsoleInfo InspectConsole() {
+  ConsoleInfo info;
+  info.outIsTerminal = IsVirtualTerminal(STD_OUTPUT_HANDLE);
+  info.errIsTerminal = _isatty(_fileno(stderr)) != 0;
+  CONSOLE_SCREEN_BUFFER_INFO screen{};
+  if (::GetConsoleScreenBufferInfo(::GetStdHandle(STD_OUTPUT_HANDLE), &screen)) {
+    info.width = screen.srWindow.Right - screen.srWindow.Left + 1;
+  }
+  return info;
+}
+
+}  // namespace vexel::cli
