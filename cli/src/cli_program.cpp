@@ -1,5 +1,6 @@
 #include "cli/cli_program.h"
 
+#include <cstdlib>
 #include <filesystem>
 #include <nlohmann/json.hpp>
 #include <ostream>
@@ -8,6 +9,7 @@
 #include "cli/console.h"
 #include "cli/exit_codes.h"
 #include "cli/load_session.h"
+#include "cli/output_channel.h"
 #include "cli/port_list.h"
 #include "serial/port_names.h"
 
@@ -55,10 +57,10 @@ int ListPorts(const CliOptions& options, std::ostream& out) {
   return kExitOk;
 }
 
-// The image is checked once before any port is opened, so that a wrong path
-// is a usage-level failure rather than one failure per port.
-int CheckImage(const CliOptions& options, std::ostream& out, std::ostream& err) {
-  SnapshotImageFile image;
+// The image's one snapshot is taken before any port is opened, so that a
+// wrong path is a usage-level failure rather than one failure per port.
+int TakeImage(const CliOptions& options, SnapshotImageFile& image, std::ostream& out,
+              std::ostream& err) {
   if (image.Open(options.image)) return kExitOk;
   std::string text = text::kUnableToOpenFile;
   text.replace(text.find("%s"), 2, options.image);
@@ -87,7 +89,8 @@ OutputSettings ChooseOutput(const CliOptions& options) {
   return settings;
 }
 
-int Load(const CliOptions& options, std::ostream& out, std::ostream& err) {
+int Load(const CliOptions& options, const SnapshotImageFile& image, std::ostream& out,
+         std::ostream& err) {
   auto output = MakeRunOutput(ChooseOutput(options), out, err);
   SessionSettings settings;
   settings.image = options.image;
@@ -95,6 +98,7 @@ int Load(const CliOptions& options, std::ostream& out, std::ostream& err) {
   settings.trace = options.trace;
   LoadSession session(settings, *output,
                       options.watcherThreads ? MakeThreadedSerialPortLine : MakeSerialPortLine);
+  session.SetImageSnapshot(image.Snapshot());
   return session.Run();
 }
 
@@ -113,8 +117,32 @@ int RunProgram(int argc, char** argv, std::ostream& out, std::ostream& err) {
     err << twice << "\nRun with --help for more information.\n";
     return kExitUsage;
   }
-  if (const int code = CheckImage(options, out, err); code != kExitOk) return code;
-  return Load(options, out, err);
+  SnapshotImageFile image;
+  if (const int code = TakeImage(options, image, out, err); code != kExitOk) return code;
+  return Load(options, image, out, err);
+}
+
+}  // namespace vexel::cli
+
+namespace vexel::cli {
+
+int RunProcess(int argc, char** argv) {
+  // Before any descriptor of the loader's own exists.
+  PrepareStandardStreams();
+  OutputChannel outChannel(1);
+  OutputChannel errChannel(2);
+  std::ostream out(&outChannel);
+  std::ostream err(&errChannel);
+  const int code = RunProgram(argc, argv, out, err);
+  out.flush();
+  err.flush();
+  std::optional<std::chrono::milliseconds> limit;
+  if (code == kExitInterrupted) limit = std::chrono::seconds(1);
+  const bool written = outChannel.Finish(limit) & errChannel.Finish(limit);
+  // A writer still waiting for a reader that never reads must not hold up
+  // the exit, nor see its channel destroyed.
+  if (!written) std::_Exit(code);
+  return code;
 }
 
 }  // namespace vexel::cli

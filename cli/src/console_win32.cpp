@@ -31,4 +31,25 @@ ConsoleInfo InspectConsole() {
   return info;
 }
 
+// The standard handles need no care on Windows: a missing one fails its
+// writes, and there is no signal for a reader that has gone.
+void PrepareStandardStreams() {}
+
+// A COM port is never the console.
+std::string OwnTerminalRefusal(const std::string&) { return {}; }
+
+bool WriteFully(int fd, const std::string& text) {
+  size_t done = 0;
+  while (done < text.size()) {
+    const int n = _write(fd, text.data() + done, static_cast<unsigned>(text.size() - done));
+    if (n <= 0) return false;
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+bool NeverBlocks(int fd) {
+  return ::GetFileType(reinterpret_cast<HANDLE>(_get_osfhandle(fd))) == FILE_TYPE_DISK;
+}
+
 }  // namespace vexel::cli

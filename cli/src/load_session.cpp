@@ -21,9 +21,11 @@ LoadSession::~LoadSession() = default;
 
 int LoadSession::Run() {
   if (m_settings.handleSignals) m_loop->CatchInterrupts([this](int) { Interrupt(); });
+  if (!m_image) TakeSnapshot();
   for (size_t i = 0; i < m_settings.ports.size(); ++i) {
-    m_runners.push_back(std::make_unique<PortRunner>(i, m_settings.ports[i], m_settings.image,
-                                                     m_lineFactory(), m_clock, *this, *m_loop));
+    m_runners.push_back(std::make_unique<PortRunner>(
+        i, m_settings.ports[i], m_settings.image, m_image, m_imageError,
+        m_lineFactory(), m_clock, *this, *m_loop));
   }
   for (auto& runner : m_runners) runner->Start();
   m_tick = m_loop->StartTimer(EventLoop::Clock::now() + kTickPeriod, [this] { Tick(); });
@@ -41,6 +43,17 @@ int LoadSession::Run() {
   m_output.Tick(m_clock.Seconds());
   m_output.Finish(m_results, code);
   return code;
+}
+
+// Every port sends this one version of the file, held once however many
+// ports there are. When it cannot be taken, each port fails on it.
+void LoadSession::TakeSnapshot() {
+  SnapshotImageFile file;
+  if (file.Open(m_settings.image)) {
+    m_image = file.Snapshot();
+  } else {
+    m_imageError = file.LastError();
+  }
 }
 
 void LoadSession::Interrupt() {

@@ -7,6 +7,7 @@
 namespace vexel::cli {
 
 PortRunner::PortRunner(size_t index, std::string port, std::string imagePath,
+                       SnapshotImageFile::Bytes image, std::string imageError,
                        std::unique_ptr<PortLine> line, const RunClock& clock,
                        PortRunnerListener& listener, EventLoop& loop)
     : m_index(index),
@@ -16,6 +17,7 @@ PortRunner::PortRunner(size_t index, std::string port, std::string imagePath,
       m_listener(listener),
       m_loop(loop),
       m_line(std::move(line)),
+      m_image(std::move(image), std::move(imageError)),
       m_controller(m_line->Line(), m_image, *this),
       m_timers(loop, [this](uint32_t id) { if (!m_ending) m_controller.HandleTimer(id); }) {
   m_controller.SetFrameObserver(this);
@@ -30,7 +32,19 @@ PortRunner::~PortRunner() {
 
 void PortRunner::Start() {
   Report(PortEventKind::Connecting);
+  if (const std::string refusal = m_line->Refusal(m_port); !refusal.empty()) return Refuse(refusal);
   m_controller.ToggleConnection();
+}
+
+// Not even opened: a port the controller must never see. It ends as a port
+// that cannot be opened does.
+void PortRunner::Refuse(const std::string& reason) {
+  m_ending = true;
+  m_failure = text::kCannotOpen;
+  m_failure.replace(m_failure.find("%s"), 2, m_port);
+  m_exitCode = kExitPortOpen;
+  Report(PortEventKind::Failed, m_failure + ": " + reason);
+  m_loop.Post([this] { Finish(); });
 }
 
 void PortRunner::Interrupt() {

@@ -1,5 +1,6 @@
 #include <type_traits>
 
+#include "cli/console.h"
 #include "cli/port_line.h"
 #include "serial/port_names.h"
 #include "serial/serial_loop_line.h"
@@ -16,6 +17,9 @@ class SerialPortLine final : public PortLine {
   int LastOsError() const override { return m_serial.LastOsError(); }
   std::string DevicePath(const std::string& portName) const override {
     return ResolvePortName(portName);
+  }
+  std::string Refusal(const std::string& portName) const override {
+    return OwnTerminalRefusal(ResolvePortName(portName));
   }
   std::string DescribeResult(int32_t result) const override {
     return vexel::DescribeResult(result);

@@ -1,6 +1,11 @@
 // The image file: one consistent version of the file for the whole run.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
 
 #include "loader_rig.h"
 
@@ -42,6 +47,54 @@ TEST(ImageFile, CloseReleasesTheImage) {
   EXPECT_FALSE(file.IsOpen());
   EXPECT_EQ(file.GetLength(), 0u);
   EXPECT_EQ(file.GetPosition(), 0u);
+}
+
+// Several runs send one version: files made from another's snapshot serve it
+// read-only, whatever happens to the file afterwards, and hold no copy.
+TEST(ImageFile, FilesSharingASnapshotServeTheSameBytes) {
+  TempDir dir;
+  const std::string path = dir.File("a.mbf", Pattern(100));
+  SnapshotImageFile first;
+  ASSERT_TRUE(first.Open(path));
+  SnapshotImageFile second(first.Snapshot());
+  dir.File("a.mbf", Bytes(300, 0xEE));  // replaced before the second run opens it
+  ASSERT_TRUE(second.Open(path));
+  EXPECT_EQ(second.Snapshot().get(), first.Snapshot().get()) << "one copy for both";
+  Bytes read(100);
+  EXPECT_EQ(second.Read(read.data(), 100), 100u);
+  EXPECT_EQ(read, Pattern(100));
+  first.Close();
+  EXPECT_EQ(second.GetLength(), 100u) << "the other's close leaves it alone";
+
+  SnapshotImageFile failed(nullptr, "No such file or directory");
+  EXPECT_FALSE(failed.Open(path));
+  EXPECT_EQ(failed.LastError(), "No such file or directory");
+}
+
+// Opens @p path with the address space limited to 256 MiB; exits 0 when the
+// open is refused, with the reason on stderr.
+void OpenWithLittleMemory(const std::string& path) {
+  rlimit limit{};
+  limit.rlim_cur = limit.rlim_max = 256L << 20;
+  ::setrlimit(RLIMIT_AS, &limit);
+  SnapshotImageFile file;
+  const bool opened = file.Open(path);
+  std::fprintf(stderr, "[%s]", file.LastError().c_str());
+  std::exit(opened ? 1 : 0);
+}
+
+// An image larger than the memory the process may take is refused with the
+// reason, never an abort (this runs in a child with a small address space).
+TEST(ImageFileDeathTest, AnImageTooLargeToHoldIsRefusedWithTheReason) {
+  TempDir dir;
+  const std::string path = dir.Path() + "/big.mbf";
+  std::FILE* big = std::fopen(path.c_str(), "w");
+  ASSERT_NE(big, nullptr);
+  ASSERT_EQ(::ftruncate(::fileno(big), 1L << 30), 0);  // sparse: 1 GiB costs no disk
+  std::fclose(big);
+  ::testing::FLAGS_gtest_death_test_style = "threadsafe";
+  EXPECT_EXIT(OpenWithLittleMemory(path), ::testing::ExitedWithCode(0),
+              "\\[Cannot allocate memory\\]");
 }
 
 struct RefusedCase {

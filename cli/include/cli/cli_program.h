@@ -9,4 +9,9 @@ namespace vexel::cli {
 /// exit status.
 int RunProgram(int argc, char** argv, std::ostream& out, std::ostream& err);
 
+/// The program's main: prepares the standard streams, runs RunProgram on
+/// them through OutputChannels, and waits for the output to be written (at
+/// most a second after an interruption, when the reader may never read).
+int RunProcess(int argc, char** argv);
+
 }  // namespace vexel::cli

@@ -15,4 +15,26 @@ struct ConsoleInfo {
 /// Looks at the standard output and error as they are now.
 ConsoleInfo InspectConsole();
 
+/// First thing at start-up, before any descriptor of the loader's own is
+/// made. Linux: standard input, output and error that are closed are opened
+/// on /dev/null, so that no internal descriptor takes their numbers; a
+/// write to a reader that has gone returns an error (EPIPE) instead of
+/// ending the process (SIGPIPE is ignored).
+void PrepareStandardStreams();
+
+/// Empty, or why @p device must not be taken for a module's line: it is the
+/// loader's own terminal (its controlling terminal, or one of its standard
+/// streams), whatever name it is given by.
+std::string OwnTerminalRefusal(const std::string& device);
+
+/// Writes all of @p text to standard output (@p fd 1) or error (2), waiting
+/// as long as the reader needs; false once the output has ended (the
+/// reader has gone, or the stream failed), after which nothing more is
+/// written.
+bool WriteFully(int fd, const std::string& text);
+
+/// True when writes to @p fd never wait for a reader (a regular file or
+/// the null device), so that they need not be handed to a writer thread.
+bool NeverBlocks(int fd);
+
 }  // namespace vexel::cli

@@ -32,6 +32,9 @@ class LoadSession final : public PortRunnerListener {
   /// Runs every port to its end on the session's event loop, prints the
   /// summary and returns the exit status.
   int Run();
+  /// The image's snapshot, taken already; without one Run takes it, once,
+  /// before any port starts. Every port sends it.
+  void SetImageSnapshot(SnapshotImageFile::Bytes image) { m_image = std::move(image); }
   /// Closes every port and makes Run return 130: what Ctrl-C does.
   void Interrupt();
 
@@ -45,12 +48,15 @@ class LoadSession final : public PortRunnerListener {
 
  private:
   bool AllFinished() const;
+  void TakeSnapshot();
   void Tick();
 
   SessionSettings m_settings;
   RunOutput& m_output;
   PortLineFactory m_lineFactory;
   RunClock m_clock;
+  SnapshotImageFile::Bytes m_image;
+  std::string m_imageError;  // why the snapshot could not be taken
   std::unique_ptr<EventLoop> m_loop;  // before the runners, which leave it as they go
   EventLoop::TimerId m_tick = 0;
   std::vector<std::unique_ptr<PortRunner>> m_runners;

@@ -26,6 +26,9 @@ class PortLine {
   /// The device behind a port name ("COM1" resolves as the serial library
   /// resolves it; a path stays as given).
   virtual std::string DevicePath(const std::string& portName) const = 0;
+  /// Empty, or why the port must not be opened at all (the loader's own
+  /// terminal); asked before the line is opened.
+  virtual std::string Refusal(const std::string& /*portName*/) const { return {}; }
   /// Words a serial result code when no OS error is known.
   virtual std::string DescribeResult(int32_t result) const = 0;
   /// Gives the line the loop it runs on: @p lineLoop, the runner's side of

@@ -39,7 +39,10 @@ class PortRunner final : public ControllerHost,
                          public LineEventLoop,
                          public FrameObserver {
  public:
+  /// @p image: the load's one snapshot of the image, shared by every port;
+  /// null when it could not be taken, for the reason @p imageError.
   PortRunner(size_t index, std::string port, std::string imagePath,
+             SnapshotImageFile::Bytes image, std::string imageError,
              std::unique_ptr<PortLine> line, const RunClock& clock,
              PortRunnerListener& listener, EventLoop& loop);
   ~PortRunner() override;
@@ -80,6 +83,7 @@ class PortRunner final : public ControllerHost,
 
  private:
   void Report(PortEventKind kind, const std::string& message = {});
+  void Refuse(const std::string& reason);
   void HandleLineEvent(uint32_t wParam);
   std::string FailureReason() const;
   void Finish();
