@@ -130,7 +130,7 @@ int RunProcess(int argc, char** argv) {
   // Before any descriptor of the loader's own exists.
   PrepareStandardStreams();
   OutputChannel outChannel(1);
-  OutputChannel errChannel(2);
+  OutputChannel errChannel(2, outChannel);
   std::ostream out(&outChannel);
   std::ostream err(&errChannel);
   const int code = RunProgram(argc, argv, out, err);

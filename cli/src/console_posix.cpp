@@ -73,6 +73,13 @@ bool WriteFully(int fd, const std::string& text) {
   return true;
 }
 
+bool SameFile(int a, int b) {
+  struct stat first {};
+  struct stat second {};
+  return ::fstat(a, &first) == 0 && ::fstat(b, &second) == 0 && first.st_dev == second.st_dev &&
+         first.st_ino == second.st_ino;
+}
+
 bool NeverBlocks(int fd) {
   struct stat info {};
   struct stat null {};

@@ -48,6 +48,19 @@ bool WriteFully(int fd, const std::string& text) {
   return true;
 }
 
+bool SameFile(int a, int b) {
+  HANDLE first = reinterpret_cast<HANDLE>(_get_osfhandle(a));
+  HANDLE second = reinterpret_cast<HANDLE>(_get_osfhandle(b));
+  DWORD mode = 0;
+  // Two console handles are the one console window.
+  if (::GetConsoleMode(first, &mode) && ::GetConsoleMode(second, &mode)) return true;
+  BY_HANDLE_FILE_INFORMATION one{};
+  BY_HANDLE_FILE_INFORMATION two{};
+  return ::GetFileInformationByHandle(first, &one) && ::GetFileInformationByHandle(second, &two) &&
+         one.dwVolumeSerialNumber == two.dwVolumeSerialNumber &&
+         one.nFileIndexHigh == two.nFileIndexHigh && one.nFileIndexLow == two.nFileIndexLow;
+}
+
 bool NeverBlocks(int fd) {
   return ::GetFileType(reinterpret_cast<HANDLE>(_get_osfhandle(fd))) == FILE_TYPE_DISK;
 }

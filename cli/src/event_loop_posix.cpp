@@ -3,6 +3,7 @@
 // an eventfd that Post signals, and the read end of the signal pipe; the
 // next timer's deadline is epoll_wait's time-out.
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
@@ -18,6 +19,7 @@ namespace {
 
 constexpr uint64_t kWakeKey = 0;  // handler keys start at 1
 constexpr int kBatch = 64;
+constexpr int kPollMs = 10;
 constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
 constexpr int kSignalCount = sizeof kSignals / sizeof kSignals[0];
 
@@ -89,6 +91,10 @@ class PosixEventLoop final : public EventLoopCore {
 
  protected:
   void WaitAndDispatch(int timeoutMs) override {
+    if (m_epoll < 0) {  // nothing can be watched: only timers and posts, polled
+      ::poll(nullptr, 0, timeoutMs < 0 || timeoutMs > kPollMs ? kPollMs : timeoutMs);
+      return;
+    }
     epoll_event ready[kBatch];
     const int n = ::epoll_wait(m_epoll, ready, kBatch, timeoutMs);
     for (int i = 0; i < n; ++i) {

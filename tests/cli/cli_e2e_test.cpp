@@ -342,11 +342,11 @@ TEST_F(CliEndToEnd, BusyPortNamesTheProgramThatHoldsIt) {
   EXPECT_EQ(again.WaitExit(), 0) << again.Err();
 }
 
-// Ctrl-C and SIGTERM in the middle of a run: 130, and the port is free for
-// the next run at once.
+// Ctrl-C, SIGTERM and SIGHUP (the terminal went away) in the middle of a
+// run: 130, and the port is free for the next run at once.
 TEST_F(CliEndToEnd, InterruptedRunClosesThePortAndEndsWith130) {
   const std::string image = WriteImage(300);
-  for (int signo : {SIGINT, SIGTERM}) {
+  for (int signo : {SIGINT, SIGTERM, SIGHUP}) {
     SimModule module({"--fault", "delay:60000@3"});  // the second chunk's ACK is a minute late
     ChildProcess cli(Cli({"--json", "-p", module.Path(), image}));
     ASSERT_TRUE(cli.WaitForOut(
@@ -479,24 +479,6 @@ TEST_F(CliEndToEnd, HelpListsTheExitCodesAndPortsAreListed) {
   EXPECT_EQ(list.WaitExit(), 0);
   EXPECT_TRUE(list.Out().rfind("DEVICE", 0) == 0 || list.Out() == "No serial ports found.\n")
       << list.Out();
-}
-
-// SIGHUP (the terminal went away) ends a run as SIGTERM does: every port
-// closed, the interruption reported, 130.
-TEST_F(CliEndToEnd, HangUpClosesThePortAndEndsWith130) {
-  const std::string image = WriteImage(300);
-  SimModule module({"--fault", "delay:60000@3"});
-  ChildProcess cli(Cli({"--json", "-p", module.Path(), image}));
-  ASSERT_TRUE(cli.WaitForOut(
-      [](const std::string& out) { return Contains(out, R"("event":"progress")"); }));
-  cli.Signal(SIGHUP);
-  EXPECT_EQ(cli.WaitExit(10s), kExitInterrupted);
-  const auto lines = Lines(cli.Out());
-  ASSERT_GE(lines.size(), 3u);
-  EXPECT_EQ(nlohmann::json::parse(lines[lines.size() - 3])["event"], "interrupted");
-  EXPECT_EQ(nlohmann::json::parse(lines.back())["exit_code"], 130);
-  ChildProcess again(Cli({"--quiet", "-p", module.Path(), image}));
-  EXPECT_EQ(again.WaitExit(), 0) << again.Err();
 }
 
 // `duvozeviv-cli ... | head -1`: once the reader is gone the output ends,

@@ -33,6 +33,9 @@ std::string OwnTerminalRefusal(const std::string& device);
 /// written.
 bool WriteFully(int fd, const std::string& text);
 
+/// True when @p a and @p b are the same file (a terminal, pipe or file).
+bool SameFile(int a, int b);
+
 /// True when writes to @p fd never wait for a reader (a regular file or
 /// the null device), so that they need not be handed to a writer thread.
 bool NeverBlocks(int fd);

@@ -4,18 +4,18 @@
 // While the writer is behind, a progress chunk replaces the progress chunk
 // still waiting before it, and is dropped when much else is waiting; every
 // other chunk (results, failures, the exit line, traces) is kept. Once the
-// reader has gone (EPIPE), the output has ended and is dropped.
+// reader has gone (EPIPE), the output has ended and is dropped. Standard
+// output and error on one terminal share one writer, so that their chunks
+// reach it in the order they were flushed (the bars are erased before a
+// failure or trace line is shown).
 #pragma once
 
 #include <chrono>
-#include <condition_variable>
-#include <deque>
-#include <mutex>
+#include <memory>
 #include <optional>
 #include <ostream>
 #include <streambuf>
 #include <string>
-#include <thread>
 
 namespace vexel::cli {
 
@@ -24,6 +24,9 @@ class OutputChannel final : public std::streambuf {
   /// Writes to @p fd, standard output (1) or error (2). Outputs that never
   /// wait for a reader (files, the null device) are written at once.
   explicit OutputChannel(int fd);
+  /// The same, through @p other's writer (and in one order with it) when
+  /// @p fd and @p other's descriptor are the same file.
+  OutputChannel(int fd, OutputChannel& other);
   /// Finish without a limit.
   ~OutputChannel() override;
   OutputChannel(const OutputChannel&) = delete;
@@ -42,27 +45,13 @@ class OutputChannel final : public std::streambuf {
   int sync() override;
 
  private:
-  struct Chunk {
-    std::string text;
-    bool progress = false;
-  };
-  void Put(std::string text, bool progress);
-  void WriterLoop();
+  class Writer;
 
   int m_fd;
-  bool m_direct;  // written at once, on the caller's thread
+  std::shared_ptr<Writer> m_writer;  // null: written at once, on the caller's thread
+  bool m_ended = false;              // direct writes only
   std::string m_buffer;  // since the last flush
   bool m_nextIsProgress = false;
-
-  std::mutex m_mutex;
-  std::condition_variable m_wake;  // the writer: something to write, or stop
-  std::condition_variable m_idle;  // Finish: all written, or ended
-  std::deque<Chunk> m_queue;
-  size_t m_queuedBytes = 0;
-  bool m_writing = false;
-  bool m_ended = false;
-  bool m_stopping = false;
-  std::thread m_writer;
 };
 
 /// Marks the next chunk flushed to @p out as a progress report, when @p out
