@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <memory>
 #include <nlohmann/json.hpp>
 #include <sstream>
 
@@ -157,6 +158,18 @@ class CliEndToEnd : public ::testing::Test {
   static ChildProcess::Options Cli(std::vector<std::string> args) {
     args.insert(args.begin(), VEXEL_CLI_PATH);
     return {args, {}, false, false};
+  }
+
+  // A --json load of 128 KiB into @p out, which the test does not read yet;
+  // null unless the module's events come to satisfy @p reached.
+  std::unique_ptr<ChildProcess> LoadIntoUnreadPipe(
+      SimModule& module, Pipe& out, const std::function<bool(const std::string&)>& reached) {
+    auto options = Cli({"--json", "-p", module.Path(), WriteImage(128 * 1024)});
+    options.stdoutFd = out.Write();
+    auto cli = std::make_unique<ChildProcess>(options);
+    out.CloseWrite();
+    if (!module.Process().WaitForOut(reached, 60s)) return nullptr;
+    return cli;
   }
 
   TempDir m_dir;
@@ -505,15 +518,12 @@ TEST_F(CliEndToEnd, AClosedOutputPipeEndsTheOutputNotTheLoad) {
 TEST_F(CliEndToEnd, AnOutputNobodyReadsStallsNeitherTheLinesNorTheSignals) {
   SimModule module({"--fault", "delay:60000@1500"});  // ~200 kB of progress lines before it
   Pipe out;
-  auto options = Cli({"--json", "-p", module.Path(), WriteImage(128 * 1024)});
-  options.stdoutFd = out.Write();
-  ChildProcess cli(options);
-  out.CloseWrite();
-  ASSERT_TRUE(module.Process().WaitForOut(
-      [](const std::string& events) { return Count(events, R"("event":"request")") >= 1500; }, 60s))
-      << "the loader stalled in a write";
-  cli.Signal(SIGTERM);
-  EXPECT_EQ(cli.WaitExit(10s), kExitInterrupted);
+  auto cli = LoadIntoUnreadPipe(module, out, [](const std::string& events) {
+    return Count(events, R"("event":"request")") >= 1500;
+  });
+  ASSERT_TRUE(cli) << "the loader stalled in a write";
+  cli->Signal(SIGTERM);
+  EXPECT_EQ(cli->WaitExit(10s), kExitInterrupted);
 }
 
 // A reader that only starts reading once the module is flashed still gets
@@ -521,15 +531,11 @@ TEST_F(CliEndToEnd, AnOutputNobodyReadsStallsNeitherTheLinesNorTheSignals) {
 TEST_F(CliEndToEnd, ASlowReaderGetsTheResultsAndTheExitLine) {
   SimModule module;
   Pipe out;
-  auto options = Cli({"--json", "-p", module.Path(), WriteImage(128 * 1024)});
-  options.stdoutFd = out.Write();
-  ChildProcess cli(options);
-  out.CloseWrite();
-  ASSERT_TRUE(module.Process().WaitForOut(
-      [](const std::string& events) { return Contains(events, kFlashFrame); }, 60s))
-      << "the loader stalled in a write";
+  auto cli = LoadIntoUnreadPipe(
+      module, out, [](const std::string& events) { return Contains(events, kFlashFrame); });
+  ASSERT_TRUE(cli) << "the loader stalled in a write";
   const auto lines = Lines(ReadToEnd(out.Read(), 30s));
-  EXPECT_EQ(cli.WaitExit(), 0) << cli.Err();
+  EXPECT_EQ(cli->WaitExit(), 0) << cli->Err();
   ASSERT_GE(lines.size(), 3u);
   EXPECT_EQ(nlohmann::json::parse(lines.front())["event"], "connecting");
   const auto result = nlohmann::json::parse(lines[lines.size() - 2]);
