@@ -6,6 +6,7 @@
 #include <ostream>
 
 #include "cli/display_text.h"
+#include "cli/output_channel.h"
 #include "run_views.h"
 
 namespace vexel::cli {
@@ -83,9 +84,12 @@ class BarsOutput final : public TrackingOutput {
     return line;
   }
 
+  // A redraw over bars already on screen may give way to a later one when
+  // the terminal is slow: each shows the whole state.
   void Draw() {
     std::string text;
     if (m_drawn > 0) text += "\x1b[" + std::to_string(m_drawn) + "A";
+    if (m_drawn == m_views.size()) MarkProgress(m_out);
     for (const auto& view : m_views) text += "\r\x1b[2K" + BarLine(view) + "\n";
     m_out << text << std::flush;
     m_drawn = m_views.size();

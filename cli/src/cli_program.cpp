@@ -1,19 +1,16 @@
 #include "cli/cli_program.h"
 
-#include <sys/ioctl.h>
-#include <unistd.h>
-
-#include <QCoreApplication>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <nlohmann/json.hpp>
 #include <ostream>
 
 #include "cli/command_line.h"
 #include "cli/display_text.h"
+#include "cli/console.h"
 #include "cli/exit_codes.h"
 #include "cli/load_session.h"
+#include "cli/output_channel.h"
 #include "cli/port_list.h"
 #include "serial/port_names.h"
 
@@ -60,10 +57,10 @@ int ListPorts(const CliOptions& options, std::ostream& out) {
   return kExitOk;
 }
 
-// The image is checked once before any port is opened, so that a wrong path
-// is a usage-level failure rather than one failure per port.
-int CheckImage(const CliOptions& options, std::ostream& out, std::ostream& err) {
-  SnapshotImageFile image;
+// The image's one snapshot is taken before any port is opened, so that a
+// wrong path is a usage-level failure rather than one failure per port.
+int TakeImage(const CliOptions& options, SnapshotImageFile& image, std::ostream& out,
+              std::ostream& err) {
   if (image.Open(options.image)) return kExitOk;
   std::string text = text::kUnableToOpenFile;
   text.replace(text.find("%s"), 2, options.image);
@@ -81,19 +78,18 @@ int CheckImage(const CliOptions& options, std::ostream& out, std::ostream& err) 
 OutputSettings ChooseOutput(const CliOptions& options) {
   OutputSettings settings;
   settings.ports = options.ports;
-  const char* term = std::getenv("TERM");
-  const bool terminal = ::isatty(STDOUT_FILENO) == 1 && !(term && std::strcmp(term, "dumb") == 0);
-  settings.mode = options.json    ? OutputMode::Json
-                  : options.quiet ? OutputMode::Quiet
-                  : terminal      ? OutputMode::Bars
-                                  : OutputMode::Lines;
-  struct winsize size {};
-  if (::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) settings.width = size.ws_col;
-  settings.errOnTerminal = ::isatty(STDERR_FILENO) == 1;
+  const ConsoleInfo console = InspectConsole();
+  settings.mode = options.json            ? OutputMode::Json
+                  : options.quiet         ? OutputMode::Quiet
+                  : console.outIsTerminal ? OutputMode::Bars
+                                          : OutputMode::Lines;
+  if (console.width > 0) settings.width = console.width;
+  settings.errOnTerminal = console.errIsTerminal;
   return settings;
 }
 
-int Load(const CliOptions& options, std::ostream& out, std::ostream& err) {
+int Load(const CliOptions& options, const SnapshotImageFile& image, std::ostream& out,
+         std::ostream& err) {
   auto output = MakeRunOutput(ChooseOutput(options), out, err);
   SessionSettings settings;
   settings.image = options.image;
@@ -101,6 +97,7 @@ int Load(const CliOptions& options, std::ostream& out, std::ostream& err) {
   settings.trace = options.trace;
   LoadSession session(settings, *output,
                       options.watcherThreads ? MakeThreadedSerialPortLine : MakeSerialPortLine);
+  session.SetImageSnapshot(image.Snapshot());
   return session.Run();
 }
 
@@ -119,15 +116,32 @@ int RunProgram(int argc, char** argv, std::ostream& out, std::ostream& err) {
     err << DisplayText(twice) << "\nRun with --help for more information.\n";
     return kExitUsage;
   }
-  if (const int code = CheckImage(options, out, err); code != kExitOk) return code;
-  std::unique_ptr<QCoreApplication> app;
-  if (QCoreApplication::instance() == nullptr) {
-    // Qt's own dispatcher does less per wake-up than GLib's, and a headless
-    // loader has no GLib sources to serve. Still the user's to override.
-    if (!qEnvironmentVariableIsSet("QT_NO_GLIB")) qputenv("QT_NO_GLIB", "1");
-    app = std::make_unique<QCoreApplication>(argc, argv);
-  }
-  return Load(options, out, err);
+  SnapshotImageFile image;
+  if (const int code = TakeImage(options, image, out, err); code != kExitOk) return code;
+  return Load(options, image, out, err);
+}
+
+}  // namespace vexel::cli
+
+namespace vexel::cli {
+
+int RunProcess(int argc, char** argv) {
+  // Before any descriptor of the loader's own exists.
+  PrepareStandardStreams();
+  OutputChannel outChannel(1);
+  OutputChannel errChannel(2, outChannel);
+  std::ostream out(&outChannel);
+  std::ostream err(&errChannel);
+  const int code = RunProgram(argc, argv, out, err);
+  out.flush();
+  err.flush();
+  std::optional<std::chrono::milliseconds> limit;
+  if (code == kExitInterrupted) limit = std::chrono::seconds(1);
+  const bool written = outChannel.Finish(limit) & errChannel.Finish(limit);
+  // A writer still waiting for a reader that never reads must not hold up
+  // the exit, nor see its channel destroyed.
+  if (!written) std::_Exit(code);
+  return code;
 }
 
 }  // namespace vexel::cli

@@ -1,33 +1,26 @@
 #include "cli/deadline_timers.h"
 
-#include <QTimerEvent>
-
 namespace vexel::cli {
-namespace {
 
-constexpr qint64 kNsPerMs = 1000000;
+DeadlineTimers::DeadlineTimers(EventLoop& loop, std::function<void(uint32_t id)> fire)
+    : m_loop(loop), m_fire(std::move(fire)) {}
 
-}  // namespace
+DeadlineTimers::~DeadlineTimers() { StopAll(); }
 
-DeadlineTimers::DeadlineTimers(std::function<void(uint32_t id)> fire) : m_fire(std::move(fire)) {
-  m_clock.start();
-}
-
-void DeadlineTimers::Arm(Timer& timer, int ms) {
-  timer.loop.start(ms, Qt::PreciseTimer, this);
-  timer.loopMs = ms;
+void DeadlineTimers::Arm(uint32_t id, Timer& timer, Clock::time_point at) {
+  if (timer.armed != 0) m_loop.StopTimer(timer.armed);
+  timer.armed = m_loop.StartTimer(at, [this, id] { OnLoopTimer(id); });
+  timer.armedFor = at;
 }
 
 void DeadlineTimers::Start(uint32_t id, uint32_t ms) {
   Timer& timer = m_timers[id];
   timer.active = true;
   timer.ms = ms;
-  timer.dueNs = m_clock.nsecsElapsed() + qint64{ms} * kNsPerMs;
-  // A loop timer still running with this interval comes no later than the
-  // new deadline; it is set again for the rest when it comes.
-  if (!timer.loop.isActive() || timer.loopMs != static_cast<int>(ms)) {
-    Arm(timer, static_cast<int>(ms));
-  }
+  timer.due = Clock::now() + std::chrono::milliseconds(ms);
+  // A loop timer still running that comes no later than the new deadline is
+  // kept; it is set again for the rest when it comes.
+  if (timer.armed == 0 || timer.armedFor > timer.due) Arm(id, timer, timer.due);
 }
 
 void DeadlineTimers::Stop(uint32_t id) {
@@ -38,7 +31,8 @@ void DeadlineTimers::Stop(uint32_t id) {
 void DeadlineTimers::StopAll() {
   for (auto& entry : m_timers) {
     entry.second.active = false;
-    entry.second.loop.stop();
+    if (entry.second.armed != 0) m_loop.StopTimer(entry.second.armed);
+    entry.second.armed = 0;
   }
 }
 
@@ -47,18 +41,15 @@ bool DeadlineTimers::IsActive(uint32_t id) const {
   return it != m_timers.end() && it->second.active;
 }
 
-void DeadlineTimers::timerEvent(QTimerEvent* event) {
-  for (auto& [id, timer] : m_timers) {
-    if (timer.loop.timerId() != event->timerId()) continue;
-    if (!timer.active) return timer.loop.stop();
-    const qint64 now = m_clock.nsecsElapsed();
-    if (now < timer.dueNs) {
-      return Arm(timer, static_cast<int>((timer.dueNs - now + kNsPerMs - 1) / kNsPerMs));
-    }
-    timer.dueNs = now + qint64{timer.ms} * kNsPerMs;
-    if (timer.loopMs != static_cast<int>(timer.ms)) Arm(timer, static_cast<int>(timer.ms));
-    return m_fire(id);  // entries stay put, whatever the handler starts or stops
-  }
+void DeadlineTimers::OnLoopTimer(uint32_t id) {
+  Timer& timer = m_timers[id];  // entries stay put, whatever the handler starts or stops
+  timer.armed = 0;
+  if (!timer.active) return;
+  const Clock::time_point now = Clock::now();
+  if (now < timer.due) return Arm(id, timer, timer.due);
+  timer.due = now + std::chrono::milliseconds(timer.ms);
+  Arm(id, timer, timer.due);
+  m_fire(id);
 }
 
 }  // namespace vexel::cli

@@ -34,7 +34,7 @@ const std::vector<ExitClass>& ExitClasses() {
       {kExitNoConnectReply, "no-connect-reply", "no connect reply within the 1 s probe window"},
       {kExitNotResponding, "not-responding", "the module stopped replying in time"},
       {kExitInvalidResponse, "invalid-response", "invalid response from the module"},
-      {kExitInterrupted, "interrupted", "interrupted by Ctrl-C or SIGTERM; every port closed"},
+      {kExitInterrupted, "interrupted", "interrupted by Ctrl-C, SIGTERM or SIGHUP; every port closed"},
   };
   return classes;
 }

@@ -2,12 +2,11 @@
 
 #include "cli/exit_codes.h"
 #include "cli/frame_trace.h"
-#include "cli/signal_watcher.h"
 
 namespace vexel::cli {
 namespace {
 
-constexpr int kTickMs = 100;
+constexpr auto kTickPeriod = std::chrono::milliseconds(100);
 
 }  // namespace
 
@@ -16,28 +15,23 @@ LoadSession::LoadSession(SessionSettings settings, RunOutput& output,
     : m_settings(std::move(settings)),
       m_output(output),
       m_lineFactory(std::move(lineFactory)),
-      m_watchSet(m_settings.ports.size() == 1 ? LineWatchSet::Mode::Direct
-                                              : LineWatchSet::Mode::Shared) {
-  m_tick.setInterval(kTickMs);
-  QObject::connect(&m_tick, &QTimer::timeout, this, [this] { m_output.Tick(m_clock.Seconds()); });
-}
+      m_loop(EventLoop::Create()) {}
 
 LoadSession::~LoadSession() = default;
 
 int LoadSession::Run() {
-  std::unique_ptr<SignalWatcher> watcher;
-  if (m_settings.handleSignals) {
-    watcher = std::make_unique<SignalWatcher>([this](int) { Interrupt(); });
-  }
+  if (m_settings.handleSignals) m_loop->CatchInterrupts([this](int) { Interrupt(); });
+  if (!m_image) TakeSnapshot();
   for (size_t i = 0; i < m_settings.ports.size(); ++i) {
-    m_runners.push_back(std::make_unique<PortRunner>(i, m_settings.ports[i], m_settings.image,
-                                                     m_lineFactory(), m_clock, *this,
-                                                     m_watchSet));
+    m_runners.push_back(std::make_unique<PortRunner>(
+        i, m_settings.ports[i], m_settings.image, m_image, m_imageError,
+        m_lineFactory(), m_clock, *this, *m_loop));
   }
   for (auto& runner : m_runners) runner->Start();
-  m_tick.start();
-  if (!AllFinished() && !m_interrupted) m_loop.exec();
-  m_tick.stop();
+  m_tick = m_loop->StartTimer(EventLoop::Clock::now() + kTickPeriod, [this] { Tick(); });
+  if (!AllFinished() && !m_interrupted) m_loop->Run();
+  m_loop->StopTimer(m_tick);
+  m_loop->ReleaseInterrupts();
 
   std::vector<int> codes;
   for (auto& runner : m_runners) {
@@ -51,11 +45,27 @@ int LoadSession::Run() {
   return code;
 }
 
+// Every port sends this one version of the file, held once however many
+// ports there are. When it cannot be taken, each port fails on it.
+void LoadSession::TakeSnapshot() {
+  SnapshotImageFile file;
+  if (file.Open(m_settings.image)) {
+    m_image = file.Snapshot();
+  } else {
+    m_imageError = file.LastError();
+  }
+}
+
 void LoadSession::Interrupt() {
   if (m_interrupted) return;
   m_interrupted = true;
   for (auto& runner : m_runners) runner->Interrupt();
-  m_loop.quit();
+  m_loop->Quit();
+}
+
+void LoadSession::Tick() {
+  m_output.Tick(m_clock.Seconds());
+  m_tick = m_loop->StartTimer(EventLoop::Clock::now() + kTickPeriod, [this] { Tick(); });
 }
 
 void LoadSession::OnPortEvent(const PortEvent& event) { m_output.OnEvent(event); }
@@ -68,7 +78,7 @@ void LoadSession::OnPortFrame(size_t port, bool sent, const char* name, const ui
 }
 
 void LoadSession::OnPortFinished(size_t) {
-  if (AllFinished()) m_loop.quit();
+  if (AllFinished()) m_loop->Quit();
 }
 
 bool LoadSession::AllFinished() const {

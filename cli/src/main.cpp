@@ -1,6 +1,4 @@
 // duvozeviv-cli: programs a module image over one or several serial ports.
-#include <iostream>
-
 #include "cli/cli_program.h"
 
-int main(int argc, char** argv) { return vexel::cli::RunProgram(argc, argv, std::cout, std::cerr); }
+int main(int argc, char** argv) { return vexel::cli::RunProcess(argc, argv); }

@@ -1,46 +1,27 @@
 #include "cli/port_runner.h"
 
-#include <QCoreApplication>
-#include <QEvent>
-#include <cstring>
-
 #include "cli/exit_codes.h"
 #include "cli/frame_trace.h"
 #include "cli/open_diagnosis.h"
 
 namespace vexel::cli {
-namespace {
-
-// A watcher notification, carried from the watcher thread to the runner's.
-class LineEvent final : public QEvent {
- public:
-  explicit LineEvent(uint32_t wParam) : QEvent(Type()), m_wParam(wParam) {}
-  static QEvent::Type Type() {
-    static const auto type = static_cast<QEvent::Type>(QEvent::registerEventType());
-    return type;
-  }
-  uint32_t WParam() const { return m_wParam; }
-
- private:
-  uint32_t m_wParam;
-};
-
-}  // namespace
 
 PortRunner::PortRunner(size_t index, std::string port, std::string imagePath,
+                       SnapshotImageFile::Bytes image, std::string imageError,
                        std::unique_ptr<PortLine> line, const RunClock& clock,
-                       PortRunnerListener& listener, LineWatchSet& watchSet)
+                       PortRunnerListener& listener, EventLoop& loop)
     : m_index(index),
       m_port(std::move(port)),
       m_imagePath(std::move(imagePath)),
       m_clock(clock),
       m_listener(listener),
-      m_watchSet(watchSet),
+      m_loop(loop),
       m_line(std::move(line)),
+      m_image(std::move(image), std::move(imageError)),
       m_controller(m_line->Line(), m_image, *this),
-      m_timers([this](uint32_t id) { if (!m_ending) m_controller.HandleTimer(id); }) {
+      m_timers(loop, [this](uint32_t id) { if (!m_ending) m_controller.HandleTimer(id); }) {
   m_controller.SetFrameObserver(this);
-  m_line->AttachEventLoop(*this);
+  m_line->AttachEventLoop(*this, loop);
 }
 
 PortRunner::~PortRunner() {
@@ -51,7 +32,19 @@ PortRunner::~PortRunner() {
 
 void PortRunner::Start() {
   Report(PortEventKind::Connecting);
+  if (const std::string refusal = m_line->Refusal(m_port); !refusal.empty()) return Refuse(refusal);
   m_controller.ToggleConnection();
+}
+
+// Not even opened: a port the controller must never see. It ends as a port
+// that cannot be opened does.
+void PortRunner::Refuse(const std::string& reason) {
+  m_ending = true;
+  m_failure = text::kCannotOpen;
+  m_failure.replace(m_failure.find("%s"), 2, m_port);
+  m_exitCode = kExitPortOpen;
+  Report(PortEventKind::Failed, m_failure + ": " + reason);
+  m_loop.Post([this] { Finish(); });
 }
 
 void PortRunner::Interrupt() {
@@ -80,8 +73,7 @@ void PortRunner::ShowConnected() {
   m_status = text::kConnected;
   Report(PortEventKind::Connected);
   // Out of the controller's timer handler before the run starts.
-  QMetaObject::invokeMethod(
-      this, [this] { if (!m_ending) m_controller.StartRun(m_imagePath); }, Qt::QueuedConnection);
+  m_loop.Post([this] { if (!m_ending) m_controller.StartRun(m_imagePath); });
 }
 
 void PortRunner::ShowDisconnected() { m_status = text::kNotConnected; }
@@ -92,14 +84,11 @@ void PortRunner::ShowStatus(const std::string& text) {
   m_loaded = m_ending = true;
   m_position = m_total;
   Report(PortEventKind::Loaded);
-  QMetaObject::invokeMethod(
-      this,
-      [this] {
-        if (m_finished) return;
-        m_controller.ToggleConnection();
-        Finish();
-      },
-      Qt::QueuedConnection);
+  m_loop.Post([this] {
+    if (m_finished) return;
+    m_controller.ToggleConnection();
+    Finish();
+  });
 }
 
 // The controller has already settled (timers stopped, port closed) and sends
@@ -111,7 +100,7 @@ void PortRunner::ShowMessage(const std::string& text) {
   m_exitCode = ExitCodeFor(m_controller.LastFailure());
   const std::string reason = FailureReason();
   Report(PortEventKind::Failed, reason.empty() ? text : text + ": " + reason);
-  QMetaObject::invokeMethod(this, [this] { Finish(); }, Qt::QueuedConnection);
+  m_loop.Post([this] { Finish(); });
 }
 
 std::string PortRunner::FailureReason() const {
@@ -122,7 +111,7 @@ std::string PortRunner::FailureReason() const {
       return m_line->DescribeResult(m_controller.LastPortResult());
     }
     case Failure::LineFormat:
-      if (m_line->LastOsError() != 0) return std::strerror(m_line->LastOsError());
+      if (m_line->LastOsError() != 0) return m_line->DescribeOsError(m_line->LastOsError());
       return m_line->DescribeResult(m_controller.LastPortResult());
     case Failure::ImageFile:
       return m_image.LastError();
@@ -147,14 +136,14 @@ void PortRunner::SetProgress(uint32_t position) {
 }
 
 void PortRunner::PostComMessage(uint32_t, uint32_t wParam, intptr_t) {
-  QCoreApplication::postEvent(this, new LineEvent(wParam));
+  m_loop.Post([this, wParam] { HandleLineEvent(wParam); });
 }
 
 int PortRunner::WatchLine(intptr_t handle, CSerialLoopLine& line) {
-  return m_watchSet.Add(handle, [this, &line] { HandleLineEvent(line.Service()); });
+  return m_loop.Watch(handle, [this, &line] { HandleLineEvent(line.Service()); });
 }
 
-void PortRunner::UnwatchLine(intptr_t handle) { m_watchSet.Remove(handle); }
+void PortRunner::UnwatchLine(intptr_t handle) { m_loop.Unwatch(handle); }
 
 void PortRunner::OnFrameSent(const uint8_t* frame, size_t length) {
   // SendChunk reads the chunk before it writes: at the end of the image the
@@ -169,10 +158,6 @@ void PortRunner::OnFrameReceived(const uint8_t* frame, size_t length) {
   const char* name = ReplyName(frame, length);
   m_tally.OnReceived(name, length, m_clock.Seconds());
   m_listener.OnPortFrame(m_index, false, name, frame, length);
-}
-
-void PortRunner::customEvent(QEvent* event) {
-  if (event->type() == LineEvent::Type()) HandleLineEvent(static_cast<LineEvent*>(event)->WParam());
 }
 
 void PortRunner::HandleLineEvent(uint32_t wParam) {

@@ -7,6 +7,7 @@
 #include <ostream>
 
 #include "cli/display_text.h"
+#include "cli/output_channel.h"
 #include "run_views.h"
 
 namespace vexel::cli {
@@ -71,6 +72,7 @@ class LinesOutput final : public TrackingOutput {
     if (tenth <= view.printedTenth && now - view.printedAt < kLinePeriod) return;
     view.printedTenth = tenth;
     view.printedAt = now;
+    MarkProgress(m_out);
     PrintLine(view, ProgressText(view, now, ", "));
   }
 };
@@ -99,6 +101,7 @@ class JsonOutput final : public TrackingOutput {
     if (event.kind == PortEventKind::Failed) PrintFailure(event);
     nlohmann::json line = Common(m_views[event.port], EventName(event.kind), event.elapsed);
     if (!event.message.empty()) line["message"] = event.message;
+    if (event.kind == PortEventKind::Progress) MarkProgress(m_out);
     Write(line);
   }
 

@@ -1,5 +1,6 @@
 #include <type_traits>
 
+#include "cli/console.h"
 #include "cli/port_line.h"
 #include "serial/port_names.h"
 #include "serial/serial_loop_line.h"
@@ -17,11 +18,14 @@ class SerialPortLine final : public PortLine {
   std::string DevicePath(const std::string& portName) const override {
     return ResolvePortName(portName);
   }
+  std::string Refusal(const std::string& portName) const override {
+    return OwnTerminalRefusal(ResolvePortName(portName));
+  }
   std::string DescribeResult(int32_t result) const override {
     return vexel::DescribeResult(result);
   }
-  void AttachEventLoop(LineEventLoop& loop) override {
-    if constexpr (std::is_same_v<Serial, CSerialLoopLine>) m_serial.SetEventLoop(&loop);
+  void AttachEventLoop(LineEventLoop& lineLoop, EventLoop&) override {
+    if constexpr (std::is_same_v<Serial, CSerialLoopLine>) m_serial.SetEventLoop(&lineLoop);
   }
 
  private:

@@ -1,6 +1,8 @@
 #include "text_table.h"
 
 #include <algorithm>
+#include <cctype>
+#include <utility>
 
 #include "cli/display_text.h"
 
@@ -37,6 +39,16 @@ std::string TextTable::Render() const {
     text += line + "\n";
   }
   return text;
+}
+
+bool NaturalLess(const std::string& a, const std::string& b) {
+  auto split = [](const std::string& s) {
+    size_t digits = s.size();
+    while (digits > 0 && std::isdigit(static_cast<unsigned char>(s[digits - 1]))) --digits;
+    const std::string number = s.substr(digits);
+    return std::make_pair(s.substr(0, digits), number.empty() ? -1L : std::stol(number));
+  };
+  return split(a) < split(b);
 }
 
 }  // namespace vexel::cli

@@ -21,4 +21,8 @@ class TextTable {
   std::vector<Align> m_align;
 };
 
+/// Orders names so that the same stem sorts by its number: ttyS2 before
+/// ttyS10, COM2 before COM10.
+bool NaturalLess(const std::string& a, const std::string& b);
+
 }  // namespace vexel::cli

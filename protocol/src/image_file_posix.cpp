@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 #include <limits>
+#include <new>
 
 #include "protocol/image_file.h"
 
@@ -54,8 +55,16 @@ class Descriptor {
 
 }  // namespace
 
+SnapshotImageFile::SnapshotImageFile(Bytes shared, std::string error)
+    : m_fixed(true), m_shared(std::move(shared)), m_lastError(std::move(error)) {}
+
 bool SnapshotImageFile::Open(const std::string& path) {
   Close();
+  if (m_fixed) {
+    m_data = m_shared;
+    m_open = m_data != nullptr;
+    return m_open;
+  }
   // O_NONBLOCK keeps a FIFO or device from blocking the open; they are refused below.
   Descriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
   if (file.get() < 0) {
@@ -82,21 +91,27 @@ bool SnapshotImageFile::Open(const std::string& path) {
       m_lastError = "longer than the 4294967295 bytes an image may have";
       return false;
     }
-    const bool read = ReadAll(file.get(), m_data, static_cast<size_t>(before.st_size));
-    if (read && ::fstat(file.get(), &after) == 0 && SameVersion(before, after)) {
-      m_position = 0;
-      m_open = true;
-      m_lastError.clear();
-      return true;
+    auto data = std::make_shared<std::vector<uint8_t>>();
+    try {
+      const bool read = ReadAll(file.get(), *data, static_cast<size_t>(before.st_size));
+      if (read && ::fstat(file.get(), &after) == 0 && SameVersion(before, after)) {
+        m_data = std::move(data);
+        m_position = 0;
+        m_open = true;
+        m_lastError.clear();
+        return true;
+      }
+    } catch (const std::bad_alloc&) {
+      m_lastError = std::strerror(ENOMEM);  // more than the process may hold
+      return false;
     }
   }
-  std::vector<uint8_t>().swap(m_data);
   m_lastError = "the file kept changing while it was read";
   return false;
 }
 
 void SnapshotImageFile::Close() {
-  std::vector<uint8_t>().swap(m_data);  // the image is not held beyond its run
+  m_data.reset();  // the image is not held beyond its run
   m_position = 0;
   m_open = false;
 }
@@ -104,7 +119,7 @@ void SnapshotImageFile::Close() {
 uint32_t SnapshotImageFile::Read(void* buffer, uint32_t count) {
   const uint32_t left = GetLength() - m_position;
   const uint32_t n = count < left ? count : left;
-  if (n > 0) std::memcpy(buffer, m_data.data() + m_position, n);
+  if (n > 0) std::memcpy(buffer, m_data->data() + m_position, n);
   m_position += n;
   return n;
 }

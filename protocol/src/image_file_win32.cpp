@@ -3,7 +3,9 @@
 // kept until Close, which keeps writers out for the whole run.
 #include <windows.h>
 
+#include <cerrno>
 #include <cstring>
+#include <new>
 #include <string>
 
 #include "protocol/image_file.h"
@@ -48,8 +50,16 @@ bool ReadAll(HANDLE file, std::vector<uint8_t>& data, size_t expected) {
 
 }  // namespace
 
+SnapshotImageFile::SnapshotImageFile(Bytes shared, std::string error)
+    : m_fixed(true), m_shared(std::move(shared)), m_lastError(std::move(error)) {}
+
 bool SnapshotImageFile::Open(const std::string& path) {
   Close();
+  if (m_fixed) {
+    m_data = m_shared;
+    m_open = m_data != nullptr;
+    return m_open;
+  }
   HANDLE file = ::CreateFileW(WideOf(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
@@ -65,16 +75,22 @@ bool SnapshotImageFile::Open(const std::string& path) {
     m_lastError = "not a regular file";
   } else if (info.nFileSizeHigh != 0) {
     m_lastError = "longer than the 4294967295 bytes an image may have";
-  } else if (!ReadAll(file, m_data, info.nFileSizeLow)) {
-    m_lastError = "the file could not be read to its end";
   } else {
-    m_position = 0;
-    m_open = true;
-    m_lastError.clear();
-    return true;
+    try {
+      auto data = std::make_shared<std::vector<uint8_t>>();
+      if (ReadAll(file, *data, info.nFileSizeLow)) {
+        m_data = std::move(data);
+        m_position = 0;
+        m_open = true;
+        m_lastError.clear();
+        return true;
+      }
+      m_lastError = "the file could not be read to its end";
+    } catch (const std::bad_alloc&) {
+      m_lastError = std::strerror(ENOMEM);  // more than the process may hold
+    }
   }
   ReleaseFile();
-  std::vector<uint8_t>().swap(m_data);
   return false;
 }
 
@@ -85,7 +101,7 @@ void SnapshotImageFile::ReleaseFile() {
 
 void SnapshotImageFile::Close() {
   ReleaseFile();
-  std::vector<uint8_t>().swap(m_data);  // the image is not held beyond its run
+  m_data.reset();  // the image is not held beyond its run
   m_position = 0;
   m_open = false;
 }
@@ -93,7 +109,7 @@ void SnapshotImageFile::Close() {
 uint32_t SnapshotImageFile::Read(void* buffer, uint32_t count) {
   const uint32_t left = GetLength() - m_position;
   const uint32_t n = count < left ? count : left;
-  if (n > 0) std::memcpy(buffer, m_data.data() + m_position, n);
+  if (n > 0) std::memcpy(buffer, m_data->data() + m_position, n);
   m_position += n;
   return n;
 }

@@ -84,4 +84,6 @@ std::string DescribeResult(int32_t code) {
   return "Error " + std::to_string(code);
 }
 
+std::string DescribeOsError(int osError) { return std::strerror(osError); }
+
 }  // namespace vexel

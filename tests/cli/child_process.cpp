@@ -69,7 +69,10 @@ void ChildProcess::Spawn(const Options& options) {
   int out[2];
   int err[2];
   if (::pipe2(err, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
-  if (options.stdoutOnTerminal) {
+  if (options.stdoutFd >= 0) {
+    out[0] = -1;
+    out[1] = ::fcntl(options.stdoutFd, F_DUPFD_CLOEXEC, 3);
+  } else if (options.stdoutOnTerminal) {
     struct winsize size {};
     size.ws_col = 100;
     size.ws_row = 30;
@@ -85,6 +88,9 @@ void ChildProcess::Spawn(const Options& options) {
     // Only async-signal-safe calls between fork and exec.
     ::dup2(out[1], STDOUT_FILENO);
     ::dup2(err[1], STDERR_FILENO);
+    if (options.closeStdStreams) {
+      for (int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) ::close(fd);
+    }
     if (options.asNobody) {
       const gid_t nogroup = 65534;
       if (::setgroups(0, nullptr) != 0 || ::setgid(nogroup) != 0 || ::setuid(65534) != 0) _exit(126);
@@ -96,14 +102,14 @@ void ChildProcess::Spawn(const Options& options) {
   ::close(err[1]);
   m_outFd = out[0];
   m_errFd = err[0];
-  ::fcntl(m_outFd, F_SETFL, O_NONBLOCK);
+  if (m_outFd >= 0) ::fcntl(m_outFd, F_SETFL, O_NONBLOCK);
   ::fcntl(m_errFd, F_SETFL, O_NONBLOCK);
   m_pidFd = static_cast<int>(::syscall(SYS_pidfd_open, m_pid, 0));
   if (m_pidFd < 0) throw std::runtime_error("pidfd_open");
 }
 
 void ChildProcess::ReadLoop() {
-  bool outOpen = true;
+  bool outOpen = m_outFd >= 0;
   bool errOpen = true;
   bool running = true;
   while (running || outOpen || errOpen) {

@@ -23,6 +23,8 @@ class ChildProcess {
     std::vector<std::string> env;  ///< "NAME=VALUE" added to the test's environment
     bool asNobody = false;         ///< drop to uid/gid 65534 before exec (needs root)
     bool stdoutOnTerminal = false; ///< stdout on a pseudo-terminal, 100 columns
+    int stdoutFd = -1;             ///< stdout goes here instead (never read by this object)
+    bool closeStdStreams = false;  ///< start with descriptors 0, 1 and 2 closed
   };
 
   explicit ChildProcess(const Options& options);

@@ -4,14 +4,15 @@
 #include <sys/stat.h>
 #include <fcntl.h>
 #include <grp.h>
+#include <poll.h>
 #include <unistd.h>
 
-#include <QCoreApplication>
 #include <algorithm>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <memory>
 #include <nlohmann/json.hpp>
 #include <sstream>
 
@@ -41,6 +42,50 @@ std::vector<std::string> Lines(const std::string& text) {
 bool Contains(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
 }
+
+size_t Count(const std::string& text, const std::string& part) {
+  size_t count = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
+  return count;
+}
+
+// Everything a pipe gives until its writers are gone, or what came by the
+// deadline.
+std::string ReadToEnd(int fd, std::chrono::milliseconds deadline) {
+  const auto end = std::chrono::steady_clock::now() + deadline;
+  std::string text;
+  char buffer[4096];
+  while (std::chrono::steady_clock::now() < end) {
+    pollfd ready{fd, POLLIN, 0};
+    if (::poll(&ready, 1, 100) <= 0) continue;
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n <= 0) break;
+    text.append(buffer, static_cast<size_t>(n));
+  }
+  return text;
+}
+
+class Pipe {
+ public:
+  Pipe() { EXPECT_EQ(::pipe2(m_fds, O_CLOEXEC), 0); }
+  ~Pipe() {
+    CloseRead();
+    CloseWrite();
+  }
+  int Read() const { return m_fds[0]; }
+  int Write() const { return m_fds[1]; }
+  void CloseRead() { Close(m_fds[0]); }
+  void CloseWrite() { Close(m_fds[1]); }
+
+ private:
+  static void Close(int& fd) {
+    if (fd >= 0) ::close(fd);
+    fd = -1;
+  }
+  int m_fds[2] = {-1, -1};
+};
+
+constexpr const char* kFlashFrame = "b0ef5509550203040506070801";
 
 bool ProcessHasOpen(pid_t pid, const std::string& path) {
   std::error_code error;
@@ -139,6 +184,18 @@ class CliEndToEnd : public ::testing::Test {
     args.insert(args.begin(), copy.string());
     options.argv = args;
     return options;
+  }
+
+  // A --json load of 128 KiB into @p out, which the test does not read yet;
+  // null unless the module's events come to satisfy @p reached.
+  std::unique_ptr<ChildProcess> LoadIntoUnreadPipe(
+      SimModule& module, Pipe& out, const std::function<bool(const std::string&)>& reached) {
+    auto options = Cli({"--json", "-p", module.Path(), WriteImage(128 * 1024)});
+    options.stdoutFd = out.Write();
+    auto cli = std::make_unique<ChildProcess>(options);
+    out.CloseWrite();
+    if (!module.Process().WaitForOut(reached, 60s)) return nullptr;
+    return cli;
   }
 
   TempDir m_dir;
@@ -325,11 +382,11 @@ TEST_F(CliEndToEnd, BusyPortNamesTheProgramThatHoldsIt) {
   EXPECT_EQ(again.WaitExit(), 0) << again.Err();
 }
 
-// Ctrl-C and SIGTERM in the middle of a run: 130, and the port is free for
-// the next run at once.
+// Ctrl-C, SIGTERM and SIGHUP (the terminal went away) in the middle of a
+// run: 130, and the port is free for the next run at once.
 TEST_F(CliEndToEnd, InterruptedRunClosesThePortAndEndsWith130) {
   const std::string image = WriteImage(300);
-  for (int signo : {SIGINT, SIGTERM}) {
+  for (int signo : {SIGINT, SIGTERM, SIGHUP}) {
     SimModule module({"--fault", "delay:60000@3"});  // the second chunk's ACK is a minute late
     ChildProcess cli(Cli({"--json", "-p", module.Path(), image}));
     ASSERT_TRUE(cli.WaitForOut(
@@ -462,6 +519,85 @@ TEST_F(CliEndToEnd, HelpListsTheExitCodesAndPortsAreListed) {
   EXPECT_EQ(list.WaitExit(), 0);
   EXPECT_TRUE(list.Out().rfind("DEVICE", 0) == 0 || list.Out() == "No serial ports found.\n")
       << list.Out();
+}
+
+// `duvozeviv-cli ... | head -1`: once the reader is gone the output ends,
+// but the load goes on to its end and its exit status.
+TEST_F(CliEndToEnd, AClosedOutputPipeEndsTheOutputNotTheLoad) {
+  for (const char* mode : {"--json", "--quiet"}) {
+    SimModule module({"--count", "1", "--out", (m_dir.Path() / "received.mbf").string()});
+    Pipe out;
+    out.CloseRead();
+    auto options = Cli({mode, "-p", module.Path(), WriteImage(1000)});
+    options.stdoutFd = out.Write();
+    ChildProcess cli(options);
+    out.CloseWrite();
+    EXPECT_EQ(cli.WaitExit(), 0) << mode << ": " << cli.Err();
+    EXPECT_EQ(cli.Err(), "") << mode;
+    EXPECT_EQ(module.Process().WaitExit(), 0) << mode;
+    std::ifstream received(m_dir.Path() / "received.mbf", std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(received), {}), m_image) << mode;
+  }
+}
+
+// --json into a pipe nobody reads: the run goes on far past what the pipe
+// holds, and SIGTERM still ends it at once.
+TEST_F(CliEndToEnd, AnOutputNobodyReadsStallsNeitherTheLinesNorTheSignals) {
+  SimModule module({"--fault", "delay:60000@1500"});  // ~200 kB of progress lines before it
+  Pipe out;
+  auto cli = LoadIntoUnreadPipe(module, out, [](const std::string& events) {
+    return Count(events, R"("event":"request")") >= 1500;
+  });
+  ASSERT_TRUE(cli) << "the loader stalled in a write";
+  cli->Signal(SIGTERM);
+  EXPECT_EQ(cli->WaitExit(10s), kExitInterrupted);
+}
+
+// A reader that only starts reading once the module is flashed still gets
+// every result and the exit line.
+TEST_F(CliEndToEnd, ASlowReaderGetsTheResultsAndTheExitLine) {
+  SimModule module;
+  Pipe out;
+  auto cli = LoadIntoUnreadPipe(
+      module, out, [](const std::string& events) { return Contains(events, kFlashFrame); });
+  ASSERT_TRUE(cli) << "the loader stalled in a write";
+  const auto lines = Lines(ReadToEnd(out.Read(), 30s));
+  EXPECT_EQ(cli->WaitExit(), 0) << cli->Err();
+  ASSERT_GE(lines.size(), 3u);
+  EXPECT_EQ(nlohmann::json::parse(lines.front())["event"], "connecting");
+  const auto result = nlohmann::json::parse(lines[lines.size() - 2]);
+  EXPECT_EQ(result["event"], "result");
+  EXPECT_EQ(result["status"], "MODULE LOADED");
+  EXPECT_EQ(result["position"], 128 * 1024);
+  EXPECT_EQ(nlohmann::json::parse(lines.back())["exit_code"], 0);
+  for (const auto& line : lines) EXPECT_TRUE(nlohmann::json::accept(line)) << line;
+}
+
+// Started with no standard streams at all, the loader's own descriptors must
+// not take their numbers: --trace would write into them.
+TEST_F(CliEndToEnd, WithTheStandardStreamsClosedTheLoadStillRuns) {
+  SimModule module({"--count", "1", "--out", (m_dir.Path() / "received.mbf").string()});
+  auto options = Cli({"--trace", "-p", module.Path(), WriteImage(300)});
+  options.closeStdStreams = true;
+  ChildProcess cli(options);
+  EXPECT_EQ(cli.WaitExit(), 0);
+  EXPECT_EQ(module.Process().WaitExit(), 0);
+  std::ifstream received(m_dir.Path() / "received.mbf", std::ios::binary);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(received), {}), m_image);
+}
+
+// The loader's own terminal, by any name, is never taken for a module's line.
+TEST_F(CliEndToEnd, TheLoadersOwnTerminalIsRefused) {
+  for (const std::string port : {"/dev/tty", "/proc/self/fd/1"}) {
+    auto options = Cli({"-p", port, WriteImage(10)});
+    options.stdoutOnTerminal = true;
+    ChildProcess cli(options);
+    EXPECT_EQ(cli.WaitExit(), kExitPortOpen) << port;
+    EXPECT_EQ(cli.Err(), port + ": Cannot open open " + port +
+                             ": this is the loader's own terminal (its controlling terminal or "
+                             "one of its standard streams), not a module's serial line\n");
+    EXPECT_FALSE(Contains(cli.Out(), "\xB0\xEF")) << "nothing was sent to the terminal";
+  }
 }
 
 }  // namespace

@@ -1,9 +1,6 @@
 // The port's controller timers: never early however often they are
 // restarted, repeating until stopped, silent once stopped.
-#include <QCoreApplication>
-#include <QDeadlineTimer>
-#include <QElapsedTimer>
-#include <QEventLoop>
+#include "cli/deadline_timers.h"
 
 #include <gtest/gtest.h>
 
@@ -11,36 +8,37 @@
 #include <functional>
 #include <vector>
 
-#include "cli/deadline_timers.h"
-
 namespace vexel::cli {
 namespace {
 
+using Clock = EventLoop::Clock;
+using Ms = std::chrono::milliseconds;
+
 struct Fired {
   uint32_t id;
-  qint64 atMs;
+  int64_t atMs;
 };
 
 class DeadlineTimersTest : public ::testing::Test {
  protected:
-  void SetUp() override { m_clock.start(); }
-
-  // Runs the event loop until done() or a generous deadline.
+  int64_t ElapsedMs() const {
+    return std::chrono::duration_cast<Ms>(Clock::now() - m_start).count();
+  }
+  // Runs the loop until done() or a generous deadline.
   bool RunUntil(const std::function<bool()>& done) {
-    QDeadlineTimer deadline(10000);
-    while (!done() && !deadline.hasExpired()) {
-      QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
-    }
+    const auto deadline = Clock::now() + std::chrono::seconds(10);
+    while (!done() && Clock::now() < deadline) RunFor(10);
     return done();
   }
   void RunFor(int ms) {
-    QDeadlineTimer deadline(ms);
-    while (!deadline.hasExpired()) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 10);
+    m_loop->StartTimer(Clock::now() + Ms(ms), [this] { m_loop->Quit(); });
+    m_loop->Run();
   }
 
-  QElapsedTimer m_clock;
+  Clock::time_point m_start = Clock::now();
+  std::unique_ptr<EventLoop> m_loop = EventLoop::Create();
   std::vector<Fired> m_fired;
-  DeadlineTimers m_timers{[this](uint32_t id) { m_fired.push_back({id, m_clock.elapsed()}); }};
+  DeadlineTimers m_timers{*m_loop, [this](uint32_t id) { m_fired.push_back({id, ElapsedMs()}); }};
 };
 
 // The reply time-out is restarted for every chunk; it may only come a whole
@@ -51,7 +49,7 @@ TEST_F(DeadlineTimersTest, RestartsMoveTheDeadlineAndItIsNeverEarly) {
     RunFor(20);
     ASSERT_TRUE(m_fired.empty()) << "restarted every 20 ms, a 300 ms timer must not come";
   }
-  const qint64 lastStart = m_clock.elapsed();
+  const int64_t lastStart = ElapsedMs();
   m_timers.Start(7, 300);
   ASSERT_TRUE(RunUntil([&] { return !m_fired.empty(); }));
   EXPECT_EQ(m_fired[0].id, 7u);

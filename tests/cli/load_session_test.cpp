@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <sstream>
 
@@ -220,6 +221,30 @@ TEST_F(LoadSessionTest, FourPortsInParallelOneFailing) {
   EXPECT_EQ(m_results[2].bytes, 64u);  // the first SEND was acknowledged, the second was not
   EXPECT_FALSE(m_results[2].loaded);
   for (size_t i : {0u, 1u, 3u}) EXPECT_TRUE(m_results[i].loaded) << i;
+}
+
+// One snapshot for the whole load: a file replaced while the first port's
+// run starts changes nothing for the ports that start later.
+TEST_F(LoadSessionTest, EveryPortSendsTheSameImageEvenIfTheFileIsReplaced) {
+  const std::string image = ImageOf(300);
+  const std::string path = WriteImage(image);
+  auto a = AddPort();
+  auto b = AddPort();
+  bool replaced = false;
+  const int code = Run({"A", "B"}, path, false, [&](const PortEvent& event) {
+    if (event.kind != PortEventKind::Started || replaced) return;
+    replaced = true;
+    m_dir.Write("image.mbf.new", ImageOf(500).replace(0, 1, "X"));
+    std::filesystem::rename(m_dir.Path() / "image.mbf.new", path);
+  });
+  EXPECT_EQ(code, 0) << m_err.str();
+  EXPECT_TRUE(replaced);
+  for (const auto& module : {a, b}) {
+    ASSERT_EQ(module->module.FlashedImages().size(), 1u);
+    EXPECT_EQ(std::string(module->module.FlashedImages()[0].begin(),
+                          module->module.FlashedImages()[0].end()),
+              image);
+  }
 }
 
 TEST_F(LoadSessionTest, CtrlCClosesEveryPortAndEndsWith130) {

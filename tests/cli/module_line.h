@@ -3,7 +3,7 @@
 // the delays it asks for, through the event loop like a watcher would.
 #pragma once
 
-#include <QTimer>
+#include <chrono>
 #include <deque>
 #include <memory>
 #include <string>
@@ -38,6 +38,7 @@ class ModuleLine final : public PortLine, public ISerialLine {
   ~ModuleLine() override { Close(); }
 
   ISerialLine& Line() override { return *this; }
+  void AttachEventLoop(LineEventLoop&, EventLoop& loop) override { m_loop = &loop; }
   int LastOsError() const override { return m_state->osError; }
   std::string DevicePath(const std::string& portName) const override {
     return m_state->device.empty() ? portName : m_state->device;
@@ -79,8 +80,9 @@ class ModuleLine final : public PortLine, public ISerialLine {
     for (auto& delivery : m_state->module.Consume(static_cast<const uint8_t*>(data), length)) {
       at += delivery.delayMs;
       if (delivery.hangUp) break;
-      QTimer::singleShot(static_cast<int>(at), [state = m_state, generation = m_state->generation,
-                                                bytes = delivery.bytes] {
+      const auto due = EventLoop::Clock::now() + std::chrono::milliseconds(at);
+      m_loop->StartTimer(due, [state = m_state, generation = m_state->generation,
+                               bytes = delivery.bytes] {
         if (generation != state->generation || state->target == nullptr) return;
         state->rx.insert(state->rx.end(), bytes.begin(), bytes.end());
         state->target->PostComMessage(0, EV_RXCHAR, 0);
@@ -102,6 +104,7 @@ class ModuleLine final : public PortLine, public ISerialLine {
 
  private:
   std::shared_ptr<ModuleLineState> m_state;
+  EventLoop* m_loop = nullptr;
 };
 
 }  // namespace vexel::cli::test

@@ -43,5 +43,27 @@ TEST(ImageFile, CloseReleasesTheImage) {
   EXPECT_EQ(file.GetPosition(), 0u);
 }
 
+// Several runs send one version: files made from another's snapshot serve it
+// read-only, whatever happens to the file afterwards, and hold no copy.
+TEST(ImageFile, FilesSharingASnapshotServeTheSameBytes) {
+  TempDir dir;
+  const std::string path = dir.File("a.mbf", Pattern(100));
+  SnapshotImageFile first;
+  ASSERT_TRUE(first.Open(path));
+  SnapshotImageFile second(first.Snapshot());
+  dir.File("a.mbf", Bytes(300, 0xEE));  // replaced before the second run opens it
+  ASSERT_TRUE(second.Open(path));
+  EXPECT_EQ(second.Snapshot().get(), first.Snapshot().get()) << "one copy for both";
+  Bytes read(100);
+  EXPECT_EQ(second.Read(read.data(), 100), 100u);
+  EXPECT_EQ(read, Pattern(100));
+  first.Close();
+  EXPECT_EQ(second.GetLength(), 100u) << "the other's close leaves it alone";
+
+  SnapshotImageFile failed(nullptr, "No such file or directory");
+  EXPECT_FALSE(failed.Open(path));
+  EXPECT_EQ(failed.LastError(), "No such file or directory");
+}
+
 }  // namespace
 }  // namespace vexel::testing

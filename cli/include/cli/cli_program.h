@@ -6,7 +6,12 @@
 namespace vexel::cli {
 
 /// Parses the arguments, lists ports or loads the image, and returns the
-/// exit status. Creates a QCoreApplication when none exists.
+/// exit status.
 int RunProgram(int argc, char** argv, std::ostream& out, std::ostream& err);
+
+/// The program's main: prepares the standard streams, runs RunProgram on
+/// them through OutputChannels, and waits for the output to be written (at
+/// most a second after an interruption, when the reader may never read).
+int RunProcess(int argc, char** argv);
 
 }  // namespace vexel::cli

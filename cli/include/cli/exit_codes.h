@@ -17,7 +17,9 @@ namespace vexel::cli {
 ///  - 5 no connect reply within the one-second probe window.
 ///  - 6 module not responding: a reply did not come in time.
 ///  - 7 invalid response from the module (or an internal error).
-///  - 130 interrupted by Ctrl-C or SIGTERM; every port was closed.
+///  - 130 interrupted by Ctrl-C, SIGTERM or SIGHUP (Windows: Ctrl-C,
+///    Ctrl-Break, closing the console); every port was closed. A reader of
+///    the output that goes away ends only the output, not the load.
 /// With several ports, the first failing port in command-line order sets the
 /// status; an interruption overrides every other outcome.
 /// @{

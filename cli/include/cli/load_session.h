@@ -2,13 +2,11 @@
 // one event loop.
 #pragma once
 
-#include <QEventLoop>
-#include <QObject>
-#include <QTimer>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "cli/event_loop.h"
 #include "cli/port_line.h"
 #include "cli/port_runner.h"
 #include "cli/run_clock.h"
@@ -20,18 +18,23 @@ struct SessionSettings {
   std::string image;
   std::vector<std::string> ports;  ///< in command-line order
   bool trace = false;
-  bool handleSignals = true;  ///< SIGINT and SIGTERM interrupt the load while it runs
+  bool handleSignals = true;  ///< SIGINT, SIGTERM and SIGHUP interrupt the load while it runs
 };
 
-class LoadSession final : public QObject, public PortRunnerListener {
+class LoadSession final : public PortRunnerListener {
  public:
   LoadSession(SessionSettings settings, RunOutput& output,
               PortLineFactory lineFactory = MakeSerialPortLine);
-  ~LoadSession() override;
+  ~LoadSession();
+  LoadSession(const LoadSession&) = delete;
+  LoadSession& operator=(const LoadSession&) = delete;
 
-  /// Runs every port to its end on a local event loop (a QCoreApplication
-  /// must exist), prints the summary and returns the exit status.
+  /// Runs every port to its end on the session's event loop, prints the
+  /// summary and returns the exit status.
   int Run();
+  /// The image's snapshot, taken already; without one Run takes it, once,
+  /// before any port starts. Every port sends it.
+  void SetImageSnapshot(SnapshotImageFile::Bytes image) { m_image = std::move(image); }
   /// Closes every port and makes Run return 130: what Ctrl-C does.
   void Interrupt();
 
@@ -45,14 +48,17 @@ class LoadSession final : public QObject, public PortRunnerListener {
 
  private:
   bool AllFinished() const;
+  void TakeSnapshot();
+  void Tick();
 
   SessionSettings m_settings;
   RunOutput& m_output;
   PortLineFactory m_lineFactory;
   RunClock m_clock;
-  QEventLoop m_loop;
-  QTimer m_tick;
-  LineWatchSet m_watchSet;  // before the runners, which leave it as they go
+  SnapshotImageFile::Bytes m_image;
+  std::string m_imageError;  // why the snapshot could not be taken
+  std::unique_ptr<EventLoop> m_loop;  // before the runners, which leave it as they go
+  EventLoop::TimerId m_tick = 0;
   std::vector<std::unique_ptr<PortRunner>> m_runners;
   std::vector<PortSummary> m_results;
   bool m_interrupted = false;

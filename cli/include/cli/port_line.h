@@ -7,8 +7,10 @@
 #include <memory>
 #include <string>
 
+#include "cli/event_loop.h"
 #include "serial/serial_line.h"
 #include "serial/serial_loop_line.h"
+#include "serial/serial_port.h"
 
 namespace vexel::cli {
 
@@ -16,16 +18,23 @@ class PortLine {
  public:
   virtual ~PortLine() = default;
   virtual ISerialLine& Line() = 0;
-  /// errno of the latest failed platform call on the line, 0 when none.
+  /// The OS error of the latest failed platform call on the line, 0 when
+  /// none (as CSerialPort::LastOsError).
   virtual int LastOsError() const = 0;
+  /// Words an OS error of LastOsError.
+  virtual std::string DescribeOsError(int osError) const { return vexel::DescribeOsError(osError); }
   /// The device behind a port name ("COM1" resolves as the serial library
   /// resolves it; a path stays as given).
   virtual std::string DevicePath(const std::string& portName) const = 0;
+  /// Empty, or why the port must not be opened at all (the loader's own
+  /// terminal); asked before the line is opened.
+  virtual std::string Refusal(const std::string& /*portName*/) const { return {}; }
   /// Words a serial result code when no OS error is known.
   virtual std::string DescribeResult(int32_t result) const = 0;
-  /// Gives a line that is serviced by its owner's event loop that loop;
-  /// lines that post their events ignore it.
-  virtual void AttachEventLoop(LineEventLoop& /*loop*/) {}
+  /// Gives the line the loop it runs on: @p lineLoop, the runner's side of
+  /// it, for a line that is serviced by its owner's event loop; lines that
+  /// post their events ignore it.
+  virtual void AttachEventLoop(LineEventLoop& /*lineLoop*/, EventLoop& /*loop*/) {}
 };
 
 using PortLineFactory = std::function<std::unique_ptr<PortLine>()>;

@@ -1,5 +1,6 @@
-// This machine's serial ports as sysfs describes them, found without
-// opening any of them.
+// This machine's serial ports as the system describes them (Linux: sysfs,
+// Windows: the registry and the device manager), found without opening any
+// of them.
 #pragma once
 
 #include <string>
@@ -8,17 +9,20 @@
 namespace vexel::cli {
 
 struct SerialPortInfo {
-  std::string device;   ///< "/dev/ttyUSB0"
-  std::string byId;     ///< the /dev/serial/by-id link to it, or empty
+  std::string device;   ///< "/dev/ttyUSB0", "COM3"
+  std::string byId;     ///< the /dev/serial/by-id link to it, or empty (Windows: always)
   std::string usbId;    ///< "vendor:product" in hex, or empty when not on USB
   std::string serial;   ///< the USB serial number, or empty
-  std::string product;  ///< the USB product text, or empty
+  std::string product;  ///< the USB product text (Windows: the friendly name), or empty
 };
 
-/// Walks @p root/sys/class/tty: entries without a device behind them
+/// Linux: walks @p root/sys/class/tty: entries without a device behind them
 /// (consoles, pseudo-terminals) and UART slots the kernel reserved without
 /// finding a UART (type 0) are left out. @p root stands for "/" so that
-/// tests can pass a fake tree. Sorted by name, ttyS2 before ttyS10.
+/// tests can pass a fake tree. Windows: the COM ports of
+/// HKLM\HARDWARE\DEVICEMAP\SERIALCOMM, with the friendly name and USB
+/// identity the device manager gives; @p root is not used. Sorted by name,
+/// ttyS2 before ttyS10 (COM2 before COM10).
 std::vector<SerialPortInfo> FindSerialPorts(const std::string& root = "/");
 
 /// One aligned row per port under a header; "-" where nothing is known.

@@ -1,16 +1,14 @@
 // One port of a load: its serial line, image snapshot and controller, with
-// the controller's host operations on QtCore's event loop.
+// the controller's host operations on the loader's event loop.
 #pragma once
 
-#include <QBasicTimer>
-#include <QObject>
 #include <cstddef>
 #include <map>
 #include <memory>
 #include <string>
 
 #include "cli/deadline_timers.h"
-#include "cli/line_watch_set.h"
+#include "cli/event_loop.h"
 #include "cli/port_line.h"
 #include "cli/run_clock.h"
 #include "cli/run_output.h"
@@ -34,18 +32,22 @@ class PortRunnerListener {
 };
 
 /// Connects, programs the image, disconnects. Lives on the thread that runs
-/// the event loop. Its line either is watched by that loop (the session's
-/// LineWatchSet) or posts from a watcher thread of its own.
-class PortRunner final : public QObject,
-                         public ControllerHost,
+/// the event loop. Its line either is watched by that loop or posts from a
+/// watcher thread of its own.
+class PortRunner final : public ControllerHost,
                          public ComNotifyTarget,
                          public LineEventLoop,
                          public FrameObserver {
  public:
+  /// @p image: the load's one snapshot of the image, shared by every port;
+  /// null when it could not be taken, for the reason @p imageError.
   PortRunner(size_t index, std::string port, std::string imagePath,
+             SnapshotImageFile::Bytes image, std::string imageError,
              std::unique_ptr<PortLine> line, const RunClock& clock,
-             PortRunnerListener& listener, LineWatchSet& watchSet);
+             PortRunnerListener& listener, EventLoop& loop);
   ~PortRunner() override;
+  PortRunner(const PortRunner&) = delete;
+  PortRunner& operator=(const PortRunner&) = delete;
 
   /// Opens the port and starts the connect probe.
   void Start();
@@ -68,7 +70,7 @@ class PortRunner final : public QObject,
   void CloseProgress() override {}
   ComNotifyTarget* NotificationTarget() override { return this; }
 
-  // ComNotifyTarget: called on the watcher thread.
+  // ComNotifyTarget: called on the watcher thread; hands the event to the loop.
   void PostComMessage(uint32_t message, uint32_t wParam, intptr_t lParam) override;
 
   // LineEventLoop
@@ -79,11 +81,9 @@ class PortRunner final : public QObject,
   void OnFrameSent(const uint8_t* frame, size_t length) override;
   void OnFrameReceived(const uint8_t* frame, size_t length) override;
 
- protected:
-  void customEvent(QEvent* event) override;
-
  private:
   void Report(PortEventKind kind, const std::string& message = {});
+  void Refuse(const std::string& reason);
   void HandleLineEvent(uint32_t wParam);
   std::string FailureReason() const;
   void Finish();
@@ -93,7 +93,7 @@ class PortRunner final : public QObject,
   std::string m_imagePath;
   const RunClock& m_clock;
   PortRunnerListener& m_listener;
-  LineWatchSet& m_watchSet;
+  EventLoop& m_loop;
   std::unique_ptr<PortLine> m_line;
   SnapshotImageFile m_image;
   ProgrammingController m_controller;

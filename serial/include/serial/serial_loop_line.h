@@ -18,7 +18,8 @@ class LineEventLoop {
  public:
   /// Starts watching @p handle (a SerialEvent::NativeHandle()): whenever it is
   /// signalled, call line.Service() on the loop's thread. Returns 0, or the
-  /// OS error (errno) that keeps the loop from watching it.
+  /// OS error that keeps the loop from watching it, as LastOsError reports
+  /// them (DescribeOsError words it).
   virtual int WatchLine(intptr_t handle, CSerialLoopLine& line) = 0;
   /// Stops watching @p handle; called before the handle is closed, possibly
   /// from inside Service().

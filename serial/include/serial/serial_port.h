@@ -195,8 +195,8 @@ class CSerialPort {
   bool IsOpen() const { return m_hPort != nullptr; }
   /// The result code of the latest operation of either thread.
   int32_t LastError() const { return m_lastError.load(); }
-  /// The OS error (errno; on Windows GetLastError) of the latest failed
-  /// platform call. Neither Close
+  /// The OS error of the latest failed platform call (errno on Linux, the
+  /// GetLastError code on Windows; DescribeOsError words it). Neither Close
   /// nor later successes clear it, so a front end can explain a failed Open
   /// after the port was closed again.
   int LastOsError() const { return m_lastOsError.load(); }
@@ -234,5 +234,8 @@ class CSerialPort {
 /// Text for a result code: the platform's text for the codes mapped from OS
 /// errors, a short English text for the class's own codes.
 std::string DescribeResult(int32_t code);
+
+/// The platform's text for an OS error as LastOsError reports it.
+std::string DescribeOsError(int osError);
 
 }  // namespace vexel

@@ -1,3 +1,6 @@
+// Linux's reasons for a port that cannot be opened: the device's group for
+// permission denied, the holder of its lock (or the processes that have it
+// open) for a busy port.
 #include "cli/open_diagnosis.h"
 
 #include <grp.h>
@@ -9,10 +12,11 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+
+#include "serial/serial_port.h"
 
 namespace vexel::cli {
 namespace {
@@ -33,7 +37,7 @@ std::string UserName(uid_t uid) {
 // it and is not root's own.
 std::string AccessAdvice(const std::string& device) {
   struct stat info {};
-  std::string text = std::strerror(EACCES);
+  std::string text = DescribeOsError(EACCES);
   if (::stat(device.c_str(), &info) != 0) return text;
   const std::string group = GroupName(info.st_gid);
   const bool groupMayUse = (info.st_mode & (S_IRGRP | S_IWGRP)) == (S_IRGRP | S_IWGRP);
@@ -145,9 +149,9 @@ std::string DescribeOpenFailure(const std::string& device, int osError,
     case EWOULDBLOCK:
       return BusyAdvice(device, procRoot);
     case ENOENT:
-      return std::string(std::strerror(ENOENT)) + "; --list-ports shows the serial ports";
+      return DescribeOsError(ENOENT) + "; --list-ports shows the serial ports";
     default:
-      return std::strerror(osError);
+      return DescribeOsError(osError);
   }
 }
 

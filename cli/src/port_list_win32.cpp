@@ -1,0 +1,145 @@
+// Windows's serial ports: the COM ports the serial drivers registered under
+// HKLM\HARDWARE\DEVICEMAP\SERIALCOMM, named as the device manager names them.
+#include <windows.h>
+#include <devguid.h>
+#include <setupapi.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cwctype>
+#include <map>
+
+#include "cli/port_list.h"
+#include "text_table.h"
+
+namespace vexel::cli {
+namespace {
+
+std::string ToUtf8(const std::wstring& text) {
+  if (text.empty()) return {};
+  const int size = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
+                                         nullptr, 0, nullptr, nullptr);
+  std::string utf8(static_cast<size_t>(size), '\0');
+  ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), utf8.data(), size,
+                        nullptr, nullptr);
+  return utf8;
+}
+
+// A registry string may lack its terminating zero; everything from the first
+// zero on is dropped.
+std::wstring TrimmedString(const std::wstring& raw) {
+  return raw.substr(0, std::min(raw.size(), raw.find(L'\0')));
+}
+
+class RegistryKey {
+ public:
+  RegistryKey(HKEY parent, const wchar_t* path) {
+    if (::RegOpenKeyExW(parent, path, 0, KEY_READ, &m_key) != ERROR_SUCCESS) m_key = nullptr;
+  }
+  explicit RegistryKey(HKEY key) : m_key(key == INVALID_HANDLE_VALUE ? nullptr : key) {}
+  ~RegistryKey() {
+    if (m_key != nullptr) ::RegCloseKey(m_key);
+  }
+  RegistryKey(const RegistryKey&) = delete;
+  RegistryKey& operator=(const RegistryKey&) = delete;
+  HKEY get() const { return m_key; }
+
+  std::wstring String(const wchar_t* name) const {
+    wchar_t value[256];
+    DWORD size = sizeof value;
+    DWORD type = 0;
+    if (m_key == nullptr ||
+        ::RegQueryValueExW(m_key, name, nullptr, &type, reinterpret_cast<BYTE*>(value), &size) !=
+            ERROR_SUCCESS ||
+        type != REG_SZ) {
+      return {};
+    }
+    return TrimmedString(std::wstring(value, size / sizeof(wchar_t)));
+  }
+
+ private:
+  HKEY m_key = nullptr;
+};
+
+// The COM names in SERIALCOMM: one value per port, its data the name.
+std::vector<std::wstring> RegisteredComPorts() {
+  std::vector<std::wstring> names;
+  RegistryKey key(HKEY_LOCAL_MACHINE, L"HARDWARE\\DEVICEMAP\\SERIALCOMM");
+  if (key.get() == nullptr) return names;
+  for (DWORD index = 0;; ++index) {
+    wchar_t valueName[256];
+    DWORD nameLength = 256;
+    wchar_t data[64];
+    DWORD dataSize = sizeof data;
+    DWORD type = 0;
+    const LONG result = ::RegEnumValueW(key.get(), index, valueName, &nameLength, nullptr, &type,
+                                        reinterpret_cast<BYTE*>(data), &dataSize);
+    if (result == ERROR_NO_MORE_ITEMS) break;
+    if (result != ERROR_SUCCESS || type != REG_SZ) continue;
+    names.push_back(TrimmedString(std::wstring(data, dataSize / sizeof(wchar_t))));
+  }
+  return names;
+}
+
+std::wstring DeviceProperty(HDEVINFO devices, SP_DEVINFO_DATA& device, DWORD property) {
+  wchar_t value[512];
+  DWORD type = 0;
+  if (!::SetupDiGetDeviceRegistryPropertyW(devices, &device, property, &type,
+                                           reinterpret_cast<BYTE*>(value), sizeof value,
+                                           nullptr) ||
+      (type != REG_SZ && type != REG_MULTI_SZ)) {
+    return {};
+  }
+  value[511] = L'\0';
+  return value;  // of a multi-string, its first entry
+}
+
+// "USB\VID_0403&PID_6001&REV_0600" -> "0403:6001"; empty when not on USB.
+std::string UsbIdentity(const std::wstring& hardwareId) {
+  const size_t vid = hardwareId.find(L"VID_");
+  const size_t pid = hardwareId.find(L"PID_");
+  if (vid == std::wstring::npos || pid == std::wstring::npos) return {};
+  std::string id = ToUtf8(hardwareId.substr(vid + 4, 4) + L":" + hardwareId.substr(pid + 4, 4));
+  std::transform(id.begin(), id.end(), id.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return id;
+}
+
+// What the device manager knows of each present port, by COM name.
+std::map<std::wstring, SerialPortInfo> DescribedPorts() {
+  std::map<std::wstring, SerialPortInfo> described;
+  HDEVINFO devices = ::SetupDiGetClassDevsW(&GUID_DEVCLASS_PORTS, nullptr, nullptr, DIGCF_PRESENT);
+  if (devices == INVALID_HANDLE_VALUE) return described;
+  SP_DEVINFO_DATA device{};
+  device.cbSize = sizeof device;
+  for (DWORD index = 0; ::SetupDiEnumDeviceInfo(devices, index, &device); ++index) {
+    RegistryKey key(::SetupDiOpenDevRegKey(devices, &device, DICS_FLAG_GLOBAL, 0, DIREG_DEV,
+                                           KEY_READ));
+    const std::wstring name = key.String(L"PortName");
+    if (name.empty()) continue;
+    SerialPortInfo& info = described[name];
+    info.product = ToUtf8(DeviceProperty(devices, device, SPDRP_FRIENDLYNAME));
+    info.usbId = UsbIdentity(DeviceProperty(devices, device, SPDRP_HARDWAREID));
+  }
+  ::SetupDiDestroyDeviceInfoList(devices);
+  return described;
+}
+
+}  // namespace
+
+std::vector<SerialPortInfo> FindSerialPorts(const std::string&) {
+  const auto described = DescribedPorts();
+  std::vector<SerialPortInfo> ports;
+  for (const auto& name : RegisteredComPorts()) {
+    auto it = described.find(name);
+    SerialPortInfo info = it != described.end() ? it->second : SerialPortInfo{};
+    info.device = ToUtf8(name);
+    ports.push_back(info);
+  }
+  std::sort(ports.begin(), ports.end(), [](const SerialPortInfo& a, const SerialPortInfo& b) {
+    return NaturalLess(a.device, b.device);
+  });
+  return ports;
+}
+
+}  // namespace vexel::cli
