@@ -1,0 +1,100 @@
+// The load session's platform cases on Linux: errno texts, device groups,
+// signals.
+#include <grp.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <gtest/gtest.h>
+
+#include "load_session_fixture.h"
+
+namespace vexel::cli {
+namespace {
+
+using test::ImageOf;
+using test::LoadSessionTest;
+
+TEST_F(LoadSessionTest, PortThatCannotBeOpenedSaysWhy) {
+  const std::string path = WriteImage(ImageOf(10));
+  const struct {
+    int32_t result;
+    int osError;
+    std::string device;
+    std::string reason;
+  } cases[] = {
+      {kErrorFileNotFound, ENOENT, "", "No such file or directory; --list-ports shows the serial ports"},
+      {kErrorAlreadyInitialized, 0, "", "result 1247"},
+      {31, EIO, "", "Input/output error"},
+  };
+  for (const auto& c : cases) {
+    m_states.clear();
+    m_err.str("");
+    auto module = AddPort();
+    module->openResult = c.result;
+    module->osError = c.osError;
+    EXPECT_EQ(Run({"COM2"}, path), 4);
+    EXPECT_EQ(m_err.str(), "COM2: Cannot open open COM2: " + c.reason + "\n");
+    EXPECT_EQ(m_results[0].outcome, "Cannot open open COM2");
+    EXPECT_FALSE(m_results[0].started);
+  }
+}
+
+TEST_F(LoadSessionTest, PermissionDeniedNamesTheDevicesGroup) {
+  const struct group* dialout = ::getgrnam("dialout");
+  if (::geteuid() != 0 || dialout == nullptr) GTEST_SKIP() << "needs root and a dialout group";
+  const std::string device = m_dir.Write("ttyVX0", "").string();
+  ASSERT_EQ(::chown(device.c_str(), 0, dialout->gr_gid), 0);
+  ASSERT_EQ(::chmod(device.c_str(), 0660), 0);
+  auto module = AddPort();
+  module->openResult = kErrorAccessDenied;
+  module->osError = EACCES;
+  module->device = device;
+  EXPECT_EQ(Run({"COM1"}, WriteImage(ImageOf(10))), 4);
+  EXPECT_EQ(m_err.str(), "COM1: Cannot open open COM1: Permission denied; " + device +
+                             " belongs to group dialout; add yourself with: sudo usermod -aG "
+                             "dialout $USER, then log in again\n");
+}
+
+TEST_F(LoadSessionTest, LineThatRefusesTheFormatIsClosed) {
+  auto module = AddPort();
+  module->lineFormatResult = 87;
+  module->osError = EINVAL;
+  EXPECT_EQ(Run({"COM1"}, WriteImage(ImageOf(10))), 4);
+  EXPECT_EQ(m_err.str(), "COM1: Cannot switch to 57600, E, 8 2: Invalid argument\n");
+  EXPECT_FALSE(module->open);
+}
+
+TEST_F(LoadSessionTest, ImageThatVanishedBeforeTheRunIsAnImageFileFailure) {
+  AddPort();
+  EXPECT_EQ(Run({"COM1"}, (m_dir.Path() / "gone.mbf").string()), 3);
+  EXPECT_EQ(m_err.str(), "COM1: Unable to open file " + (m_dir.Path() / "gone.mbf").string() +
+                             ": No such file or directory\n");
+}
+
+TEST_F(LoadSessionTest, CtrlCClosesEveryPortAndEndsWith130) {
+  auto a = AddPort("delay:60000@2");
+  auto b = AddPort();
+  bool raised = false;
+  const int code = Run({"A", "B"}, WriteImage(ImageOf(300)), false, [&](const PortEvent& event) {
+    if (event.port == 0 && event.kind == PortEventKind::Status && !raised) {
+      raised = true;
+      EXPECT_TRUE(a->open);
+      ::raise(SIGINT);  // handled on the event loop: nothing happens here
+      EXPECT_TRUE(a->open);
+    }
+  });
+  EXPECT_EQ(code, 130);
+  EXPECT_FALSE(a->open);
+  EXPECT_FALSE(b->open);
+  EXPECT_EQ(m_results[0].outcome, "interrupted");
+  EXPECT_EQ(m_results[0].exitCode, 130);
+  // The default action is back: the handler is only there while loading.
+  struct sigaction now {};
+  ::sigaction(SIGINT, nullptr, &now);
+  EXPECT_EQ(now.sa_handler, SIG_DFL);
+}
+
+}  // namespace
+}  // namespace vexel::cli
