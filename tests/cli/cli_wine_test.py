@@ -177,7 +177,8 @@ class Harness:
         except subprocess.TimeoutExpired:
             check(False, f"duvozeviv-cli {' '.join(args)} did not end in {DEADLINE} s")
             return Run(None, "", "")
-        return Run(done.returncode, self.text(done.stdout, "stdout"), self.text(done.stderr, "stderr"))
+        return Run(done.returncode, self.text(done.stdout, "stdout"),
+                   self.text(done.stderr, "stderr"))
 
     @staticmethod
     def text(data, stream):
@@ -220,7 +221,8 @@ def case_images_are_loaded_byte_exact(h, ports):
                      f"{length} bytes: first lines")
             check_eq(lines[-5], f"{port}: MODULE LOADED", f"{length} bytes: result line")
             check(summary_row_loaded(lines[-2], port, length), f"{length} bytes: row {lines[-2]!r}")
-            check_eq(lines[-1], "1 of 1 modules loaded; exit status 0", f"{length} bytes: last line")
+            check_eq(lines[-1], "1 of 1 modules loaded; exit status 0",
+                     f"{length} bytes: last line")
         check_eq(sim.wait(), 0, f"{length} bytes: simulator status (violations?)")
         requests = sim.requests()
         check_eq([r["frame"] for r in requests], expected_frames(data), f"{length} bytes: frames")
@@ -232,8 +234,9 @@ def case_images_are_loaded_byte_exact(h, ports):
         h.stop_sims()
 
 
-def case_trace_and_json(h, ports):
-    """--trace shows every frame as sent and received; --json follows the run."""
+def case_trace_json_and_watcher_threads(h, ports):
+    """--trace shows every frame as sent and received; --json follows the run;
+    --watcher-threads loads as well."""
     path, data = h.write_image(65)
     sim = h.start_sim(ports[0])
     run = h.run("--quiet", "--trace", "-p", ports[0], windows_path(path))
@@ -271,6 +274,16 @@ def case_trace_and_json(h, ports):
             check_eq(event["port"], ports[0], f"--json port of {line}")
     check_eq(events, ["connecting", "connected", "started", "status", "progress", "progress",
                       "progress", "loaded", "result", "exit"], "--json events")
+    h.stop_sims()
+
+    # A watcher thread per port, as the dialog program has.
+    path, data = h.write_image(3000)
+    sim = h.start_sim(ports[1])
+    run = h.run("--quiet", "--watcher-threads", "-p", ports[1], windows_path(path))
+    check_eq((run.code, run.out, run.err), (OK, f"{ports[1]}: MODULE LOADED\n", ""),
+             "--watcher-threads")
+    check_eq([r["frame"] for r in sim.requests()], expected_frames(data),
+             "--watcher-threads: frames")
     h.stop_sims()
 
 
@@ -330,7 +343,8 @@ def case_four_ports_one_failing(h, ports):
     """Four modules at once, the third never acknowledging its second chunk."""
     path, data = h.write_image(3000)
     four = ports[:4]
-    sims = [h.start_sim(p, *(["--fault", "noreply@3"] if i == 2 else [])) for i, p in enumerate(four)]
+    sims = [h.start_sim(p, *(["--fault", "noreply@3"] if i == 2 else []))
+            for i, p in enumerate(four)]
     args = []
     for p in four:
         args += ["-p", p]
@@ -430,9 +444,9 @@ def main():
     names = sorted(ports, key=lambda p: int(p[3:]))
     with tempfile.TemporaryDirectory(prefix="vexel-cli-wine-") as work:
         h = Harness(args.cli, sim, ports, Path(work), args.preload)
-        cases = [case_images_are_loaded_byte_exact, case_trace_and_json, case_each_failure_class,
-                 case_missing_image_and_ports, case_four_ports_one_failing, case_ctrl_c,
-                 case_list_ports]
+        cases = [case_images_are_loaded_byte_exact, case_trace_json_and_watcher_threads,
+                 case_each_failure_class, case_missing_image_and_ports,
+                 case_four_ports_one_failing, case_ctrl_c, case_list_ports]
         for case in cases:
             if args.only and args.only not in case.__name__:
                 continue
