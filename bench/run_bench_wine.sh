@@ -45,7 +45,7 @@ if [ "${1:-}" = "--in-sandbox" ]; then
       sim_pid=$!
       for _ in $(seq 200); do [ -e "$work/com5" ] && break; sleep 0.05; done
       status=0
-      LD_PRELOAD=$preload timeout 600 wine "$cli" -q -p COM5 "Z:${image//\//\\}" \
+      LD_PRELOAD=$preload timeout 600 wine "$cli" -p COM5 "Z:${image//\//\\}" \
         >"$work/cli.out" 2>"$work/cli.err" || status=$?
       [ "$status" -eq 0 ] || kill "$sim_pid" 2>/dev/null || true
       wait "$sim_pid" || true
