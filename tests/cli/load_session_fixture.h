@@ -70,6 +70,28 @@ class LoadSessionTest : public ::testing::Test {
     return code;
   }
 
+  struct OpenFailure {
+    int32_t result;
+    int osError;
+    std::string reason;
+  };
+  // Each case: @p port's open fails with the result and OS error, and the
+  // load ends with status 4 and "PORT: Cannot open open PORT: reason".
+  void ExpectOpenFailures(const std::string& port, const std::vector<OpenFailure>& cases) {
+    const std::string path = WriteImage(ImageOf(10));
+    for (const auto& c : cases) {
+      m_states.clear();
+      m_err.str("");
+      auto module = AddPort();
+      module->openResult = c.result;
+      module->osError = c.osError;
+      EXPECT_EQ(Run({port}, path), 4) << c.reason;
+      EXPECT_EQ(m_err.str(), port + ": Cannot open open " + port + ": " + c.reason + "\n");
+      EXPECT_EQ(m_results[0].outcome, "Cannot open open " + port);
+      EXPECT_FALSE(m_results[0].started);
+    }
+  }
+
   std::string WriteImage(const std::string& image) {
     return m_dir.Write("image.mbf", image).string();
   }

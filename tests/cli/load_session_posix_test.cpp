@@ -17,28 +17,11 @@ using test::ImageOf;
 using test::LoadSessionTest;
 
 TEST_F(LoadSessionTest, PortThatCannotBeOpenedSaysWhy) {
-  const std::string path = WriteImage(ImageOf(10));
-  const struct {
-    int32_t result;
-    int osError;
-    std::string device;
-    std::string reason;
-  } cases[] = {
-      {kErrorFileNotFound, ENOENT, "", "No such file or directory; --list-ports shows the serial ports"},
-      {kErrorAlreadyInitialized, 0, "", "result 1247"},
-      {31, EIO, "", "Input/output error"},
-  };
-  for (const auto& c : cases) {
-    m_states.clear();
-    m_err.str("");
-    auto module = AddPort();
-    module->openResult = c.result;
-    module->osError = c.osError;
-    EXPECT_EQ(Run({"COM2"}, path), 4);
-    EXPECT_EQ(m_err.str(), "COM2: Cannot open open COM2: " + c.reason + "\n");
-    EXPECT_EQ(m_results[0].outcome, "Cannot open open COM2");
-    EXPECT_FALSE(m_results[0].started);
-  }
+  ExpectOpenFailures("COM2", {
+      {kErrorFileNotFound, ENOENT, "No such file or directory; --list-ports shows the serial ports"},
+      {kErrorAlreadyInitialized, 0, "result 1247"},
+      {31, EIO, "Input/output error"},
+  });
 }
 
 TEST_F(LoadSessionTest, PermissionDeniedNamesTheDevicesGroup) {

@@ -17,12 +17,7 @@ using test::ImageOf;
 using test::LoadSessionTest;
 
 TEST_F(LoadSessionTest, PortThatCannotBeOpenedSaysWhy) {
-  const std::string path = WriteImage(ImageOf(10));
-  const struct {
-    int32_t result;
-    int osError;
-    std::string reason;
-  } cases[] = {
+  ExpectOpenFailures("COM12", {
       {kErrorFileNotFound, ERROR_FILE_NOT_FOUND,
        DescribeOsError(ERROR_FILE_NOT_FOUND) +
            "; there is no such COM port here; --list-ports shows the serial ports"},
@@ -30,18 +25,7 @@ TEST_F(LoadSessionTest, PortThatCannotBeOpenedSaysWhy) {
        DescribeOsError(ERROR_ACCESS_DENIED) + "; the port is in use by another program"},
       {kErrorAlreadyInitialized, 0, "result 1247"},
       {31, ERROR_GEN_FAILURE, DescribeOsError(ERROR_GEN_FAILURE)},
-  };
-  for (const auto& c : cases) {
-    m_states.clear();
-    m_err.str("");
-    auto module = AddPort();
-    module->openResult = c.result;
-    module->osError = c.osError;
-    EXPECT_EQ(Run({"COM12"}, path), 4);
-    EXPECT_EQ(m_err.str(), "COM12: Cannot open open COM12: " + c.reason + "\n");
-    EXPECT_EQ(m_results[0].outcome, "Cannot open open COM12");
-    EXPECT_FALSE(m_results[0].started);
-  }
+  });
 }
 
 TEST_F(LoadSessionTest, LineThatRefusesTheFormatIsClosed) {
