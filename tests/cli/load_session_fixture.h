@@ -92,6 +92,28 @@ class LoadSessionTest : public ::testing::Test {
     }
   }
 
+  // Two ports, the first held up at its first chunk; @p interrupt is called
+  // while the first one's port is open, and is handled on the event loop,
+  // not at once. The load ends with 130 and every port closed.
+  void ExpectInterruptClosesEveryPort(const std::function<void()>& interrupt) {
+    auto a = AddPort("delay:60000@2");
+    auto b = AddPort();
+    bool raised = false;
+    const int code = Run({"A", "B"}, WriteImage(ImageOf(300)), false, [&](const PortEvent& event) {
+      if (event.port == 0 && event.kind == PortEventKind::Status && !raised) {
+        raised = true;
+        EXPECT_TRUE(a->open);
+        interrupt();
+        EXPECT_TRUE(a->open);
+      }
+    });
+    EXPECT_EQ(code, 130);
+    EXPECT_FALSE(a->open);
+    EXPECT_FALSE(b->open);
+    EXPECT_EQ(m_results[0].outcome, "interrupted");
+    EXPECT_EQ(m_results[0].exitCode, 130);
+  }
+
   std::string WriteImage(const std::string& image) {
     return m_dir.Write("image.mbf", image).string();
   }

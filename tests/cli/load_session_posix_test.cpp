@@ -57,22 +57,7 @@ TEST_F(LoadSessionTest, ImageThatVanishedBeforeTheRunIsAnImageFileFailure) {
 }
 
 TEST_F(LoadSessionTest, CtrlCClosesEveryPortAndEndsWith130) {
-  auto a = AddPort("delay:60000@2");
-  auto b = AddPort();
-  bool raised = false;
-  const int code = Run({"A", "B"}, WriteImage(ImageOf(300)), false, [&](const PortEvent& event) {
-    if (event.port == 0 && event.kind == PortEventKind::Status && !raised) {
-      raised = true;
-      EXPECT_TRUE(a->open);
-      ::raise(SIGINT);  // handled on the event loop: nothing happens here
-      EXPECT_TRUE(a->open);
-    }
-  });
-  EXPECT_EQ(code, 130);
-  EXPECT_FALSE(a->open);
-  EXPECT_FALSE(b->open);
-  EXPECT_EQ(m_results[0].outcome, "interrupted");
-  EXPECT_EQ(m_results[0].exitCode, 130);
+  ExpectInterruptClosesEveryPort([] { ::raise(SIGINT); });
   // The default action is back: the handler is only there while loading.
   struct sigaction now {};
   ::sigaction(SIGINT, nullptr, &now);
