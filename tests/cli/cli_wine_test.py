@@ -377,8 +377,13 @@ def case_ctrl_c(h, ports):
     process = subprocess.Popen(h.command(["--json", "-p", port, windows_path(path)]),
                                stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=h.env)
     lines = queue.Queue()
-    threading.Thread(target=lambda: [lines.put(l) for l in process.stdout] + [lines.put(None)],
-                     daemon=True).start()
+
+    def read_lines():
+        for line in process.stdout:
+            lines.put(line)
+        lines.put(None)
+
+    threading.Thread(target=read_lines, daemon=True).start()
     out = []
     end = time.monotonic() + DEADLINE
     while time.monotonic() < end:
