@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Tests the Windows setup program under Wine, in a new Wine prefix of its own
 # inside the sandbox without serial devices: a silent install into C:\Vexel
-# puts the programs, the uninstaller, the Start-menu shortcut and the
+# puts the programs (the dialog program and the command-line loader, which
+# must run from there), the uninstaller, the Start-menu shortcut and the
 # uninstall registry entry in place; a silent uninstall removes them all.
 # Bounded in time (VEXEL_SETUP_TEST_TIMEOUT, default 300 s); leaves no Wine
 # process and no prefix behind.
@@ -47,7 +48,10 @@ if [ "${1:-}" = "--in-sandbox" ]; then
     fail "the shortcut does not point at C:\\Vexel\\duvozeviv.exe"
   uninstall_entry | grep -q 'C:\\Vexel\\Uninstall.exe' ||
     fail "no uninstall registry entry naming C:\\Vexel\\Uninstall.exe"
-  echo "test-windows-installer: installed ${programs[*]} Uninstall.exe, shortcut ${links[0]#"$WINEPREFIX/"}"
+  # The installed command-line loader runs on its own (static runtime).
+  version=$(wine 'C:\Vexel\duvozeviv-cli.exe' --version 2>&1 | tr -d '\r') ||
+    fail "C:\\Vexel\\duvozeviv-cli.exe --version failed: $version"
+  echo "test-windows-installer: installed ${programs[*]} Uninstall.exe, shortcut ${links[0]#"$WINEPREFIX/"}, $version"
 
   # The uninstaller copies itself to a temporary folder and returns; the
   # copy does the work, and wineserver -w waits for it.
@@ -70,9 +74,8 @@ else
   setup=$("$root/scripts/package-windows.sh" | tail -n 1)
 fi
 [ -f "$setup" ] || fail "no setup program at $setup"
-# The setup program holds the command-line loader when its build made one.
-programs=(duvozeviv.exe)
-[ -f "$(dirname "$setup")/cli/duvozeviv-cli.exe" ] && programs+=(duvozeviv-cli.exe)
+# The setup program holds both programs.
+programs=(duvozeviv.exe duvozeviv-cli.exe)
 
 WINEPREFIX=$(mktemp -d /tmp/vexel-wine-setup.XXXXXX)
 export WINEPREFIX

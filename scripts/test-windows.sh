@@ -7,7 +7,9 @@
 #      COM1/COM2  a linked pair (socat), the near and the far end;
 #      COM3       the Linux simulator (native build's vexel-module-sim), for
 #                 the controller's whole exchange;
-#      COM4       a line that hangs up on request (tests/wine/hangup_line.c).
+#      COM4       a line that hangs up on request (tests/wine/hangup_line.c);
+#      COM5-COM8, COM12  fixed paths that the command-line loader's test
+#                 (tests/cli/cli_wine_test.py) binds simulators to, one per case.
 # Every Wine process runs in scripts/wine-sandbox.sh, in a prefix of its own
 # (VEXEL_WINE_TEST_PREFIX, default /tmp/vexel-wine-test-$UID) with one
 # wineserver kept alive for the run. Every wait has a time limit, the whole
@@ -134,12 +136,16 @@ wait_for_link "$lines/com3" vexel-module-sim
 pids+=($!)
 wait_for_link "$lines/com4" vexel-hangup-line
 
+cli_ports=()
+for n in 5 6 7 8 12; do cli_ports+=("COM$n=$lines/cli$n"); done
+
 export VEXEL_TEST_COM_SIM=COM3 VEXEL_TEST_COM_HANGUP=COM4
+export VEXEL_TEST_CLI_PORTS="${cli_ports[*]}" VEXEL_TEST_SIM_PROGRAM="$simulator"
 export VEXEL_TEST_SIM_EVENTS="Z:$lines/sim-events.jsonl" VEXEL_TEST_SIM_IMAGE="Z:$lines/flashed.mbf"
 status=0
 timeout --kill-after=30 "${VEXEL_WINE_TEST_LIMIT:-1800}" "$sandbox" "$0" --in-sandbox "$build" \
   "COM1=$(readlink -f "$lines/com1")" "COM2=$(readlink -f "$lines/com2")" \
-  "COM3=$lines/com3" "COM4=$lines/com4" -- "$@" &
+  "COM3=$lines/com3" "COM4=$lines/com4" "${cli_ports[@]}" -- "$@" &
 runner=$!
 wait "$runner" || status=$?
 runner=

@@ -1,7 +1,6 @@
 #include "cli/cli_program.h"
 
 #include <cstdlib>
-#include <filesystem>
 #include <nlohmann/json.hpp>
 #include <ostream>
 
@@ -12,7 +11,6 @@
 #include "cli/load_session.h"
 #include "cli/output_channel.h"
 #include "cli/port_list.h"
-#include "serial/port_names.h"
 
 namespace vexel::cli {
 namespace {
@@ -28,10 +26,7 @@ nlohmann::json OrNull(const std::string& text) {
 std::string SameDeviceTwice(const std::vector<std::string>& ports) {
   std::vector<std::string> devices;
   for (const auto& port : ports) {
-    const std::string resolved = ResolvePortName(port);
-    std::error_code error;
-    std::string device = std::filesystem::weakly_canonical(resolved, error).string();
-    if (error || device.empty()) device = resolved;
+    const std::string device = DeviceIdentity(port);
     for (size_t i = 0; i < devices.size(); ++i) {
       if (devices[i] == device) {
         return "--port: " + ports[i] + " and " + port + " are the same device " + device;
@@ -132,7 +127,11 @@ int RunProcess(int argc, char** argv) {
   OutputChannel errChannel(2, outChannel);
   std::ostream out(&outChannel);
   std::ostream err(&errChannel);
-  const int code = RunProgram(argc, argv, out, err);
+  std::vector<std::string> args = Utf8Arguments(argc, argv);
+  std::vector<char*> utf8Argv;
+  for (auto& arg : args) utf8Argv.push_back(arg.data());
+  utf8Argv.push_back(nullptr);
+  const int code = RunProgram(static_cast<int>(args.size()), utf8Argv.data(), out, err);
   out.flush();
   err.flush();
   std::optional<std::chrono::milliseconds> limit;

@@ -52,6 +52,10 @@ bool IsControllingTerminal(const struct stat& device) {
 
 }  // namespace
 
+std::vector<std::string> Utf8Arguments(int argc, char** argv) {
+  return std::vector<std::string>(argv, argv + argc);
+}
+
 std::string OwnTerminalRefusal(const std::string& device) {
   struct stat info {};
   if (::stat(device.c_str(), &info) != 0 || !S_ISCHR(info.st_mode)) return {};

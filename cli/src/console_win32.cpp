@@ -1,12 +1,18 @@
 #include <windows.h>
 #include <io.h>
+#include <shellapi.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <cwchar>
 
 #include "cli/console.h"
 
 namespace vexel::cli {
 namespace {
+
+// The console's output code page before the loader set UTF-8; 0: unchanged.
+UINT g_userCodePage = 0;
 
 // A console (not a file or pipe) with virtual-terminal sequences switched on,
 // so that the bars' cursor movements work.
@@ -32,8 +38,34 @@ ConsoleInfo InspectConsole() {
 }
 
 // The standard handles need no care on Windows: a missing one fails its
-// writes, and there is no signal for a reader that has gone.
-void PrepareStandardStreams() {}
+// writes, and there is no signal for a reader that has gone. A console
+// shows bytes in its output code page, and the loader writes UTF-8; the
+// console is the user's, so their code page comes back at exit.
+void PrepareStandardStreams() {
+  const UINT codePage = ::GetConsoleOutputCP();
+  if (codePage == 0 || codePage == CP_UTF8 || !::SetConsoleOutputCP(CP_UTF8)) return;
+  g_userCodePage = codePage;
+  std::atexit([] { ::SetConsoleOutputCP(g_userCodePage); });
+}
+
+std::vector<std::string> Utf8Arguments(int argc, char** argv) {
+  int count = 0;
+  wchar_t** wide = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+  if (wide == nullptr || count != argc) {
+    if (wide != nullptr) ::LocalFree(wide);
+    return std::vector<std::string>(argv, argv + argc);
+  }
+  std::vector<std::string> args;
+  for (int i = 0; i < count; ++i) {
+    const int length = static_cast<int>(std::wcslen(wide[i]));
+    const int size = ::WideCharToMultiByte(CP_UTF8, 0, wide[i], length, nullptr, 0, nullptr, nullptr);
+    std::string arg(static_cast<size_t>(size > 0 ? size : 0), '\0');
+    if (size > 0) ::WideCharToMultiByte(CP_UTF8, 0, wide[i], length, arg.data(), size, nullptr, nullptr);
+    args.push_back(std::move(arg));
+  }
+  ::LocalFree(wide);
+  return args;
+}
 
 // A COM port is never the console.
 std::string OwnTerminalRefusal(const std::string&) { return {}; }

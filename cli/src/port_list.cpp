@@ -1,14 +1,20 @@
 #include "cli/port_list.h"
 
+#include "port_columns.h"
 #include "text_table.h"
 
 namespace vexel::cli {
 
 std::string FormatPortTable(const std::vector<SerialPortInfo>& ports) {
   if (ports.empty()) return "No serial ports found.\n";
-  TextTable table({"DEVICE", "BY-ID", "USB", "SERIAL", "PRODUCT"});
+  const std::vector<PortColumn> columns = PortTableColumns();
+  std::vector<std::string> header;
+  for (const auto& column : columns) header.push_back(column.header);
+  TextTable table(header);
   for (const auto& port : ports) {
-    table.AddRow({port.device, port.byId, port.usbId, port.serial, port.product});
+    std::vector<std::string> row;
+    for (const auto& column : columns) row.push_back(port.*column.field);
+    table.AddRow(row);
   }
   return table.Render();
 }

@@ -5,6 +5,8 @@
 #include <fstream>
 
 #include "cli/port_list.h"
+#include "serial/port_names.h"
+#include "port_columns.h"
 #include "text_table.h"
 
 namespace vexel::cli {
@@ -89,6 +91,23 @@ std::vector<SerialPortInfo> FindSerialPorts(const std::string& root) {
     ports.push_back(info);
   }
   return ports;
+}
+
+std::vector<PortColumn> PortTableColumns() {
+  return {{"DEVICE", &SerialPortInfo::device},
+          {"BY-ID", &SerialPortInfo::byId},
+          {"USB", &SerialPortInfo::usbId},
+          {"SERIAL", &SerialPortInfo::serial},
+          {"PRODUCT", &SerialPortInfo::product}};
+}
+
+// Two names of one device (COM1 and its path, a by-id link and its target)
+// are the same file once the links are followed.
+std::string DeviceIdentity(const std::string& port) {
+  const std::string resolved = ResolvePortName(port);
+  std::error_code error;
+  std::string device = fs::weakly_canonical(resolved, error).string();
+  return error || device.empty() ? resolved : device;
 }
 
 }  // namespace vexel::cli

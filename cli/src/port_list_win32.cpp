@@ -10,6 +10,8 @@
 #include <map>
 
 #include "cli/port_list.h"
+#include "port_columns.h"
+#include "serial/port_names.h"
 #include "text_table.h"
 
 namespace vexel::cli {
@@ -140,6 +142,22 @@ std::vector<SerialPortInfo> FindSerialPorts(const std::string&) {
     return NaturalLess(a.device, b.device);
   });
   return ports;
+}
+
+// Windows gives no by-id links nor USB serial numbers; the device manager's
+// friendly name ("USB Serial Port (COM3)") is the port's name for users.
+std::vector<PortColumn> PortTableColumns() {
+  return {{"DEVICE", &SerialPortInfo::device},
+          {"USB", &SerialPortInfo::usbId},
+          {"NAME", &SerialPortInfo::product}};
+}
+
+// Device names are case-blind, and COMn is \\.\COMn.
+std::string DeviceIdentity(const std::string& port) {
+  std::string device = ResolvePortName(port);
+  std::transform(device.begin(), device.end(), device.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+  return device;
 }
 
 }  // namespace vexel::cli

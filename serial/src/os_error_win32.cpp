@@ -71,4 +71,13 @@ std::string DescribeResult(int32_t code) {
   return text.empty() ? "Error " + std::to_string(code) : text;
 }
 
+// Worded like strerror's texts, which the loader's messages go on after
+// ("...: Access denied; the port is in use by another program"): the
+// system's text without its closing full stop.
+std::string DescribeOsError(int osError) {
+  std::string text = SystemText(osError);
+  if (!text.empty() && text.back() == '.') text.pop_back();
+  return text.empty() ? "Error " + std::to_string(osError) : text;
+}
+
 }  // namespace vexel

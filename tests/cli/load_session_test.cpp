@@ -1,92 +1,18 @@
 // Whole loads through the session and its runners, with in-process modules
 // on real time: every connect waits out its one-second probe window.
-#include "cli/load_session.h"
-
-#include <grp.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <csignal>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <sstream>
 
 #include "cli/frame_trace.h"
-#include "module_line.h"
-#include "temp_dir.h"
+#include "load_session_fixture.h"
 #include "text_fields.h"
 
 namespace vexel::cli {
 namespace {
 
-using test::ModuleLine;
-using test::ModuleLineState;
-using test::TempDir;
-
-std::string ImageOf(size_t length) {
-  std::string image(length, '\0');
-  for (size_t i = 0; i < length; ++i) image[i] = static_cast<char>(i * 7 + 3);
-  return image;
-}
-
-// Passes events on to another output and lets a test act on them.
-class HookOutput final : public RunOutput {
- public:
-  HookOutput(RunOutput& inner, std::function<void(const PortEvent&)> hook)
-      : m_inner(inner), m_hook(std::move(hook)) {}
-  void OnEvent(const PortEvent& event) override {
-    m_inner.OnEvent(event);
-    m_hook(event);
-  }
-  void Trace(const std::string& line) override { m_inner.Trace(line); }
-  void Finish(const std::vector<PortSummary>& rows, int code) override {
-    m_inner.Finish(rows, code);
-  }
-
- private:
-  RunOutput& m_inner;
-  std::function<void(const PortEvent&)> m_hook;
-};
-
-class LoadSessionTest : public ::testing::Test {
- protected:
-  std::shared_ptr<ModuleLineState> AddPort(const std::string& fault = {}) {
-    auto state = std::make_shared<ModuleLineState>();
-    if (!fault.empty()) {
-      sim::Fault parsed;
-      std::string error;
-      EXPECT_TRUE(sim::ParseFault(fault, parsed, error)) << error;
-      state->module.AddFault(parsed);
-    }
-    m_states.push_back(state);
-    return state;
-  }
-
-  int Run(std::vector<std::string> ports, const std::string& imagePath, bool trace = false,
-          std::function<void(const PortEvent&)> hook = [](const PortEvent&) {}) {
-    OutputSettings settings;
-    settings.mode = OutputMode::Quiet;
-    settings.ports = ports;
-    auto quiet = MakeRunOutput(settings, m_out, m_err);
-    HookOutput output(*quiet, std::move(hook));
-    size_t next = 0;
-    LoadSession session({imagePath, ports, trace, true}, output,
-                        [&] { return std::make_unique<ModuleLine>(m_states.at(next++)); });
-    const int code = session.Run();
-    m_results = session.Results();
-    return code;
-  }
-
-  std::string WriteImage(const std::string& image) {
-    return m_dir.Write("image.mbf", image).string();
-  }
-
-  TempDir m_dir;
-  std::vector<std::shared_ptr<ModuleLineState>> m_states;
-  std::vector<PortSummary> m_results;
-  std::ostringstream m_out;
-  std::ostringstream m_err;
-};
+using test::ImageOf;
+using test::LoadSessionTest;
 
 TEST_F(LoadSessionTest, OneModuleIsLoadedAndTheLineClosed) {
   const std::string image = ImageOf(200);
@@ -145,62 +71,9 @@ TEST_F(LoadSessionTest, EachFailureClassEndsWithItsTextAndCode) {
   }
 }
 
-TEST_F(LoadSessionTest, PortThatCannotBeOpenedSaysWhy) {
-  const std::string path = WriteImage(ImageOf(10));
-  const struct {
-    int32_t result;
-    int osError;
-    std::string device;
-    std::string reason;
-  } cases[] = {
-      {kErrorFileNotFound, ENOENT, "", "No such file or directory; --list-ports shows the serial ports"},
-      {kErrorAlreadyInitialized, 0, "", "result 1247"},
-      {31, EIO, "", "Input/output error"},
-  };
-  for (const auto& c : cases) {
-    m_states.clear();
-    m_err.str("");
-    auto module = AddPort();
-    module->openResult = c.result;
-    module->osError = c.osError;
-    EXPECT_EQ(Run({"COM2"}, path), 4);
-    EXPECT_EQ(m_err.str(), "COM2: Cannot open open COM2: " + c.reason + "\n");
-    EXPECT_EQ(m_results[0].outcome, "Cannot open open COM2");
-    EXPECT_FALSE(m_results[0].started);
-  }
-}
 
-TEST_F(LoadSessionTest, PermissionDeniedNamesTheDevicesGroup) {
-  const struct group* dialout = ::getgrnam("dialout");
-  if (::geteuid() != 0 || dialout == nullptr) GTEST_SKIP() << "needs root and a dialout group";
-  const std::string device = m_dir.Write("ttyVX0", "").string();
-  ASSERT_EQ(::chown(device.c_str(), 0, dialout->gr_gid), 0);
-  ASSERT_EQ(::chmod(device.c_str(), 0660), 0);
-  auto module = AddPort();
-  module->openResult = kErrorAccessDenied;
-  module->osError = EACCES;
-  module->device = device;
-  EXPECT_EQ(Run({"COM1"}, WriteImage(ImageOf(10))), 4);
-  EXPECT_EQ(m_err.str(), "COM1: Cannot open open COM1: Permission denied; " + device +
-                             " belongs to group dialout; add yourself with: sudo usermod -aG "
-                             "dialout $USER, then log in again\n");
-}
 
-TEST_F(LoadSessionTest, LineThatRefusesTheFormatIsClosed) {
-  auto module = AddPort();
-  module->lineFormatResult = 87;
-  module->osError = EINVAL;
-  EXPECT_EQ(Run({"COM1"}, WriteImage(ImageOf(10))), 4);
-  EXPECT_EQ(m_err.str(), "COM1: Cannot switch to 57600, E, 8 2: Invalid argument\n");
-  EXPECT_FALSE(module->open);
-}
 
-TEST_F(LoadSessionTest, ImageThatVanishedBeforeTheRunIsAnImageFileFailure) {
-  AddPort();
-  EXPECT_EQ(Run({"COM1"}, (m_dir.Path() / "gone.mbf").string()), 3);
-  EXPECT_EQ(m_err.str(), "COM1: Unable to open file " + (m_dir.Path() / "gone.mbf").string() +
-                             ": No such file or directory\n");
-}
 
 TEST_F(LoadSessionTest, FourPortsInParallelOneFailing) {
   const std::string image = ImageOf(1000);
@@ -247,28 +120,6 @@ TEST_F(LoadSessionTest, EveryPortSendsTheSameImageEvenIfTheFileIsReplaced) {
   }
 }
 
-TEST_F(LoadSessionTest, CtrlCClosesEveryPortAndEndsWith130) {
-  auto a = AddPort("delay:60000@2");
-  auto b = AddPort();
-  bool raised = false;
-  const int code = Run({"A", "B"}, WriteImage(ImageOf(300)), false, [&](const PortEvent& event) {
-    if (event.port == 0 && event.kind == PortEventKind::Status && !raised) {
-      raised = true;
-      EXPECT_TRUE(a->open);
-      ::raise(SIGINT);  // handled on the event loop: nothing happens here
-      EXPECT_TRUE(a->open);
-    }
-  });
-  EXPECT_EQ(code, 130);
-  EXPECT_FALSE(a->open);
-  EXPECT_FALSE(b->open);
-  EXPECT_EQ(m_results[0].outcome, "interrupted");
-  EXPECT_EQ(m_results[0].exitCode, 130);
-  // The default action is back: the handler is only there while loading.
-  struct sigaction now {};
-  ::sigaction(SIGINT, nullptr, &now);
-  EXPECT_EQ(now.sa_handler, SIG_DFL);
-}
 
 TEST_F(LoadSessionTest, TraceShowsEveryFrameByteForByte) {
   AddPort();

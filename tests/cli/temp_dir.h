@@ -1,18 +1,24 @@
 // A scratch directory for one test, removed with everything in it.
 #pragma once
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <string>
 
 namespace vexel::cli::test {
 
 class TempDir {
  public:
+  // A fresh name each time (mkdtemp is POSIX-only): create_directory says
+  // whether the folder is new, so a name taken meanwhile is never shared.
   TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "vexel-cli-XXXXXX").string();
-    m_path = ::mkdtemp(pattern.data());
+    std::random_device seed;
+    std::mt19937_64 random(seed());
+    const auto base = std::filesystem::temp_directory_path();
+    do {
+      m_path = base / ("vexel-cli-" + std::to_string(random() % 1000000000));
+    } while (!std::filesystem::create_directory(m_path));
   }
   ~TempDir() {
     std::error_code error;

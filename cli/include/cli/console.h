@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace vexel::cli {
 
@@ -19,8 +20,15 @@ ConsoleInfo InspectConsole();
 /// made. Linux: standard input, output and error that are closed are opened
 /// on /dev/null, so that no internal descriptor takes their numbers; a
 /// write to a reader that has gone returns an error (EPIPE) instead of
-/// ending the process (SIGPIPE is ignored).
+/// ending the process (SIGPIPE is ignored). Windows: a console shows the
+/// loader's UTF-8 (its output code page is UTF-8 until the loader exits).
 void PrepareStandardStreams();
+
+/// The program's arguments in UTF-8, the encoding of every text inside
+/// the loader. Linux: @p argv as it is. Windows: the wide command line,
+/// converted (@p argv is in the ANSI code page, which cannot hold every
+/// file name).
+std::vector<std::string> Utf8Arguments(int argc, char** argv);
 
 /// Empty, or why @p device must not be taken for a module's line: it is the
 /// loader's own terminal (its controlling terminal, or one of its standard

@@ -26,6 +26,13 @@ struct SerialPortInfo {
 std::vector<SerialPortInfo> FindSerialPorts(const std::string& root = "/");
 
 /// One aligned row per port under a header; "-" where nothing is known.
+/// Linux: DEVICE, BY-ID, USB, SERIAL, PRODUCT; Windows: DEVICE, USB, NAME.
 std::string FormatPortTable(const std::vector<SerialPortInfo>& ports);
+
+/// The device @p port opens, named so that two names of one device give
+/// the same text. Linux: the resolved path with its links followed;
+/// Windows: the resolved name (\\.\COMn) in capitals, names being
+/// case-blind there.
+std::string DeviceIdentity(const std::string& port);
 
 }  // namespace vexel::cli

@@ -1,37 +1,18 @@
-// The whole program up to the point where ports would be opened: the checks
-// that end it early, with their exact texts.
-#include "cli/cli_program.h"
-
+// The whole program up to the point where ports would be opened, on Linux:
+// the checks that end it early, with their exact texts.
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <sstream>
 
 #include "cli/exit_codes.h"
+#include "program_run.h"
 #include "temp_dir.h"
 
 namespace vexel::cli {
 namespace {
 
-struct Outcome {
-  int code = -1;
-  std::string out;
-  std::string err;
-};
-
-Outcome RunWith(std::vector<std::string> args) {
-  args.insert(args.begin(), "duvozeviv-cli");
-  std::vector<char*> argv;
-  for (auto& arg : args) argv.push_back(arg.data());
-  argv.push_back(nullptr);
-  std::ostringstream out;
-  std::ostringstream err;
-  Outcome run;
-  EXPECT_NO_THROW(run.code = RunProgram(static_cast<int>(args.size()), argv.data(), out, err));
-  run.out = out.str();
-  run.err = err.str();
-  return run;
-}
+using test::Outcome;
+using test::RunWith;
 
 // A file name in another encoding, with a newline: escaped on stderr, valid
 // UTF-8 in the JSON line.

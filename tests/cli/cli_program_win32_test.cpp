@@ -1,0 +1,68 @@
+// The whole program up to the point where ports would be opened, on
+// Windows: the checks that end it early, with their exact texts.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include "cli/exit_codes.h"
+#include "program_run.h"
+#include "temp_dir.h"
+
+namespace vexel::cli {
+namespace {
+
+using test::Outcome;
+using test::RunWith;
+
+// The system's text for @p error, as the image file reports it.
+std::string SystemText(DWORD error) {
+  char text[512] = {};
+  ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
+                   text, sizeof text, nullptr);
+  std::string result = text;
+  while (!result.empty() && (result.back() == '\n' || result.back() == '\r' || result.back() == ' ')) {
+    result.pop_back();
+  }
+  return result;
+}
+
+// The arguments are UTF-8 (main converts the wide command line), and so is
+// the file name the image is opened by.
+TEST(CliProgramWin32, MissingImageIsReportedWithTheSystemsText) {
+  test::TempDir dir;
+  const std::string path = dir.Path().string() + "\\caf\xC3\xA9.mbf";
+  const Outcome run = RunWith({"--json", "-p", "COM1", path});
+  EXPECT_EQ(run.code, kExitImageFile);
+  const std::string text = "Unable to open file " + path + ": " + SystemText(ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(run.err, "duvozeviv-cli: " + text + "\n");
+  std::string escaped = path;
+  for (size_t at = escaped.find('\\'); at != std::string::npos; at = escaped.find('\\', at + 2)) {
+    escaped.insert(at, "\\");
+  }
+  EXPECT_EQ(run.out, R"({"elapsed":0,"event":"failed","message":"Unable to open file )" + escaped +
+                         ": " + SystemText(ERROR_FILE_NOT_FOUND) +
+                         R"(","port":null,"position":0,"status":"NOT CONNECTED","total":0})"
+                         "\n");
+}
+
+// Port names are case-blind on Windows, and \\.\COMn is COMn: two names of
+// one port would open it twice.
+TEST(CliProgramWin32, SamePortTwiceByAnyNameIsAUsageError) {
+  const struct {
+    std::string first, second, device;
+  } cases[] = {
+      {"COM1", "com1", "\\\\.\\COM1"},
+      {"COM12", "\\\\.\\COM12", "\\\\.\\COM12"},
+      {"Com3", "cOM3", "\\\\.\\COM3"},
+  };
+  for (const auto& c : cases) {
+    const Outcome run = RunWith({"-p", c.first, "-p", "COM2", "-p", c.second, "image.mbf"});
+    EXPECT_EQ(run.code, kExitUsage) << c.second;
+    EXPECT_EQ(run.err, "--port: " + c.first + " and " + c.second + " are the same device " +
+                           c.device + "\nRun with --help for more information.\n");
+    EXPECT_EQ(run.out, "");
+  }
+}
+
+}  // namespace
+}  // namespace vexel::cli

@@ -1,0 +1,128 @@
+// A load session over in-process modules (test::ModuleLine), its quiet
+// output kept in strings.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "cli/load_session.h"
+#include "module_line.h"
+#include "temp_dir.h"
+
+namespace vexel::cli::test {
+
+inline std::string ImageOf(size_t length) {
+  std::string image(length, '\0');
+  for (size_t i = 0; i < length; ++i) image[i] = static_cast<char>(i * 7 + 3);
+  return image;
+}
+
+// Passes events on to another output and lets a test act on them.
+class HookOutput final : public RunOutput {
+ public:
+  HookOutput(RunOutput& inner, std::function<void(const PortEvent&)> hook)
+      : m_inner(inner), m_hook(std::move(hook)) {}
+  void OnEvent(const PortEvent& event) override {
+    m_inner.OnEvent(event);
+    m_hook(event);
+  }
+  void Trace(const std::string& line) override { m_inner.Trace(line); }
+  void Finish(const std::vector<PortSummary>& rows, int code) override {
+    m_inner.Finish(rows, code);
+  }
+
+ private:
+  RunOutput& m_inner;
+  std::function<void(const PortEvent&)> m_hook;
+};
+
+class LoadSessionTest : public ::testing::Test {
+ protected:
+  std::shared_ptr<ModuleLineState> AddPort(const std::string& fault = {}) {
+    auto state = std::make_shared<ModuleLineState>();
+    if (!fault.empty()) {
+      sim::Fault parsed;
+      std::string error;
+      EXPECT_TRUE(sim::ParseFault(fault, parsed, error)) << error;
+      state->module.AddFault(parsed);
+    }
+    m_states.push_back(state);
+    return state;
+  }
+
+  int Run(std::vector<std::string> ports, const std::string& imagePath, bool trace = false,
+          std::function<void(const PortEvent&)> hook = [](const PortEvent&) {}) {
+    OutputSettings settings;
+    settings.mode = OutputMode::Quiet;
+    settings.ports = ports;
+    auto quiet = MakeRunOutput(settings, m_out, m_err);
+    HookOutput output(*quiet, std::move(hook));
+    size_t next = 0;
+    LoadSession session({imagePath, ports, trace, true}, output,
+                        [&] { return std::make_unique<ModuleLine>(m_states.at(next++)); });
+    const int code = session.Run();
+    m_results = session.Results();
+    return code;
+  }
+
+  struct OpenFailure {
+    int32_t result;
+    int osError;
+    std::string reason;
+  };
+  // Each case: @p port's open fails with the result and OS error, and the
+  // load ends with status 4 and "PORT: Cannot open open PORT: reason".
+  void ExpectOpenFailures(const std::string& port, const std::vector<OpenFailure>& cases) {
+    const std::string path = WriteImage(ImageOf(10));
+    for (const auto& c : cases) {
+      m_states.clear();
+      m_err.str("");
+      auto module = AddPort();
+      module->openResult = c.result;
+      module->osError = c.osError;
+      EXPECT_EQ(Run({port}, path), 4) << c.reason;
+      EXPECT_EQ(m_err.str(), port + ": Cannot open open " + port + ": " + c.reason + "\n");
+      EXPECT_EQ(m_results[0].outcome, "Cannot open open " + port);
+      EXPECT_FALSE(m_results[0].started);
+    }
+  }
+
+  // Two ports, the first held up at its first chunk; @p interrupt is called
+  // while the first one's port is open, and is handled on the event loop,
+  // not at once. The load ends with 130 and every port closed.
+  void ExpectInterruptClosesEveryPort(const std::function<void()>& interrupt) {
+    auto a = AddPort("delay:60000@2");
+    auto b = AddPort();
+    bool raised = false;
+    const int code = Run({"A", "B"}, WriteImage(ImageOf(300)), false, [&](const PortEvent& event) {
+      if (event.port == 0 && event.kind == PortEventKind::Status && !raised) {
+        raised = true;
+        EXPECT_TRUE(a->open);
+        interrupt();
+        EXPECT_TRUE(a->open);
+      }
+    });
+    EXPECT_EQ(code, 130);
+    EXPECT_FALSE(a->open);
+    EXPECT_FALSE(b->open);
+    EXPECT_EQ(m_results[0].outcome, "interrupted");
+    EXPECT_EQ(m_results[0].exitCode, 130);
+  }
+
+  std::string WriteImage(const std::string& image) {
+    return m_dir.Write("image.mbf", image).string();
+  }
+
+  TempDir m_dir;
+  std::vector<std::shared_ptr<ModuleLineState>> m_states;
+  std::vector<PortSummary> m_results;
+  std::ostringstream m_out;
+  std::ostringstream m_err;
+};
+
+}  // namespace vexel::cli::test
