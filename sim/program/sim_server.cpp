@@ -270,8 +270,11 @@ int SimServer::ExitStatusNow() const {
   return m_reason == EndReason::HangUp ? kExitHangUp : kExitOk;
 }
 
+// Stamped when the request was due (read, or with pacing: off the wire), as
+// its reply's times are counted, so a late wake-up of the loop shows in
+// neither.
 void SimServer::OnRequest(const char* name, const std::vector<uint8_t>& frame, int step) {
-  m_report.Request(Now(), name, frame, step);
+  m_report.Request(m_dueNs, name, frame, step);
 }
 
 // Replies are reported when they are written, not when the core makes them.
