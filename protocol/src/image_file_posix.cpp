@@ -55,16 +55,9 @@ class Descriptor {
 
 }  // namespace
 
-SnapshotImageFile::SnapshotImageFile(Bytes shared, std::string error)
-    : m_fixed(true), m_shared(std::move(shared)), m_lastError(std::move(error)) {}
-
 bool SnapshotImageFile::Open(const std::string& path) {
   Close();
-  if (m_fixed) {
-    m_data = m_shared;
-    m_open = m_data != nullptr;
-    return m_open;
-  }
+  if (m_fixed) return ServeShared();
   // O_NONBLOCK keeps a FIFO or device from blocking the open; they are refused below.
   Descriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
   if (file.get() < 0) {
@@ -114,14 +107,6 @@ void SnapshotImageFile::Close() {
   m_data.reset();  // the image is not held beyond its run
   m_position = 0;
   m_open = false;
-}
-
-uint32_t SnapshotImageFile::Read(void* buffer, uint32_t count) {
-  const uint32_t left = GetLength() - m_position;
-  const uint32_t n = count < left ? count : left;
-  if (n > 0) std::memcpy(buffer, m_data->data() + m_position, n);
-  m_position += n;
-  return n;
 }
 
 }  // namespace vexel

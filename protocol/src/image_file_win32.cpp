@@ -50,16 +50,9 @@ bool ReadAll(HANDLE file, std::vector<uint8_t>& data, size_t expected) {
 
 }  // namespace
 
-SnapshotImageFile::SnapshotImageFile(Bytes shared, std::string error)
-    : m_fixed(true), m_shared(std::move(shared)), m_lastError(std::move(error)) {}
-
 bool SnapshotImageFile::Open(const std::string& path) {
   Close();
-  if (m_fixed) {
-    m_data = m_shared;
-    m_open = m_data != nullptr;
-    return m_open;
-  }
+  if (m_fixed) return ServeShared();
   HANDLE file = ::CreateFileW(WideOf(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
@@ -104,14 +97,6 @@ void SnapshotImageFile::Close() {
   m_data.reset();  // the image is not held beyond its run
   m_position = 0;
   m_open = false;
-}
-
-uint32_t SnapshotImageFile::Read(void* buffer, uint32_t count) {
-  const uint32_t left = GetLength() - m_position;
-  const uint32_t n = count < left ? count : left;
-  if (n > 0) std::memcpy(buffer, m_data->data() + m_position, n);
-  m_position += n;
-  return n;
 }
 
 }  // namespace vexel

@@ -70,6 +70,8 @@ class SnapshotImageFile final : public ImageFile {
   bool m_open = false;
   std::string m_lastError;
   void* m_hFile = nullptr;  // Windows: the open file that keeps writers out
+  /// Open of a file made from another's snapshot.
+  bool ServeShared();
   void ReleaseFile();
 };
 
