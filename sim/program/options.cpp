@@ -90,9 +90,20 @@ EXAMPLES
 )HELP";
 
 std::string CheckFault(const std::string& spec) {
-  Fault fault;
+  ModuleFault fault;
   std::string error;
-  return ParseFault(spec, fault, error) ? std::string() : error;
+  return ParseModuleFault(spec, fault, error) ? std::string() : error;
+}
+
+// Known only once every option is read: whether #M names a module there is.
+std::string CheckModule(const std::string& spec, const ModuleFault& fault, size_t modules) {
+  if (fault.module == 0) return {};
+  const std::string head = "--fault: bad fault '" + spec + "': ";
+  if (modules == 0) return head + "#M needs --modules";
+  if (fault.module > modules) {
+    return head + "module " + std::to_string(fault.module) + " is beyond --modules " + std::to_string(modules);
+  }
+  return {};
 }
 
 void AddOptions(CLI::App& app, Options& options, std::vector<std::string>& faults) {
@@ -110,7 +121,16 @@ void AddOptions(CLI::App& app, Options& options, std::vector<std::string>& fault
   app.add_option("--line-rate", options.lineRate, "pace the line at BAUD, 12 bits per byte (default: off)")
       ->type_name("BAUD")
       ->check(CLI::Range(50u, 4000000u));
-  app.add_option("--fault", faults, "misbehave: KIND[:N]@STEP[!] (see FAULTS); repeatable")
+  auto* modules =
+      app.add_option("--modules", options.modules,
+                     "play a fixture on which N modules are put one after another (see MODULES)")
+          ->type_name("N")
+          ->check(CLI::Range(size_t{1}, size_t{1000000}));
+  app.add_option("--gap", options.gapMs, "with --modules: MS from a module's removal to the next one (default 1000)")
+      ->type_name("MS")
+      ->check(CLI::Range(0u, 3600000u))
+      ->needs(modules);
+  app.add_option("--fault", faults, "misbehave: KIND[:N]@STEP[!][#M] (see FAULTS); repeatable")
       ->type_name("SPEC")
       ->allow_extra_args(false)
       ->check(CheckFault);
@@ -140,7 +160,12 @@ ParseResult ParseOptions(int argc, const char* const* argv, Options& options, st
   for (const std::string& spec : faults) {
     std::string error;
     options.faults.emplace_back();
-    ParseFault(spec, options.faults.back(), error);
+    ParseModuleFault(spec, options.faults.back(), error);
+    error = CheckModule(spec, options.faults.back(), options.modules);
+    if (!error.empty()) {
+      message = "vexel-module-sim: " + error + "\nRun with --help for more information.\n";
+      return ParseResult::Error;
+    }
   }
   return ParseResult::Run;
 }
