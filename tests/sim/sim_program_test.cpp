@@ -442,6 +442,22 @@ TEST(SimProgramTest, PlaysModulesOneAfterAnother) {
   EXPECT_EQ(events.back()["violations"], 0);
 }
 
+// The count is reached: a module still to come an hour later keeps nobody.
+TEST(SimProgramTest, CountEndsTheFixtureWithoutWaitingForTheNextModule) {
+  SimProcess sim;
+  PtyClient client;
+  std::string path;
+  StartSim(sim, client, {"--json", "--modules", "2", "--gap", "3600000", "--count", "1"}, path);
+  Exchange(client, kConnect, kConnectReply);
+  Exchange(client, kInit, kAck);
+  Exchange(client, Chunk(Pattern(9)), kAck);
+  Exchange(client, kFlash, kAck);
+  EXPECT_TRUE(client.WaitHangUp());
+  EXPECT_EQ(sim.Finish(), 0) << sim.Stderr();
+  EXPECT_EQ(ModuleChanges(sim.Events()), (std::vector<std::string>{"attached 1", "removed 1 flashed"}));
+  EXPECT_EQ(sim.Events().back()["reason"], "count");
+}
+
 // ---- The line's users, and the report's reader ---------------------------
 
 // A loader killed while it holds the line cannot clear its exclusive flag;
