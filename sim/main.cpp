@@ -35,13 +35,14 @@ int Serve(int argc, char** argv) {
   ImageSink sink(options.out);
   LineEndpoint line;
   EventReport report(stdout, options.json, SimServer::Now());
-  SimServer server(line, report, sink, {options.lineRate, options.count, options.faults});
+  SimServer server(line, report, sink,
+                   {options.lineRate, options.count, {options.modules, options.gapMs, options.faults}});
   std::string error;
   if (!sink.Prepare(error) || !server.Start(error) || !OpenLine(options, line, error)) return Fail(error);
   // The path comes first and alone, so a script can read it with one line read.
   std::printf("%s\n", line.Path().c_str());
   std::fflush(stdout);
-  report.Ready(line.Path(), options.link, options.faults);
+  report.Ready(line.Path(), options.link, options.faults, {options.modules, options.gapMs});
   return server.Run();
 }
 

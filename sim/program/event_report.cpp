@@ -34,9 +34,9 @@ std::string Hex(const std::vector<uint8_t>& bytes, size_t limit, const char* sep
   return text;
 }
 
-std::string FaultList(const std::vector<Fault>& faults) {
+std::string FaultList(const std::vector<ModuleFault>& faults) {
   std::string text;
-  for (const Fault& fault : faults) text += (text.empty() ? "" : " ") + FormatFault(fault);
+  for (const ModuleFault& fault : faults) text += (text.empty() ? "" : " ") + FormatModuleFault(fault);
   return text;
 }
 
@@ -62,15 +62,20 @@ EventReport::EventReport(std::FILE* out, bool json, int64_t startNs)
 }
 
 void EventReport::Ready(const std::string& path, const std::string& link,
-                        const std::vector<Fault>& faults) {
+                        const std::vector<ModuleFault>& faults, const FixtureReport& fixture) {
   if (m_json) {
     json event{{"event", "ready"}, {"path", path}, {"faults", json::array()}};
     if (!link.empty()) event["link"] = link;
-    for (const Fault& fault : faults) event["faults"].push_back(FormatFault(fault));
+    if (fixture.modules > 0) event.update({{"modules", fixture.modules}, {"gap_ms", fixture.gapMs}});
+    for (const ModuleFault& fault : faults) event["faults"].push_back(FormatModuleFault(fault));
     return Line(Dump(event), true);
   }
   std::string text = "module ready on " + path;
   if (!link.empty()) text += " (link " + link + ")";
+  if (fixture.modules > 0) {
+    text += ", " + std::to_string(fixture.modules) + " module(s) one after another, " +
+            std::to_string(fixture.gapMs) + " ms apart";
+  }
   if (!faults.empty()) text += ", faults: " + FaultList(faults);
   Line(text, true);
 }
@@ -98,13 +103,15 @@ void EventReport::Reply(int64_t nowNs, const std::vector<uint8_t>& bytes, bool d
 
 void EventReport::Image(int64_t nowNs, const ImageReport& image) {
   if (m_json) {
-    json event{{"event", "image"}, {"t_ms", Ms(nowNs)},   {"index", image.index},
-               {"length", image.length}, {"sha256", image.sha256}};
+    json event{{"event", "image"}, {"t_ms", Ms(nowNs)}, {"index", image.index}};
+    if (image.module > 0) event["module"] = image.module;
+    event.update({{"length", image.length}, {"sha256", image.sha256}});
     if (!image.file.empty()) event["file"] = image.file;
     return Line(Dump(event));
   }
-  std::string text = "image " + std::to_string(image.index) + " flashed: " +
-                     std::to_string(image.length) + " bytes, sha256 " + image.sha256;
+  std::string text = "image " + std::to_string(image.index) + " flashed";
+  if (image.module > 0) text += " by module " + std::to_string(image.module);
+  text += ": " + std::to_string(image.length) + " bytes, sha256 " + image.sha256;
   Line(image.file.empty() ? text : text + ", written to " + image.file);
 }
 
@@ -125,6 +132,17 @@ void EventReport::LineState(int64_t nowNs, bool open) {
 void EventReport::HangUp(int64_t nowNs, int step) {
   if (m_json) return Line(Dump(json{{"event", "hangup"}, {"t_ms", Ms(nowNs)}, {"step", step}}));
   Line("hang-up at step " + std::to_string(step));
+}
+
+void EventReport::Module(int64_t nowNs, size_t index, const char* reason) {
+  if (m_json) {
+    json event{{"event", "module"}, {"t_ms", Ms(nowNs)}, {"index", index},
+               {"state", reason ? "removed" : "attached"}};
+    if (reason) event["reason"] = reason;
+    return Line(Dump(event));
+  }
+  const std::string text = "module " + std::to_string(index);
+  Line(reason ? text + " removed (" + reason + ")" : text + " attached");
 }
 
 void EventReport::End(int64_t nowNs, EndReason reason, size_t images, size_t violations, int status) {

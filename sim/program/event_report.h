@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "sim/module_fixture.h"
 #include "sim/module_simulator.h"
 
 namespace vexel::sim {
@@ -24,6 +25,13 @@ struct ImageReport {
   size_t length = 0;
   std::string sha256;
   std::string file;  ///< where --out wrote it; empty without --out
+  size_t module = 0;  ///< the module that flashed it; 0 = not shown (no --modules)
+};
+
+/// The fixture of --modules, as the ready event shows it.
+struct FixtureReport {
+  size_t modules = 0;  ///< 0: the classic single module, not shown
+  uint32_t gapMs = 0;
 };
 
 class EventReport {
@@ -32,7 +40,8 @@ class EventReport {
   /// without a descriptor (a memory stream) is written directly.
   EventReport(std::FILE* out, bool json, int64_t startNs);
 
-  void Ready(const std::string& path, const std::string& link, const std::vector<Fault>& faults);
+  void Ready(const std::string& path, const std::string& link, const std::vector<ModuleFault>& faults,
+             const FixtureReport& fixture = {});
   void Request(int64_t nowNs, const char* name, const std::vector<uint8_t>& frame, int step);
   /// A reply written, or @p dropped because no loader had the line open.
   void Reply(int64_t nowNs, const std::vector<uint8_t>& bytes, bool dropped = false);
@@ -41,6 +50,8 @@ class EventReport {
   /// A loader opened the line (@p open), or the last one closed it.
   void LineState(int64_t nowNs, bool open);
   void HangUp(int64_t nowNs, int step);
+  /// Module @p index was put on the fixture, or taken off (@p reason set).
+  void Module(int64_t nowNs, size_t index, const char* reason = nullptr);
   void End(int64_t nowNs, EndReason reason, size_t images, size_t violations, int status);
 
   /// The descriptor to wait on for room while lines are queued; else -1.

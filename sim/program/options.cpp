@@ -13,7 +13,7 @@ constexpr const char* kDescription =
     "until SIGINT/SIGTERM/SIGHUP or --count images.";
 
 constexpr const char* kFooter = R"HELP(
-FAULTS (--fault KIND[:N]@STEP[!], repeatable)
+FAULTS (--fault KIND[:N]@STEP[!][#M], repeatable)
   STEP counts the requests of a connection and a run: 0 = CONNECT, 1 = INIT,
   2.. = the data chunks (SEND, SENDLAST), then FLASH. INIT restarts the count
   at 1, CONNECT at 0. A 200-byte image: INIT 1, chunks 2-5, FLASH 6.
@@ -32,7 +32,27 @@ FAULTS (--fault KIND[:N]@STEP[!], repeatable)
   A fault applies once, the first time its step comes; with a trailing '!'
   (or '*') it applies on every run. Faults at one step combine, e.g.
   --fault noise:4@2 --fault split@2. The writes of one reply (split bytes, the
-  oversized frame before it) are at least 2 ms apart.
+  oversized frame before it) are at least 2 ms apart. With --modules, a
+  trailing #M gives the fault to module M only (e.g. wrong@1#2); without it
+  every module has it, and a fault that applies once applies once per module.
+
+MODULES (--modules N [--gap MS])
+  A production fixture on which an operator puts N modules one after another,
+  for a loader that probes, programs, and waits for the module to go. Module 1
+  is there from the start; each module is a fresh one, with its own faults and
+  step count. A module is taken off:
+    flashed   right after the FLASH that flashed its image (it still answers
+              that FLASH);
+    reprobed  at a CONNECT that comes after it answered a CONNECT (the loader
+              is done with it); that CONNECT finds the fixture empty and gets
+              no reply. A CONNECT it did not answer (noreply@0) does not count;
+    hangup    at a hangup fault (the program ends).
+  The next module is put on MS milliseconds (default 1000) after a removal;
+  after module N the fixture stays empty. While it is empty, what the loader
+  writes is dropped unreported: no request events, no replies, no checks (the
+  line events still show each loader that opens and closes the line).
+  --count counts the images of every module; violations and the exit status
+  cover every module. Without --modules there is one module, always there.
 
 CHECKS (each one is reported and makes the exit status 1)
   a data chunk before INIT; a chunk over 64 bytes; data after the last chunk;
@@ -55,16 +75,20 @@ OUTPUT
   closed by a loader (pty only), request received, reply written, image
   flashed (length and SHA-256, and the file with --out), violation, hang-up,
   end. With --json every event line is one JSON object:
-    {"event":"ready","path":...,"link":...,"faults":[...]}
+    {"event":"ready","path":...,"faults":[...],"link":...,"modules":N,"gap_ms":MS}
     {"event":"line","t_ms":...,"state":"open|closed"}
     {"event":"request","t_ms":...,"name":"SEND","step":2,"length":64,"frame":"b0ef6640..."}
     {"event":"reply","t_ms":...,"bytes":"b0efaa0100"}   (+ "dropped":true)
-    {"event":"image","t_ms":...,"index":1,"length":200,"sha256":"...","file":...}
+    {"event":"image","t_ms":...,"index":1,"module":1,"length":200,"sha256":"...","file":...}
+    {"event":"module","t_ms":...,"index":3,"state":"attached"}
+    {"event":"module","t_ms":...,"index":3,"state":"removed","reason":"flashed|reprobed|hangup"}
     {"event":"violation","t_ms":...,"kind":"OversizedChunk","text":"chunk of 65 bytes (limit 64)"}
     {"event":"hangup","t_ms":...,"step":5}
     {"event":"end","t_ms":...,"reason":"signal|count|hangup|line-lost","images":1,"violations":0,"exit_status":0}
     {"event":"dropped","count":12}   (lines not written: the reader fell behind)
-  t_ms counts from the start. A chunk of exactly 64 bytes is named SEND: only
+  "link" comes with --link; "modules", "gap_ms", the image's "module" and the
+  module events with --modules (as text: "module 3 attached", "module 3
+  removed (flashed)"). t_ms counts from the start. A chunk of exactly 64 bytes is named SEND: only
   FLASH tells that it was the last. The module never waits for the reader of
   this output: lines it cannot take at once wait in a bounded queue, and
   beyond that are dropped and counted. Path bytes that are not UTF-8 show as
@@ -87,12 +111,24 @@ EXAMPLES
   VEXEL_COM1=/tmp/vexel-com1 duvozeviv
   duvozeviv-cli -p /tmp/vexel-com1 image.mbf
   vexel-module-sim --json --count 1 --out /tmp/images/ --fault delay:1500@0
+  vexel-module-sim --link /tmp/vexel-com1 --modules 20 --gap 3000 --fault wrong@1#5
 )HELP";
 
 std::string CheckFault(const std::string& spec) {
-  Fault fault;
+  ModuleFault fault;
   std::string error;
-  return ParseFault(spec, fault, error) ? std::string() : error;
+  return ParseModuleFault(spec, fault, error) ? std::string() : error;
+}
+
+// Known only once every option is read: whether #M names a module there is.
+std::string CheckModule(const std::string& spec, const ModuleFault& fault, size_t modules) {
+  if (fault.module == 0) return {};
+  const std::string head = "--fault: bad fault '" + spec + "': ";
+  if (modules == 0) return head + "#M needs --modules";
+  if (fault.module > modules) {
+    return head + "module " + std::to_string(fault.module) + " is beyond --modules " + std::to_string(modules);
+  }
+  return {};
 }
 
 void AddOptions(CLI::App& app, Options& options, std::vector<std::string>& faults) {
@@ -110,7 +146,16 @@ void AddOptions(CLI::App& app, Options& options, std::vector<std::string>& fault
   app.add_option("--line-rate", options.lineRate, "pace the line at BAUD, 12 bits per byte (default: off)")
       ->type_name("BAUD")
       ->check(CLI::Range(50u, 4000000u));
-  app.add_option("--fault", faults, "misbehave: KIND[:N]@STEP[!] (see FAULTS); repeatable")
+  auto* modules =
+      app.add_option("--modules", options.modules,
+                     "play a fixture on which N modules are put one after another (see MODULES)")
+          ->type_name("N")
+          ->check(CLI::Range(size_t{1}, size_t{1000000}));
+  app.add_option("--gap", options.gapMs, "with --modules: MS from a module's removal to the next one (default 1000)")
+      ->type_name("MS")
+      ->check(CLI::Range(0u, 3600000u))
+      ->needs(modules);
+  app.add_option("--fault", faults, "misbehave: KIND[:N]@STEP[!][#M] (see FAULTS); repeatable")
       ->type_name("SPEC")
       ->allow_extra_args(false)
       ->check(CheckFault);
@@ -140,7 +185,12 @@ ParseResult ParseOptions(int argc, const char* const* argv, Options& options, st
   for (const std::string& spec : faults) {
     std::string error;
     options.faults.emplace_back();
-    ParseFault(spec, options.faults.back(), error);
+    ParseModuleFault(spec, options.faults.back(), error);
+    error = CheckModule(spec, options.faults.back(), options.modules);
+    if (!error.empty()) {
+      message = "vexel-module-sim: " + error + "\nRun with --help for more information.\n";
+      return ParseResult::Error;
+    }
   }
   return ParseResult::Run;
 }

@@ -46,7 +46,6 @@ void CloseFd(int& fd) {
 
 SimServer::SimServer(LineEndpoint& line, EventReport& report, ImageSink& sink, const ServerConfig& config)
     : m_line(line), m_report(report), m_sink(sink), m_config(config) {
-  for (const Fault& fault : m_config.faults) m_sim.AddFault(fault);
   if (m_config.lineRate > 0) m_pacing.emplace(kBitsPerByte * kNsPerSecond / m_config.lineRate);
 }
 
@@ -80,6 +79,8 @@ bool SimServer::Start(std::string& error) {
 }
 
 int SimServer::Run() {
+  m_dueNs = Now();
+  m_fixture.emplace(m_config.fixture, this, this);
   while (!m_ended) {
     RunDue();
     CheckCountReached();
@@ -88,7 +89,7 @@ int SimServer::Run() {
     WaitForEvents();
   }
   const int status = ExitStatusNow();
-  m_report.End(Now(), m_reason, m_images, m_sim.Violations().size(), status);
+  m_report.End(Now(), m_reason, m_images, m_fixture->Violations().size(), status);
   m_report.Drain(kReportDrainMs);
   return status;
 }
@@ -182,13 +183,15 @@ void SimServer::Execute(Action& action) {
       if (m_line.LoaderPresent()) LineChange(m_line.Recheck());
       return;
     case ActionKind::Wake: return;
+    case ActionKind::Attach: return m_fixture->Advance(m_dueNs / kNsPerMs);
   }
 }
 
 // The core's delays count from the previous delivery; replies to requests
 // that came in one read go out in order, as a module would send them.
 void SimServer::Consume(const std::vector<uint8_t>& bytes) {
-  const std::vector<Delivery> deliveries = m_sim.Consume(bytes.data(), bytes.size());
+  const std::vector<Delivery> deliveries = m_fixture->Consume(bytes.data(), bytes.size(), m_dueNs / kNsPerMs);
+  ScheduleAttach();
   const int64_t gap = m_pacing ? 0 : kDeliveryGapNs;
   // Times count from when the request was due, not from when the loop woke
   // up for it, so wake-up latency does not add up over a run.
@@ -198,6 +201,14 @@ void SimServer::Consume(const std::vector<uint8_t>& bytes) {
     due += i == 0 ? delay : std::max(delay, gap);
     Schedule(due, {ActionKind::Transmit, deliveries[i].bytes, deliveries[i].hangUp});
   }
+}
+
+// The next module comes on the timer, whether or not the loader writes.
+void SimServer::ScheduleAttach() {
+  const std::optional<int64_t> at = m_fixture->NextChangeMs();
+  if (!at || at == m_attachMs) return;
+  m_attachMs = at;
+  Schedule(*at * kNsPerMs, {ActionKind::Attach, {}});
 }
 
 // A reply reaches the loader only after its own wire time, behind whatever
@@ -233,7 +244,7 @@ void SimServer::FlushTx() {
 }
 
 void SimServer::HangUpLine() {
-  m_report.HangUp(Now(), m_sim.Step());
+  m_report.HangUp(Now(), m_fixture->Step());
   m_line.HangUp();
   End(EndReason::HangUp);
 }
@@ -242,7 +253,10 @@ void SimServer::HangUpLine() {
 // a grace time when no loader reads it.
 void SimServer::CheckCountReached() {
   if (m_ended || m_config.count == 0 || m_images < m_config.count) return;
-  if (!m_queue.empty() || !m_tx.empty()) return;
+  // A module still to come is no reason to stay.
+  const bool busy = std::any_of(m_queue.begin(), m_queue.end(),
+                                [](const auto& entry) { return entry.second.kind != ActionKind::Attach; });
+  if (busy || !m_tx.empty()) return;
   const bool settled = Now() - m_lastWriteNs >= kSettleNs && m_line.PendingForLoader() == 0;
   if (settled || Now() >= m_drainUntil) return End(EndReason::Count);
   Schedule(Now() + kDrainCheckNs, {ActionKind::Wake, {}});
@@ -266,7 +280,7 @@ void SimServer::End(EndReason reason) {
 
 int SimServer::ExitStatusNow() const {
   if (m_writeFailed || m_reason == EndReason::LineLost) return kExitError;
-  if (!m_sim.Violations().empty()) return kExitViolations;
+  if (!m_fixture->Violations().empty()) return kExitViolations;
   return m_reason == EndReason::HangUp ? kExitHangUp : kExitOk;
 }
 
@@ -281,7 +295,8 @@ void SimServer::OnRequest(const char* name, const std::vector<uint8_t>& frame, i
 void SimServer::OnReply(const std::vector<uint8_t>&) {}
 
 void SimServer::OnImageFlashed(const std::vector<uint8_t>& image) {
-  ImageReport report{++m_images, image.size(), Sha256Hex(image.data(), image.size()), ""};
+  ImageReport report{++m_images, image.size(), Sha256Hex(image.data(), image.size()), "",
+                     m_config.fixture.modules > 0 ? m_fixture->Present() : 0};
   std::string error;
   report.file = m_sink.Save(report.index, image, error);
   if (!error.empty()) {
@@ -293,5 +308,10 @@ void SimServer::OnImageFlashed(const std::vector<uint8_t>& image) {
 }
 
 void SimServer::OnViolation(const Violation& violation) { m_report.LoaderViolation(Now(), violation); }
+
+// Stamped when the bytes or the timer that brought the change were due.
+void SimServer::OnModuleAttached(size_t module) { m_report.Module(m_dueNs, module); }
+
+void SimServer::OnModuleRemoved(size_t module, const char* reason) { m_report.Module(m_dueNs, module, reason); }
 
 }  // namespace vexel::sim

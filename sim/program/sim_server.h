@@ -12,6 +12,7 @@
 #include "event_report.h"
 #include "image_sink.h"
 #include "line_endpoint.h"
+#include "sim/module_fixture.h"
 #include "sim/module_simulator.h"
 #include "line_pacing.h"
 
@@ -28,10 +29,10 @@ enum ExitStatus : int {
 struct ServerConfig {
   uint32_t lineRate = 0;  ///< baud rate to pace the line at; 0 = no pacing
   size_t count = 0;       ///< stop after this many flashed images; 0 = never
-  std::vector<Fault> faults;
+  FixtureConfig fixture;  ///< the modules and their faults
 };
 
-class SimServer final : public SimObserver {
+class SimServer final : public SimObserver, public FixtureObserver {
  public:
   SimServer(LineEndpoint& line, EventReport& report, ImageSink& sink, const ServerConfig& config);
   SimServer(const SimServer&) = delete;
@@ -49,7 +50,7 @@ class SimServer final : public SimObserver {
   static int64_t Now();
 
  private:
-  enum class ActionKind { Consume, Transmit, Write, HangUp, CheckLine, Wake };
+  enum class ActionKind { Consume, Transmit, Write, HangUp, CheckLine, Wake, Attach };
   struct Action {
     ActionKind kind;
     std::vector<uint8_t> bytes;
@@ -61,6 +62,9 @@ class SimServer final : public SimObserver {
   void OnReply(const std::vector<uint8_t>& bytes) override;
   void OnImageFlashed(const std::vector<uint8_t>& image) override;
   void OnViolation(const Violation& violation) override;
+  // FixtureObserver: modules put on and taken off.
+  void OnModuleAttached(size_t module) override;
+  void OnModuleRemoved(size_t module, const char* reason) override;
 
   void WaitForEvents();
   void LineChange(std::optional<bool> change);
@@ -72,6 +76,7 @@ class SimServer final : public SimObserver {
   void RunDue();
   void Execute(Action& action);
   void Consume(const std::vector<uint8_t>& bytes);
+  void ScheduleAttach();
   void Transmit(Action& action);
   void Write(const std::vector<uint8_t>& bytes);
   void FlushTx();
@@ -85,7 +90,7 @@ class SimServer final : public SimObserver {
   EventReport& m_report;
   ImageSink& m_sink;
   ServerConfig m_config;
-  ModuleSimulator m_sim{this};
+  std::optional<ModuleFixture> m_fixture;  // made when Run starts, so its first module follows the ready event
 
   int m_timerFd = -1;
   int m_signalFd = -1;
@@ -94,6 +99,7 @@ class SimServer final : public SimObserver {
   int64_t m_lastWriteNs = 0;
   std::multimap<int64_t, Action> m_queue;  // equal times keep their order
   int64_t m_dueNs = 0;                     // due time of the action being run
+  std::optional<int64_t> m_attachMs;       // the next module's attach, once scheduled
   std::vector<uint8_t> m_tx;  // bytes the line did not take yet
   size_t m_images = 0;
   bool m_writeFailed = false;

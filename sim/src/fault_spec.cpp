@@ -1,8 +1,9 @@
 // The compact fault syntax of the simulator's --fault option:
-// KIND[:PARAM]@STEP[!].
+// KIND[:PARAM]@STEP[!][#MODULE].
 #include <cerrno>
 #include <cstdlib>
 
+#include "sim/module_fixture.h"
 #include "sim/module_simulator.h"
 
 namespace vexel::sim {
@@ -29,6 +30,7 @@ constexpr FaultName kFaultNames[] = {
 };
 constexpr uint32_t kDefaultNoise = 3;
 constexpr long kMaxStep = 1000000;
+constexpr long kMaxModule = 1000000;
 
 const FaultName* FindName(const std::string& name) {
   for (const FaultName& entry : kFaultNames) {
@@ -68,10 +70,8 @@ bool ParseParam(const FaultName& name, const std::string& text, bool present, Fa
   return true;
 }
 
-}  // namespace
-
-bool ParseFault(const std::string& spec, Fault& fault, std::string& error) {
-  std::string body = spec;
+// @p spec is what the user wrote, for the error; @p body is the part to read.
+bool ParseBody(const std::string& spec, std::string body, Fault& fault, std::string& error) {
   fault = Fault{};
   if (!body.empty() && (body.back() == '!' || body.back() == '*')) {
     fault.everyRun = true;
@@ -91,6 +91,24 @@ bool ParseFault(const std::string& spec, Fault& fault, std::string& error) {
   return ParseParam(*name, present ? head.substr(colon + 1) : "", present, fault, error, spec);
 }
 
+}  // namespace
+
+bool ParseFault(const std::string& spec, Fault& fault, std::string& error) {
+  return ParseBody(spec, spec, fault, error);
+}
+
+bool ParseModuleFault(const std::string& spec, ModuleFault& fault, std::string& error) {
+  fault = ModuleFault{};
+  const size_t hash = spec.rfind('#');
+  if (hash == std::string::npos) return ParseBody(spec, spec, fault.fault, error);
+  long module = 0;
+  if (!ParseNumber(spec.substr(hash + 1), kMaxModule, module) || module == 0) {
+    return Fail(error, spec, "#M must be a module number from 1 to 1000000");
+  }
+  fault.module = static_cast<size_t>(module);
+  return ParseBody(spec, spec.substr(0, hash), fault.fault, error);
+}
+
 std::string FormatFault(const Fault& fault) {
   for (const FaultName& entry : kFaultNames) {
     if (entry.kind != fault.kind) continue;
@@ -100,6 +118,11 @@ std::string FormatFault(const Fault& fault) {
     return fault.everyRun ? text + "!" : text;
   }
   return "?";
+}
+
+std::string FormatModuleFault(const ModuleFault& fault) {
+  const std::string text = FormatFault(fault.fault);
+  return fault.module == 0 ? text : text + "#" + std::to_string(fault.module);
 }
 
 }  // namespace vexel::sim

@@ -251,6 +251,7 @@ void ModuleSimulator::Violate(ViolationKind kind, std::string text) {
 void ModuleSimulator::Answer(const std::vector<uint8_t>& reply, const std::vector<uint8_t>& wrong) {
   ReplyPlan plan;
   for (const Fault* fault : TakeFaults(m_step)) Apply(*fault, plan);
+  m_answered = !plan.none && !plan.hangUp;
   for (Delivery& delivery : Shape(plan, reply, wrong)) {
     if (m_observer && !delivery.hangUp) m_observer->OnReply(delivery.bytes);
     m_out.push_back(std::move(delivery));

@@ -138,6 +138,67 @@ TEST(SimLoaderTest, ConnectsAgainAfterALateConnectReply) {
   EXPECT_EQ(sim.Stop(SIGTERM), 0);
 }
 
+// A station's day on the fixture: three modules loaded one after another by
+// the real loader stack, with a probe in the gap that finds nobody there.
+TEST(SimLoaderTest, LoadsModulesPutOnOneAfterAnother) {
+  SimProcess sim;
+  ASSERT_TRUE(sim.Start({"--json", "--modules", "3", "--gap", "200", "--count", "3"}));
+  std::string path;
+  ASSERT_TRUE(sim.ReadLine(path)) << sim.Stderr();
+  ::setenv("VEXEL_COM1", path.c_str(), 1);
+  const Bytes image = Pattern(130);
+  const std::string imagePath = "/tmp/vexel-sim-station-" + std::to_string(::getpid()) + ".mbf";
+  std::ofstream(imagePath, std::ios::binary).write(reinterpret_cast<const char*>(image.data()), 130);
+
+  LoaderHost host;
+  CSerialCWnd serial;
+  SnapshotImageFile file;
+  ProgrammingController controller(serial, file, host);
+  host.Attach(controller);
+  const auto connect = [&] {
+    const size_t messages = host.Messages().size();
+    controller.ToggleConnection();
+    return host.RunUntil([&] { return controller.IsConnected() || host.Messages().size() > messages; },
+                         milliseconds(kDeadlineMs)) &&
+           controller.IsConnected();
+  };
+  const auto load = [&] {
+    controller.StartRun(imagePath);
+    EXPECT_TRUE(host.RunUntil([&] { return !controller.IsRunning(); }, milliseconds(kDeadlineMs)));
+    EXPECT_EQ(host.Status(), "MODULE LOADED");
+    controller.ToggleConnection();
+  };
+
+  ASSERT_TRUE(connect());
+  load();
+  EXPECT_FALSE(connect()) << "the probe right after the removal came in the gap";
+  EXPECT_EQ(host.Messages(), std::vector<std::string>{"Unable to connect to module"});
+  ASSERT_TRUE(connect());  // module 2 came during that probe window
+  load();
+  json event;
+  do {
+    ASSERT_TRUE(sim.WaitEvent("module", event));
+  } while (event != json({{"event", "module"}, {"t_ms", event["t_ms"]}, {"index", 3}, {"state", "attached"}}));
+  ASSERT_TRUE(connect());
+  load();
+  EXPECT_EQ(sim.Finish(), 0) << sim.Stderr();
+
+  std::vector<std::string> changes;
+  std::vector<size_t> flashedBy;
+  for (const json& e : sim.Events()) {
+    if (e["event"] == "module") changes.push_back(e["state"].get<std::string>() + " " + e["index"].dump());
+    if (e["event"] != "image") continue;
+    flashedBy.push_back(e["module"].get<size_t>());
+    EXPECT_EQ(e["sha256"], Sha256Hex(image.data(), image.size()));
+  }
+  EXPECT_EQ(changes, (std::vector<std::string>{"attached 1", "removed 1", "attached 2", "removed 2", "attached 3",
+                                               "removed 3"}));
+  EXPECT_EQ(flashedBy, (std::vector<size_t>{1, 2, 3}));
+  EXPECT_EQ(sim.Events().back()["reason"], "count");
+  EXPECT_EQ(sim.Events().back()["violations"], 0);
+  ::unlink(imagePath.c_str());
+}
+
 INSTANTIATE_TEST_SUITE_P(Faults, SimLoaderTest, ::testing::ValuesIn(kCases),
                          [](const ::testing::TestParamInfo<LoaderCase>& param) { return param.param.name; });
 

@@ -84,24 +84,29 @@ TEST(ImageSinkTest, RefusesAMissingDirectoryBeforeAnyImage) {
 TEST(EventReportTest, WritesOneLinePerEvent) {
   const std::vector<uint8_t> init{0xB0, 0xEF, 0x55, 0x02, 0xAA, 0x04};
   const std::vector<uint8_t> ack{0xB0, 0xEF, 0xAA, 0x01, 0x00};
-  const std::vector<Fault> faults{{FaultKind::Noise, 2, 4, true}, {FaultKind::HangUp, 5, 0, false}};
+  const std::vector<ModuleFault> faults{{{FaultKind::Noise, 2, 4, true}, 0}, {{FaultKind::HangUp, 5, 0, false}, 2}};
   const int64_t ms = 1000000;
   const struct {
     bool json;
     std::vector<std::string> lines;
   } kCases[] = {
       {false,
-       {"module ready on /dev/pts/7 (link /tmp/com1), faults: noise:4@2! hangup@5",
-        "line opened by a loader", "request INIT step 1: b0 ef 55 02 aa 04", "reply b0 ef aa 01 00",
-        "reply b0 ef aa 01 00 (dropped: no loader has the line open)", "image 1 flashed: 3 bytes, sha256 abc, written to /tmp/x", "violation: chunk of 65 bytes (limit 64)",
+       {"module ready on /dev/pts/7 (link /tmp/com1), 3 module(s) one after another, 250 ms apart, "
+        "faults: noise:4@2! hangup@5#2",
+        "module 1 attached", "line opened by a loader", "request INIT step 1: b0 ef 55 02 aa 04", "reply b0 ef aa 01 00",
+        "reply b0 ef aa 01 00 (dropped: no loader has the line open)", "image 1 flashed by module 2: 3 bytes, sha256 abc, written to /tmp/x", "module 2 removed (flashed)",
+        "image 2 flashed: 0 bytes, sha256 e3b0", "violation: chunk of 65 bytes (limit 64)",
         "line closed by the loader", "hang-up at step 5", "end (hangup): 1 image(s) flashed, 1 violation(s), exit status 1"}},
       {true,
-       {R"j({"event":"ready","path":"/dev/pts/7","faults":["noise:4@2!","hangup@5"],"link":"/tmp/com1"})j",
+       {R"j({"event":"ready","path":"/dev/pts/7","faults":["noise:4@2!","hangup@5#2"],"link":"/tmp/com1","modules":3,"gap_ms":250})j",
+        R"j({"event":"module","t_ms":0.5,"index":1,"state":"attached"})j",
         R"j({"event":"line","t_ms":1.0,"state":"open"})j",
         R"j({"event":"request","t_ms":1.5,"name":"INIT","step":1,"length":2,"frame":"b0ef5502aa04"})j",
         R"j({"event":"reply","t_ms":2.0,"bytes":"b0efaa0100"})j",
         R"j({"event":"reply","t_ms":2.5,"bytes":"b0efaa0100","dropped":true})j",
-        R"j({"event":"image","t_ms":3.0,"index":1,"length":3,"sha256":"abc","file":"/tmp/x"})j",
+        R"j({"event":"image","t_ms":3.0,"index":1,"module":2,"length":3,"sha256":"abc","file":"/tmp/x"})j",
+        R"j({"event":"module","t_ms":3.0,"index":2,"state":"removed","reason":"flashed"})j",
+        R"j({"event":"image","t_ms":3.5,"index":2,"length":0,"sha256":"e3b0"})j",
         R"j({"event":"violation","t_ms":4.0,"kind":"OversizedChunk","text":"chunk of 65 bytes (limit 64)"})j",
         R"j({"event":"line","t_ms":4.5,"state":"closed"})j",
         R"j({"event":"hangup","t_ms":5.0,"step":5})j",
@@ -113,12 +118,15 @@ TEST(EventReportTest, WritesOneLinePerEvent) {
     std::FILE* out = ::open_memstream(&buffer, &size);
     ASSERT_NE(out, nullptr);
     EventReport report(out, c.json, 10 * ms);
-    report.Ready("/dev/pts/7", "/tmp/com1", faults);
+    report.Ready("/dev/pts/7", "/tmp/com1", faults, {3, 250});
+    report.Module(10 * ms + ms / 2, 1);
     report.LineState(11 * ms, true);
     report.Request(11 * ms + ms / 2, "INIT", init, 1);
     report.Reply(12 * ms, ack);
     report.Reply(12 * ms + ms / 2, ack, true);
-    report.Image(13 * ms, {1, 3, "abc", "/tmp/x"});
+    report.Image(13 * ms, {1, 3, "abc", "/tmp/x", 2});
+    report.Module(13 * ms, 2, "flashed");
+    report.Image(13 * ms + ms / 2, {2, 0, "e3b0", ""});
     report.LoaderViolation(14 * ms, {ViolationKind::OversizedChunk, "chunk of 65 bytes (limit 64)"});
     report.LineState(14 * ms + ms / 2, false);
     report.HangUp(15 * ms, 5);
@@ -250,8 +258,46 @@ TEST(OptionsTest, ReadsEveryOption) {
   EXPECT_EQ(options.lineRate, 57600u);
   EXPECT_TRUE(options.json);
   ASSERT_EQ(options.faults.size(), 2u);
-  EXPECT_EQ(FormatFault(options.faults[0]), "noreply@0");
-  EXPECT_EQ(FormatFault(options.faults[1]), "delay:1500@1!");
+  EXPECT_EQ(FormatModuleFault(options.faults[0]), "noreply@0");
+  EXPECT_EQ(FormatModuleFault(options.faults[1]), "delay:1500@1!");
+  EXPECT_EQ(options.modules, 0u);
+  EXPECT_EQ(options.gapMs, 1000u);
+}
+
+TEST(OptionsTest, ReadsTheFixtureAndFaultsForOneModule) {
+  Options options;
+  std::string message;
+  ASSERT_EQ(Parse({"--fault", "wrong@1#3", "--modules", "3", "--gap", "0", "--fault", "noreply@0"}, options,
+                  message),
+            ParseResult::Run)
+      << message;
+  EXPECT_EQ(options.modules, 3u);
+  EXPECT_EQ(options.gapMs, 0u);
+  ASSERT_EQ(options.faults.size(), 2u);
+  EXPECT_EQ(options.faults[0].module, 3u);
+  EXPECT_EQ(options.faults[1].module, 0u);
+}
+
+TEST(OptionsTest, RefusesAFixtureThatDoesNotAddUp) {
+  const struct {
+    std::vector<const char*> args;
+    const char* message;
+  } kCases[] = {
+      {{"--fault", "wrong@1#2"}, "--fault: bad fault 'wrong@1#2': #M needs --modules"},
+      {{"--modules", "3", "--fault", "wrong@1#4"}, "--fault: bad fault 'wrong@1#4': module 4 is beyond --modules 3"},
+      {{"--modules", "3", "--fault", "wrong@1#0"},
+       "--fault: bad fault 'wrong@1#0': #M must be a module number from 1 to 1000000"},
+      {{"--gap", "10"}, "--gap requires --modules"},
+      {{"--modules", "0"}, "--modules: Value 0 not in range 1 to 1000000"},
+      {{"--modules", "1000001"}, "--modules: Value 1000001 not in range 1 to 1000000"},
+      {{"--modules", "2", "--gap", "3600001"}, "--gap: Value 3600001 not in range 0 to 3600000"},
+  };
+  for (const auto& c : kCases) {
+    Options options;
+    std::string message;
+    EXPECT_EQ(Parse(c.args, options, message), ParseResult::Error) << c.message;
+    EXPECT_EQ(message, std::string("vexel-module-sim: ") + c.message + "\nRun with --help for more information.\n");
+  }
 }
 
 TEST(OptionsTest, RefusesBadValues) {

@@ -376,6 +376,88 @@ TEST(SimProgramTest, ServesAnExistingDevice) {
   ::close(master);
 }
 
+// ---- A fixture of modules put on one after another -----------------------
+
+// What module events say, without their times.
+std::vector<std::string> ModuleChanges(const std::vector<json>& events) {
+  std::vector<std::string> changes;
+  for (const json& e : EventsOf(events, "module")) {
+    std::string text = e["state"].get<std::string>() + " " + std::to_string(e["index"].get<size_t>());
+    if (e.contains("reason")) text += " " + e["reason"].get<std::string>();
+    changes.push_back(text);
+  }
+  return changes;
+}
+
+// Waits for the module event that puts module @p index on the fixture.
+void WaitAttached(SimProcess& sim, size_t index) {
+  json event;
+  do {
+    ASSERT_TRUE(sim.WaitEvent("module", event)) << "module " << index << " never came";
+  } while (event["state"] != "attached" || event["index"] != index);
+}
+
+// The first module leaves with its image; a probe in the gap finds nobody;
+// the second answers, gets its own fault, and leaves when probed again.
+TEST(SimProgramTest, PlaysModulesOneAfterAnother) {
+  SimProcess sim;
+  PtyClient client;
+  std::string path;
+  StartSim(sim, client, {"--json", "--modules", "2", "--gap", "200", "--fault", "wrong@1#2"}, path);
+  Exchange(client, kConnect, kConnectReply);
+  Exchange(client, kInit, kAck);
+  for (const Bytes& chunk : ChunksOf(Pattern(70))) Exchange(client, chunk, kAck);
+  Exchange(client, kFlash, kAck);
+  ASSERT_TRUE(client.Write(kConnect));  // in the gap
+  WaitAttached(sim, 2);
+  int waiting = -1;
+  ASSERT_EQ(::ioctl(client.Fd(), FIONREAD, &waiting), 0);
+  EXPECT_EQ(waiting, 0) << "the probe in the gap was answered";
+  Exchange(client, kConnect, kConnectReply);
+  Exchange(client, kInit, kWrongAck);
+  Exchange(client, kConnect, {});  // the loader is done with it
+  json removed;
+  ASSERT_TRUE(sim.WaitEvent("module", removed));
+  EXPECT_EQ(sim.Stop(SIGTERM), 0) << sim.Stderr();
+
+  const std::vector<json> events = sim.Events();
+  EXPECT_EQ(events.front()["modules"], 2);
+  EXPECT_EQ(events.front()["gap_ms"], 200);
+  EXPECT_EQ(events.front()["faults"], json({"wrong@1#2"}));
+  EXPECT_EQ(ModuleChanges(events),
+            (std::vector<std::string>{"attached 1", "removed 1 flashed", "attached 2", "removed 2 reprobed"}));
+  const std::vector<json> modules = EventsOf(events, "module");
+  const double gap = modules[2]["t_ms"].get<double>() - modules[1]["t_ms"].get<double>();
+  EXPECT_GT(gap, 199.0);  // due on the millisecond
+  EXPECT_LE(gap, 200.0);
+  const std::vector<json> images = EventsOf(events, "image");
+  ASSERT_EQ(images.size(), 1u);
+  EXPECT_EQ(images[0]["module"], 1);
+  EXPECT_EQ(images[0]["index"], 1);
+  // Only the CONNECTs a module heard are requests: not the one in the gap,
+  // nor the one that found the fixture empty.
+  size_t connects = 0;
+  for (const json& r : EventsOf(events, "request")) connects += r["name"] == "CONNECT";
+  EXPECT_EQ(connects, 2u);
+  EXPECT_EQ(events.back()["violations"], 0);
+}
+
+// The count is reached: a module still to come an hour later keeps nobody.
+TEST(SimProgramTest, CountEndsTheFixtureWithoutWaitingForTheNextModule) {
+  SimProcess sim;
+  PtyClient client;
+  std::string path;
+  StartSim(sim, client, {"--json", "--modules", "2", "--gap", "3600000", "--count", "1"}, path);
+  Exchange(client, kConnect, kConnectReply);
+  Exchange(client, kInit, kAck);
+  Exchange(client, Chunk(Pattern(9)), kAck);
+  Exchange(client, kFlash, kAck);
+  EXPECT_TRUE(client.WaitHangUp());
+  EXPECT_EQ(sim.Finish(), 0) << sim.Stderr();
+  EXPECT_EQ(ModuleChanges(sim.Events()), (std::vector<std::string>{"attached 1", "removed 1 flashed"}));
+  EXPECT_EQ(sim.Events().back()["reason"], "count");
+}
+
 // ---- The line's users, and the report's reader ---------------------------
 
 // A loader killed while it holds the line cannot clear its exclusive flag;
@@ -535,6 +617,7 @@ TEST(SimProgramTest, HelpDocumentsEveryOptionAndFault) {
   std::string help;
   for (const std::string& line : sim.Lines()) help += line + "\n";
   for (const char* word : {"--link", "--device", "--out", "--count", "--line-rate", "--fault", "--json",
+                           "--modules", "--gap", "#M", "MODULES", "reprobed",
                            "noreply", "silence", "delay:MS", "wrong", "noise[:N]", "split", "oversize",
                            "hangup", "EXIT STATUS", "VEXEL_COM1=/tmp/vexel-com1"}) {
     EXPECT_NE(help.find(word), std::string::npos) << word;

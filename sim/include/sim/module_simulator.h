@@ -105,6 +105,11 @@ class ModuleSimulator {
   size_t RequestCount() const { return m_requests; }
   /// The step of the latest known request; -1 before the first.
   int Step() const { return m_step; }
+  /// Whether the latest known request got its reply (right or wrong, late or
+  /// not); false when a fault kept it back or hung up instead.
+  bool LastAnswered() const { return m_answered; }
+  /// The bytes of a request not yet complete (empty between requests).
+  const std::vector<uint8_t>& PartialRequest() const { return m_rx; }
 
  private:
   struct ArmedFault {
@@ -138,6 +143,7 @@ class ModuleSimulator {
   bool m_imageComplete = false;     // a chunk of under 64 bytes ended it
   size_t m_chunks = 0;              // chunks of the current image
   int m_step = -1;
+  bool m_answered = false;
   std::vector<Delivery> m_out;      // deliveries of the current Consume
 };
 
