@@ -4,9 +4,13 @@
 
 #include <string>
 
+#include "serial/serial_port.h"
+
 namespace vexel::cli::test {
 
-std::string MissingDirectoryText() { return "The system cannot find the path specified"; }
+// Wine words it "Path not found", Windows "The system cannot find the path
+// specified": the code is what both share.
+std::string MissingDirectoryText() { return DescribeOsError(ERROR_PATH_NOT_FOUND); }
 int DiskFullError() { return ERROR_DISK_FULL; }
 
 }  // namespace vexel::cli::test
