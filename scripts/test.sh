@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds and runs the whole test suite: a plain build, the same suite under
-# AddressSanitizer + UndefinedBehaviorSanitizer, the threaded serial tests
-# under ThreadSanitizer, and a short libFuzzer run of the controller.
+# AddressSanitizer + UndefinedBehaviorSanitizer, the threaded serial and audit
+# log tests under ThreadSanitizer, and a short libFuzzer run of the controller.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
@@ -28,9 +28,9 @@ build build-asan -DVEXEL_SANITIZE=address,undefined -DVEXEL_BUILD_BENCH=OFF
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir build-asan -j "$jobs" --timeout 600
 
-echo "== ThreadSanitizer (serial line and its threads)"
+echo "== ThreadSanitizer (serial line, audit log and their threads)"
 configure build-tsan -DVEXEL_SANITIZE=thread -DVEXEL_BUILD_GUI=OFF -DVEXEL_BUILD_BENCH=OFF
-cmake --build build-tsan -j "$jobs" --target serial_thread_tests serial_controller_tests
+cmake --build build-tsan -j "$jobs" --target serial_thread_tests serial_controller_tests cli_tests
 TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build-tsan -L tsan -j "$jobs" --timeout 600
 
 echo "== libFuzzer (controller, short run)"

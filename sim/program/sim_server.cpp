@@ -13,7 +13,7 @@
 #include <cstring>
 #include <ctime>
 
-#include "sha256.h"
+#include "protocol/sha256.h"
 
 namespace vexel::sim {
 namespace {

@@ -13,8 +13,8 @@
 #include "loader_host.h"
 #include "protocol/image_file.h"
 #include "protocol/programming_controller.h"
+#include "protocol/sha256.h"
 #include "serial/serial_wnd.h"
-#include "sha256.h"
 #include "sim_process.h"
 #include "test_frames.h"
 

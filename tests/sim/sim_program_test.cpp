@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "sha256.h"
+#include "protocol/sha256.h"
 #include "sim_process.h"
 #include "test_frames.h"
 

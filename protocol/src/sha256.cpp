@@ -1,11 +1,11 @@
 // FIPS 180-4 SHA-256, one block at a time; images are small, so the whole
 // message is padded in a copy of its last block or two.
-#include "sha256.h"
+#include "protocol/sha256.h"
 
 #include <array>
 #include <cstring>
 
-namespace vexel::sim {
+namespace vexel {
 namespace {
 
 constexpr std::array<uint32_t, 64> kRound{
@@ -74,4 +74,4 @@ std::string Sha256Hex(const uint8_t* data, size_t length) {
   return hex;
 }
 
-}  // namespace vexel::sim
+}  // namespace vexel
