@@ -9,6 +9,7 @@
 #include "cli/console.h"
 #include "cli/exit_codes.h"
 #include "cli/load_session.h"
+#include "cli/station_session.h"
 #include "cli/output_channel.h"
 #include "cli/port_list.h"
 
@@ -96,9 +97,38 @@ int Load(const CliOptions& options, const SnapshotImageFile& image, std::ostream
   return session.Run();
 }
 
+// Module after module until Ctrl-C or --count. The log is opened first: a
+// session whose records cannot be kept must not program anything.
+int Station(const CliOptions& options, const SnapshotImageFile& image, std::ostream& out,
+            std::ostream& err) {
+  std::unique_ptr<AuditSink> sink;
+  if (!options.log.empty()) {
+    int osError = 0;
+    sink = OpenAuditFile(options.log, osError);
+    if (!sink) {
+      err << kProgramName << ": " << DisplayText(AuditLogError(options.log, osError)) << '\n';
+      return kExitAuditLog;
+    }
+  }
+  auto output = MakeStationOutput(ChooseOutput(options), out, err);
+  StationSettings settings;
+  settings.image = options.image;
+  settings.ports = options.ports;
+  settings.count = options.count;
+  settings.trace = options.trace;
+  StationSession session(settings, *output, std::move(sink), options.log,
+                         options.watcherThreads ? MakeThreadedSerialPortLine : MakeSerialPortLine);
+  session.SetImage(image.Snapshot());
+  return session.Run();
+}
+
 }  // namespace
 
 int RunProgram(int argc, char** argv, std::ostream& out, std::ostream& err) {
+  return RunProgram(argc, argv, out, err, nullptr);
+}
+
+int RunProgram(int argc, char** argv, std::ostream& out, std::ostream& err, bool* station) {
   const ParsedCommandLine parsed = ParseCommandLine(argc, argv);
   if (!parsed.proceed) {
     out << parsed.out;
@@ -113,7 +143,10 @@ int RunProgram(int argc, char** argv, std::ostream& out, std::ostream& err) {
   }
   SnapshotImageFile image;
   if (const int code = TakeImage(options, image, out, err); code != kExitOk) return code;
-  return Load(options, image, out, err);
+  if (!options.station) return Load(options, image, out, err);
+  // Ctrl-C is how a station session ends, with 0 when no module failed.
+  if (station != nullptr) *station = true;
+  return Station(options, image, out, err);
 }
 
 }  // namespace vexel::cli
@@ -131,11 +164,12 @@ int RunProcess(int argc, char** argv) {
   std::vector<char*> utf8Argv;
   for (auto& arg : args) utf8Argv.push_back(arg.data());
   utf8Argv.push_back(nullptr);
-  const int code = RunProgram(static_cast<int>(args.size()), utf8Argv.data(), out, err);
+  bool station = false;
+  const int code = RunProgram(static_cast<int>(args.size()), utf8Argv.data(), out, err, &station);
   out.flush();
   err.flush();
   std::optional<std::chrono::milliseconds> limit;
-  if (code == kExitInterrupted) limit = std::chrono::seconds(1);
+  if (code == kExitInterrupted || station) limit = std::chrono::seconds(1);
   const bool written = outChannel.Finish(limit) & errChannel.Finish(limit);
   // A writer still waiting for a reader that never reads must not hold up
   // the exit, nor see its channel destroyed.

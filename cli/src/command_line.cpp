@@ -18,7 +18,9 @@ std::string Footer() {
          "Several -p options program the same image into several modules at once.\n"
          "\nExit status:\n" +
          ExitCodeTable() +
-         "With several ports the first failing port in command-line order sets the status.\n";
+         "With several ports the first failing port in command-line order sets the status.\n"
+         "A --station session ends with 0 after Ctrl-C or --count when no module failed,\n"
+         "else with the class of its first failure.\n";
 }
 
 void Describe(CLI::App& app, CliOptions& options) {
@@ -29,7 +31,7 @@ void Describe(CLI::App& app, CliOptions& options) {
       ->type_name("NAME")
       ->allow_extra_args(false)
       ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
-  app.add_flag("--list-ports", options.listPorts,
+  auto* listPorts = app.add_flag("--list-ports", options.listPorts,
                "List this machine's serial ports without opening them, then exit")
       ->excludes("IMAGE")
       ->excludes("--port");
@@ -43,6 +45,19 @@ void Describe(CLI::App& app, CliOptions& options) {
   app.add_flag("--watcher-threads", options.watcherThreads,
                "Watch each port from a thread of its own, as the dialog program does, instead "
                "of from the one event loop (costs a thread wake-up more per reply)");
+  auto* station = app.add_flag(
+      "--station", options.station,
+      "Production station: on each port, wait for a module, program it, wait until it is "
+      "taken off, and again, until Ctrl-C or --count");
+  app.add_option("--count", options.count, "--station: stop each port after N modules")
+      ->type_name("N")
+      ->check(CLI::Range(size_t{1}, size_t{1000000000}))
+      ->needs(station);
+  app.add_option("--log", options.log,
+                 "--station: append an audit record per module to FILE (JSON Lines)")
+      ->type_name("FILE")
+      ->needs(station);
+  listPorts->excludes(station);
   app.set_version_flag("--version", std::string(kProgramName) + " 1.0.0.1");
   app.footer(Footer());
   // The error may repeat an argument, which may hold anything.

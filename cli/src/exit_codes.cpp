@@ -34,6 +34,7 @@ const std::vector<ExitClass>& ExitClasses() {
       {kExitNoConnectReply, "no-connect-reply", "no connect reply within the 1 s probe window"},
       {kExitNotResponding, "not-responding", "the module stopped replying in time"},
       {kExitInvalidResponse, "invalid-response", "invalid response from the module"},
+      {kExitAuditLog, "audit-log", "the --station audit log cannot be written"},
       {kExitInterrupted, "interrupted", "interrupted by Ctrl-C, SIGTERM or SIGHUP; every port closed"},
   };
   return classes;

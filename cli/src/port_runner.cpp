@@ -71,7 +71,17 @@ PortSummary PortRunner::Summary() const {
 
 void PortRunner::ShowConnected() {
   m_status = text::kConnected;
+  m_answered = true;
   Report(PortEventKind::Connected);
+  if (m_probeOnly) {
+    m_ending = true;
+    m_loop.Post([this] {
+      if (m_finished) return;
+      m_controller.ToggleConnection();
+      Finish();
+    });
+    return;
+  }
   // Out of the controller's timer handler before the run starts.
   m_loop.Post([this] { if (!m_ending) m_controller.StartRun(m_imagePath); });
 }

@@ -70,10 +70,46 @@ TEST(CommandLine, HelpShowsOptionsAndTheExitCodeTable) {
   EXPECT_EQ(parsed.exitCode, 0);
   EXPECT_EQ(parsed.err, "");
   for (const char* item : {"-p,--port NAME", "--list-ports", "-q,--quiet", "--json", "--trace",
-                           "IMAGE"}) {
+                           "--station", "--count N", "--log FILE", "IMAGE"}) {
     EXPECT_NE(parsed.out.find(item), std::string::npos) << item;
   }
   EXPECT_NE(parsed.out.find("Exit status:\n" + ExitCodeTable()), std::string::npos);
+}
+
+TEST(CommandLine, StationTakesACountAndALog) {
+  const struct {
+    std::vector<const char*> args;
+    size_t count;
+    std::string log;
+  } cases[] = {
+      {{"--station", "a.mbf"}, 0, ""},
+      {{"--station", "--count", "20", "a.mbf"}, 20, ""},
+      {{"a.mbf", "--log", "audit.jsonl", "--station", "-p", "COM2"}, 0, "audit.jsonl"},
+  };
+  for (const auto& c : cases) {
+    const auto parsed = Parse(c.args);
+    ASSERT_TRUE(parsed.proceed) << parsed.err;
+    EXPECT_TRUE(parsed.options.station);
+    EXPECT_EQ(parsed.options.count, c.count);
+    EXPECT_EQ(parsed.options.log, c.log);
+  }
+  const struct {
+    std::vector<const char*> args;
+    std::string firstLine;
+  } errors[] = {
+      {{"--count", "3", "a.mbf"}, "--count requires --station"},
+      {{"--log", "x.jsonl", "a.mbf"}, "--log requires --station"},
+      {{"--station", "--count", "0", "a.mbf"},
+       "--count: Value 0 not in range 1 to 1000000000"},
+      {{"--station", "--list-ports"}, "--list-ports excludes --station"},
+      {{"--station"}, "IMAGE is required"},
+  };
+  for (const auto& c : errors) {
+    const auto parsed = Parse(c.args);
+    EXPECT_FALSE(parsed.proceed);
+    EXPECT_EQ(parsed.exitCode, kExitUsage);
+    EXPECT_EQ(parsed.err.substr(0, parsed.err.find('\n')), c.firstLine);
+  }
 }
 
 TEST(CommandLine, ListPortsNeedsNoImage) {

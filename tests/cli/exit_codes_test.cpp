@@ -46,6 +46,7 @@ TEST(ExitCodes, HelpTableListsEveryClassInOrder) {
             "    5  no connect reply within the 1 s probe window\n"
             "    6  the module stopped replying in time\n"
             "    7  invalid response from the module\n"
+            "    8  the --station audit log cannot be written\n"
             "  130  interrupted by Ctrl-C, SIGTERM or SIGHUP; every port closed\n");
 }
 

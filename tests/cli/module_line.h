@@ -5,10 +5,12 @@
 
 #include <chrono>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <string>
 
 #include "cli/port_line.h"
+#include "sim/module_fixture.h"
 #include "sim/module_simulator.h"
 
 namespace vexel::cli::test {
@@ -21,6 +23,13 @@ struct ModuleLineState {
   int osError = 0;
   std::string device;  ///< DevicePath's answer; the port name when empty
   sim::ModuleSimulator module;
+  /// When set, a fixture of modules that come and go answers instead of
+  /// @c module (its clock: milliseconds of the event loop's clock).
+  std::shared_ptr<sim::ModuleFixture> fixture;
+  /// Called at every successful Open, with the loop the line runs on.
+  std::function<void(EventLoop&)> onOpen;
+  int opens = 0;
+  EventLoop* loop = nullptr;  ///< the loop of the line opened last
   bool open = false;
   int closes = 0;
   uint32_t baud = 0;
@@ -34,7 +43,13 @@ struct ModuleLineState {
 
 class ModuleLine final : public PortLine, public ISerialLine {
  public:
+  using Resolver = std::function<std::shared_ptr<ModuleLineState>(const std::string& port)>;
+
   explicit ModuleLine(std::shared_ptr<ModuleLineState> state) : m_state(std::move(state)) {}
+  /// A line that finds its module by the port name it is opened with, for
+  /// sessions that make lines without saying for which port.
+  explicit ModuleLine(Resolver resolve)
+      : m_state(std::make_shared<ModuleLineState>()), m_resolve(std::move(resolve)) {}
   ~ModuleLine() override { Close(); }
 
   ISerialLine& Line() override { return *this; }
@@ -47,13 +62,21 @@ class ModuleLine final : public PortLine, public ISerialLine {
     return "result " + std::to_string(result);
   }
 
-  int32_t Open(const char*, ComNotifyTarget* target, uint32_t, intptr_t, uint32_t,
+  int32_t Open(const char* port, ComNotifyTarget* target, uint32_t, intptr_t, uint32_t,
                uint32_t) override {
+    if (m_resolve && !m_state->open) m_state = m_resolve(port);
     if (m_state->open) return kErrorAlreadyInitialized;
     if (m_state->openResult != kResultOk) return m_state->openResult;
     m_state->open = true;
     m_state->target = target;
-    m_state->module.ResetLine();
+    ++m_state->opens;
+    m_state->loop = m_loop;
+    if (m_state->fixture) {
+      m_state->fixture->ResetLine();
+    } else {
+      m_state->module.ResetLine();
+    }
+    if (m_state->onOpen) m_state->onOpen(*m_loop);
     return kResultOk;
   }
   int32_t Close() override {
@@ -77,7 +100,10 @@ class ModuleLine final : public PortLine, public ISerialLine {
                 uint32_t) override {
     if (count != nullptr) *count = length;
     uint32_t at = 0;
-    for (auto& delivery : m_state->module.Consume(static_cast<const uint8_t*>(data), length)) {
+    const auto* bytes = static_cast<const uint8_t*>(data);
+    const auto deliveries = m_state->fixture ? m_state->fixture->Consume(bytes, length, NowMs())
+                                             : m_state->module.Consume(bytes, length);
+    for (auto& delivery : deliveries) {
       at += delivery.delayMs;
       if (delivery.hangUp) break;
       const auto due = EventLoop::Clock::now() + std::chrono::milliseconds(at);
@@ -103,7 +129,14 @@ class ModuleLine final : public PortLine, public ISerialLine {
   }
 
  private:
+  static int64_t NowMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               EventLoop::Clock::now().time_since_epoch())
+        .count();
+  }
+
   std::shared_ptr<ModuleLineState> m_state;
+  Resolver m_resolve;
   EventLoop* m_loop = nullptr;
 };
 

@@ -1,6 +1,7 @@
 // The loader's arguments, parsed with CLI11.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,9 @@ struct CliOptions {
   bool json = false;
   bool trace = false;
   bool watcherThreads = false;     ///< a watcher thread per port instead of the event loop
+  bool station = false;            ///< module after module on each port until Ctrl-C or count
+  size_t count = 0;                ///< --station: modules per port; 0 = until Ctrl-C
+  std::string log;                 ///< --station: audit log to append to; empty = none
 };
 
 /// The outcome of parsing: either options to run with, or an exit code and

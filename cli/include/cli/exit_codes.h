@@ -17,6 +17,7 @@ namespace vexel::cli {
 ///  - 5 no connect reply within the one-second probe window.
 ///  - 6 module not responding: a reply did not come in time.
 ///  - 7 invalid response from the module (or an internal error).
+///  - 8 the audit log of a station session cannot be written.
 ///  - 130 interrupted by Ctrl-C, SIGTERM or SIGHUP (Windows: Ctrl-C,
 ///    Ctrl-Break, closing the console); every port was closed. A reader of
 ///    the output that goes away ends only the output, not the load.
@@ -31,6 +32,7 @@ enum ExitCode : int {
   kExitNoConnectReply = 5,
   kExitNotResponding = 6,
   kExitInvalidResponse = 7,
+  kExitAuditLog = 8,
   kExitInterrupted = 130,
 };
 /// @}

@@ -49,11 +49,16 @@ class PortRunner final : public ControllerHost,
   PortRunner(const PortRunner&) = delete;
   PortRunner& operator=(const PortRunner&) = delete;
 
+  /// Only asks whether a module answers: once the probe window ends with its
+  /// reply the line is closed again and nothing is sent. Call before Start.
+  void SetProbeOnly() { m_probeOnly = true; }
   /// Opens the port and starts the connect probe.
   void Start();
   /// Closes the port at once; the port ends as interrupted.
   void Interrupt();
   bool Finished() const { return m_finished; }
+  /// The probe window ended with the module's connect reply.
+  bool Answered() const { return m_answered; }
   PortSummary Summary() const;
 
   // ControllerHost
@@ -103,6 +108,8 @@ class PortRunner final : public ControllerHost,
   std::string m_status = text::kNotConnected;
   uint32_t m_position = 0;
   uint32_t m_total = 0;
+  bool m_probeOnly = false;
+  bool m_answered = false;
   bool m_ending = false;  // loaded or failed: the controller's inputs stop here
   bool m_finished = false;
   bool m_loaded = false;

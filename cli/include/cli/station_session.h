@@ -1,0 +1,128 @@
+// A production station: on every port, module after module. Each port
+// probes quietly until a module answers, programs it, then probes until the
+// module is gone before it takes the next one, so a module left on the
+// fixture is never programmed twice in a row.
+#pragma once
+
+#include <chrono>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "cli/audit_log.h"
+#include "cli/event_loop.h"
+#include "cli/port_line.h"
+#include "cli/port_runner.h"
+#include "cli/run_clock.h"
+#include "cli/station_output.h"
+
+namespace vexel::cli {
+
+struct StationSettings {
+  std::string image;
+  std::vector<std::string> ports;  ///< in command-line order
+  size_t count = 0;                ///< modules per port; 0 = until interrupted
+  bool trace = false;
+  bool handleSignals = true;  ///< SIGINT, SIGTERM and SIGHUP end the session
+  /// Probes start at most this often on a port. The controller's probe
+  /// window is a second, so a silent port is asked about once a second.
+  std::chrono::milliseconds probePeriod{1000};
+  /// How often the image file on disk is compared with the snapshot's.
+  std::chrono::milliseconds imageCheckPeriod{1000};
+};
+
+class StationSession final : public PortRunnerListener {
+ public:
+  /// @p logSink: where audit records go; null for none. @p logPath names it
+  /// in messages.
+  StationSession(StationSettings settings, StationOutput& output,
+                 std::unique_ptr<AuditSink> logSink = nullptr, std::string logPath = {},
+                 PortLineFactory lineFactory = MakeSerialPortLine);
+  ~StationSession();
+  StationSession(const StationSession&) = delete;
+  StationSession& operator=(const StationSession&) = delete;
+
+  /// The one snapshot every module of the session is sent; taken by the
+  /// caller before the session starts.
+  void SetImage(SnapshotImageFile::Bytes image);
+  /// Runs until Ctrl-C, --count on every port, every port stopped, or a
+  /// log that cannot be written; returns the exit status.
+  int Run();
+  /// Closes every port; a module being programmed ends as interrupted.
+  void Interrupt();
+
+  const std::vector<StationCounts>& Counts() const { return m_counts; }
+
+  void OnPortEvent(const PortEvent& event) override;
+  void OnPortFrame(size_t port, bool sent, const char* name, const uint8_t* frame,
+                   size_t length) override;
+  void OnPortFinished(size_t port) override;
+
+ private:
+  enum class Phase {
+    Waiting,      ///< no module: probing
+    Programming,  ///< a module answered; it is being programmed
+    Removing,     ///< done with the module: probing until it is gone
+    Stopped,      ///< --count reached, or the port cannot go on
+  };
+  struct Port {
+    Phase phase = Phase::Waiting;
+    std::unique_ptr<PortRunner> runner;
+    bool found = false;  // the runner's probe found a module
+    size_t module = 0;   // number of the latest module on this port
+    EventLoop::Clock::time_point probedAt{};
+    EventLoop::TimerId probeTimer = 0;
+    double moduleStart = 0;  // when the module was found
+    std::string failure;     // the module's failure text with its reason
+  };
+  struct FileStamp {
+    bool exists = false;
+    uintmax_t size = 0;
+    std::filesystem::file_time_type written{};
+    bool operator==(const FileStamp& other) const {
+      return exists == other.exists && size == other.size && written == other.written;
+    }
+  };
+
+  void StartProbe(size_t index);
+  void ScheduleProbe(size_t index);
+  void Found(size_t index);
+  void Settle(size_t index);
+  void ModuleEnded(size_t index, const PortSummary& result);
+  void StopPort(size_t index, const std::string& reason, int exitCode);
+  void NoteFailure(int exitCode);
+  void OnLogFailed(const std::string& error);
+  void StopTakingModules();
+  void QuitWhenIdle();
+  void CheckImage();
+  void Tick();
+  FileStamp StampOfImage() const;
+  void Audit(nlohmann::json record);
+  nlohmann::json Record(const char* kind) const;
+
+  StationSettings m_settings;
+  StationOutput& m_output;
+  PortLineFactory m_lineFactory;
+  std::string m_logPath;
+  RunClock m_clock;
+  std::string m_startedAt;  // UTC, names the session in every record
+  std::string m_host;
+  SnapshotImageFile::Bytes m_image;
+  std::string m_sha256;
+  FileStamp m_imageStamp;
+  std::unique_ptr<EventLoop> m_loop;  // before the log and the runners, which post to it
+  std::unique_ptr<AuditLog> m_log;
+  std::vector<Port> m_ports;
+  std::vector<StationCounts> m_counts;
+  EventLoop::TimerId m_tick = 0;
+  EventLoop::TimerId m_imageTimer = 0;
+  int m_firstFailure = 0;
+  bool m_stopping = false;  // no new module is taken
+  bool m_interrupted = false;
+  bool m_logFailed = false;
+  const char* m_endReason = "count";
+};
+
+}  // namespace vexel::cli

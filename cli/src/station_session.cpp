@@ -1,0 +1,354 @@
+#include "cli/station_session.h"
+
+#include <algorithm>
+#include <cmath>
+#include <nlohmann/json.hpp>
+
+#include "cli/display_text.h"
+#include "cli/exit_codes.h"
+#include "cli/frame_trace.h"
+#include "protocol/sha256.h"
+
+namespace vexel::cli {
+namespace {
+
+constexpr auto kTickPeriod = std::chrono::milliseconds(100);
+
+const char* ExitClassName(int code) {
+  for (const auto& entry : ExitClasses()) {
+    if (entry.code == code) return entry.name;
+  }
+  return "failed";
+}
+
+double Round3(double value) { return std::round(value * 1000.0) / 1000.0; }
+
+std::string Now() { return UtcTimestamp(std::chrono::system_clock::now()); }
+
+}  // namespace
+
+StationSession::StationSession(StationSettings settings, StationOutput& output,
+                               std::unique_ptr<AuditSink> logSink, std::string logPath,
+                               PortLineFactory lineFactory)
+    : m_settings(std::move(settings)),
+      m_output(output),
+      m_lineFactory(std::move(lineFactory)),
+      m_logPath(std::move(logPath)),
+      m_loop(EventLoop::Create()),
+      m_ports(m_settings.ports.size()),
+      m_counts(m_settings.ports.size()) {
+  if (logSink) {
+    // The writer thread only posts: the session stops on its own loop.
+    m_log = std::make_unique<AuditLog>(std::move(logSink), m_logPath, [this](const std::string& error) {
+      m_loop->Post([this, error] { OnLogFailed(error); });
+    });
+  }
+}
+
+StationSession::~StationSession() {
+  // The runners' lines are closed before the loop they were watched by goes.
+  m_ports.clear();
+  m_log.reset();
+}
+
+void StationSession::SetImage(SnapshotImageFile::Bytes image) {
+  m_image = std::move(image);
+  m_sha256 = m_image ? Sha256Hex(m_image->data(), m_image->size()) : std::string();
+}
+
+int StationSession::Run() {
+  if (m_settings.handleSignals) {
+    m_loop->CatchInterrupts([this](int) { Interrupt(); });
+  }
+  m_startedAt = Now();
+  m_host = HostName();
+  m_imageStamp = StampOfImage();
+  StationInfo info;
+  info.image = m_settings.image;
+  info.size = m_image ? m_image->size() : 0;
+  info.sha256 = m_sha256;
+  info.log = m_logPath;
+  info.count = m_settings.count;
+  m_output.Started(info);
+  nlohmann::json start = Record("session_start");
+  start["ports"] = m_settings.ports;
+  start["count"] = m_settings.count;
+  Audit(start);
+
+  for (size_t i = 0; i < m_ports.size(); ++i) StartProbe(i);
+  m_tick = m_loop->StartTimer(EventLoop::Clock::now() + kTickPeriod, [this] { Tick(); });
+  m_imageTimer = m_loop->StartTimer(EventLoop::Clock::now() + m_settings.imageCheckPeriod,
+                                    [this] { CheckImage(); });
+  QuitWhenIdle();
+  m_loop->Run();
+  m_loop->StopTimer(m_tick);
+  m_loop->StopTimer(m_imageTimer);
+  m_loop->ReleaseInterrupts();
+  // An interrupt ends every runner at once; what they ended with is still to
+  // be told and recorded.
+  for (size_t i = 0; i < m_ports.size(); ++i) {
+    m_loop->StopTimer(m_ports[i].probeTimer);
+    Settle(i);
+  }
+
+  StationCounts total;
+  for (const auto& counts : m_counts) {
+    total.modules += counts.modules;
+    total.loaded += counts.loaded;
+    total.failed += counts.failed;
+  }
+  nlohmann::json end = Record("session_end");
+  end["reason"] = m_interrupted ? "interrupted" : m_endReason;
+  end["modules"] = total.modules;
+  end["loaded"] = total.loaded;
+  end["failed"] = total.failed;
+  end["exit_code"] = m_logFailed && m_firstFailure == 0 ? kExitAuditLog : m_firstFailure;
+  end["seconds"] = Round3(m_clock.Seconds());
+  Audit(end);
+  if (m_log) {
+    const std::vector<std::string> unwritten = m_log->Finish();
+    if (!unwritten.empty()) {
+      NoteFailure(kExitAuditLog);
+      m_output.Unwritten(m_logPath, unwritten);
+    }
+  }
+  m_output.Finish(m_counts, m_firstFailure, m_clock.Seconds());
+  return m_firstFailure;
+}
+
+void StationSession::Interrupt() {
+  if (m_interrupted) return;
+  m_interrupted = true;
+  m_stopping = true;
+  for (auto& port : m_ports) {
+    m_loop->StopTimer(port.probeTimer);
+    if (port.runner) port.runner->Interrupt();
+  }
+  m_loop->Quit();
+}
+
+// A new line for every probe: each probe is a connection of its own, as the
+// module sees it.
+void StationSession::StartProbe(size_t index) {
+  Port& port = m_ports[index];
+  port.probeTimer = 0;
+  if (m_stopping || port.phase == Phase::Stopped) return QuitWhenIdle();
+  port.probedAt = EventLoop::Clock::now();
+  port.found = false;
+  port.runner = std::make_unique<PortRunner>(index, m_settings.ports[index], m_settings.image,
+                                             m_image, std::string(), m_lineFactory(), m_clock,
+                                             *this, *m_loop);
+  if (port.phase == Phase::Removing) port.runner->SetProbeOnly();
+  port.runner->Start();
+}
+
+void StationSession::ScheduleProbe(size_t index) {
+  Port& port = m_ports[index];
+  const auto due = std::max(EventLoop::Clock::now(), port.probedAt + m_settings.probePeriod);
+  port.probeTimer = m_loop->StartTimer(due, [this, index] { StartProbe(index); });
+}
+
+// The module answered the probe: from here on its run is shown.
+void StationSession::Found(size_t index) {
+  Port& port = m_ports[index];
+  if (port.found || port.phase != Phase::Waiting) return;
+  port.found = true;
+  port.phase = Phase::Programming;
+  port.module = m_counts[index].modules + 1;
+  port.moduleStart = m_clock.Seconds();
+  port.failure.clear();
+  m_output.ModuleFound(index, port.module, port.moduleStart);
+}
+
+void StationSession::OnPortEvent(const PortEvent& event) {
+  Port& port = m_ports.at(event.port);
+  if (port.phase == Phase::Waiting && event.kind == PortEventKind::Connected) Found(event.port);
+  if (event.kind == PortEventKind::Failed) port.failure = event.message;
+  if (port.phase != Phase::Programming) return;  // probes are quiet
+  if (event.kind == PortEventKind::Connecting) return;
+  m_output.OnEvent(port.module, event);
+}
+
+void StationSession::OnPortFrame(size_t index, bool sent, const char* name, const uint8_t* frame,
+                                 size_t length) {
+  // A connect reply shows a module before the probe window is over.
+  if (!sent && m_ports[index].phase == Phase::Waiting && std::string(name) == "CONNECT-REPLY") {
+    Found(index);
+  }
+  if (!m_settings.trace) return;
+  m_output.Trace(FormatTraceLine(RunClock::MonotonicMicros(), m_settings.ports[index], sent, name,
+                                 frame, length));
+}
+
+// Runners finish inside their own calls; they are let go from the loop.
+void StationSession::OnPortFinished(size_t index) {
+  m_loop->Post([this, index] { Settle(index); });
+}
+
+void StationSession::Settle(size_t index) {
+  Port& port = m_ports[index];
+  if (!port.runner || !port.runner->Finished()) return;
+  const PortSummary result = port.runner->Summary();
+  const bool answered = port.runner->Answered();
+  port.runner.reset();
+  const int code = result.exitCode;
+
+  if (code == kExitPortOpen) {
+    // Not a module's fault: the port itself cannot go on.
+    StopPort(index, port.failure.empty() ? result.outcome : port.failure, code);
+  } else if (port.phase == Phase::Programming) {
+    ModuleEnded(index, result);
+  } else if (port.phase == Phase::Waiting && code != kExitOk && code != kExitNoConnectReply &&
+             code != kExitInterrupted) {
+    // Something answered the probe, but not as a module should: a module
+    // that failed before its run began.
+    Found(index);
+    ModuleEnded(index, result);
+  } else if (port.phase == Phase::Removing && code == kExitNoConnectReply && !answered) {
+    const size_t module = port.module;
+    port.phase = Phase::Waiting;
+    m_output.ModuleRemoved(index, module, m_clock.Seconds());
+  }
+  if (port.phase != Phase::Stopped && !m_stopping) return ScheduleProbe(index);
+  QuitWhenIdle();
+}
+
+void StationSession::ModuleEnded(size_t index, const PortSummary& result) {
+  Port& port = m_ports[index];
+  StationCounts& counts = m_counts[index];
+  ++counts.modules;
+  if (result.loaded) {
+    ++counts.loaded;
+  } else {
+    ++counts.failed;
+    NoteFailure(result.exitCode);
+  }
+  counts.last = result.outcome;
+  const std::string message = port.failure.empty() ? result.outcome : port.failure;
+
+  nlohmann::json record = Record("module");
+  record["port"] = m_settings.ports[index];
+  record["module"] = port.module;
+  record["outcome"] = result.loaded ? result.outcome : message;
+  record["exit_code"] = result.exitCode;
+  record["exit_class"] = ExitClassName(result.exitCode);
+  record["bytes"] = result.bytes;
+  record["seconds"] = Round3(result.started ? result.seconds : m_clock.Seconds() - port.moduleStart);
+  record["bytes_per_second"] = result.loaded ? std::round(BytesPerSecond(result)) : 0.0;
+  Audit(record);
+
+  m_output.ModuleEnded(index, port.module, result, counts, m_clock.Seconds());
+  port.phase = Phase::Removing;
+  if (m_settings.count > 0 && counts.modules >= m_settings.count) {
+    StopPort(index, std::string(), kExitOk);
+  }
+}
+
+void StationSession::StopPort(size_t index, const std::string& reason, int exitCode) {
+  m_ports[index].phase = Phase::Stopped;
+  if (exitCode != kExitOk) {
+    NoteFailure(exitCode);
+    nlohmann::json record = Record("port_stopped");
+    record["port"] = m_settings.ports[index];
+    record["outcome"] = reason;
+    record["exit_code"] = exitCode;
+    record["exit_class"] = ExitClassName(exitCode);
+    Audit(record);
+    m_endReason = "ports-stopped";
+  }
+  m_output.PortStopped(index, reason, m_clock.Seconds());
+}
+
+void StationSession::NoteFailure(int exitCode) {
+  if (m_firstFailure == 0 && exitCode != kExitOk) m_firstFailure = exitCode;
+}
+
+// Records that cannot be kept must not pile up behind modules nobody can
+// account for: the modules on the fixture now are finished, no new one is
+// taken.
+void StationSession::OnLogFailed(const std::string& error) {
+  if (m_logFailed) return;
+  m_logFailed = true;
+  NoteFailure(kExitAuditLog);
+  m_endReason = "log-failed";
+  m_output.Notice("log_failed",
+                  "duvozeviv-cli: " + error +
+                      "; the session stops: modules being programmed are finished, no new "
+                      "module is taken",
+                  m_clock.Seconds());
+  StopTakingModules();
+}
+
+void StationSession::StopTakingModules() {
+  m_stopping = true;
+  for (auto& port : m_ports) {
+    m_loop->StopTimer(port.probeTimer);
+    port.probeTimer = 0;
+    // A probe is not a module: it is simply cut short.
+    if (port.runner && port.phase != Phase::Programming) port.runner->Interrupt();
+  }
+  QuitWhenIdle();
+}
+
+void StationSession::QuitWhenIdle() {
+  for (const auto& port : m_ports) {
+    if (port.runner) return;
+    if (!m_stopping && port.phase != Phase::Stopped) return;
+  }
+  m_loop->Quit();
+}
+
+// The session keeps sending the snapshot it started with; a file changed on
+// disk is told once per change so that nobody believes it was picked up.
+void StationSession::CheckImage() {
+  const FileStamp stamp = StampOfImage();
+  if (!(stamp == m_imageStamp)) {
+    m_imageStamp = stamp;
+    const std::string text =
+        "duvozeviv-cli: " + m_settings.image +
+        (stamp.exists ? " changed on disk" : " is gone from disk") +
+        "; this session goes on sending the image it started with (SHA-256 " + m_sha256 +
+        "); start a new session to send the file as it is now";
+    m_output.Notice("image_changed", text, m_clock.Seconds());
+    nlohmann::json record = Record("image_changed");
+    record["exists"] = stamp.exists;
+    if (stamp.exists) record["size_now"] = stamp.size;
+    Audit(record);
+  }
+  m_imageTimer = m_loop->StartTimer(EventLoop::Clock::now() + m_settings.imageCheckPeriod,
+                                    [this] { CheckImage(); });
+}
+
+StationSession::FileStamp StationSession::StampOfImage() const {
+  FileStamp stamp;
+  std::error_code error;
+  const std::filesystem::path path = std::filesystem::u8path(m_settings.image);
+  stamp.size = std::filesystem::file_size(path, error);
+  if (error) return FileStamp{};
+  stamp.written = std::filesystem::last_write_time(path, error);
+  if (error) return FileStamp{};
+  stamp.exists = true;
+  return stamp;
+}
+
+void StationSession::Tick() {
+  m_output.Tick(m_clock.Seconds());
+  m_tick = m_loop->StartTimer(EventLoop::Clock::now() + kTickPeriod, [this] { Tick(); });
+}
+
+void StationSession::Audit(nlohmann::json record) {
+  if (m_log) m_log->Append(record);
+}
+
+// What every record carries: when, where, and which image.
+nlohmann::json StationSession::Record(const char* kind) const {
+  return {{"record", kind},
+          {"time", Now()},
+          {"session", m_startedAt},
+          {"host", m_host},
+          {"image", m_settings.image},
+          {"size", m_image ? m_image->size() : 0},
+          {"sha256", m_sha256}};
+}
+
+}  // namespace vexel::cli
