@@ -223,9 +223,10 @@ TEST_F(StationSessionTest, EachModuleIsProgrammedOnceInTurnAndLogged) {
 
 TEST_F(StationSessionTest, AModuleLeftOnTheFixtureIsNotProgrammedAgain) {
   auto module = AddFixture(0, 0);  // one module that stays
-  module->onOpen = [this, module](EventLoop& loop) {
+  // The state holds the hook: a raw pointer, or the two would keep each other.
+  module->onOpen = [this, state = module.get()](EventLoop& loop) {
     // The first probe programs it; three more only find it still there.
-    if (module->opens == 4) loop.Post([this] { m_session->Interrupt(); });
+    if (state->opens == 4) loop.Post([this] { m_session->Interrupt(); });
   };
   EXPECT_EQ(Run({"A"}, 5), kExitOk);
   EXPECT_EQ(module->fixture->FlashedImages().size(), 1u);
