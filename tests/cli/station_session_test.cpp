@@ -259,6 +259,20 @@ TEST_F(StationSessionTest, FailedModulesAreLoggedAndTheFirstFailureSetsTheStatus
   EXPECT_EQ(Records().back()["exit_code"], kExitInvalidResponse);
 }
 
+TEST_F(StationSessionTest, AModuleThatAnswersTheProbeWronglyIsAFailedModuleNotSilence) {
+  // Module 1 garbles every connect reply until it is taken off.
+  auto fixture = AddFixture(2, 50, {"wrong@0!#1"});
+  EXPECT_EQ(Run({"A"}, 2), kExitNoConnectReply);
+  EXPECT_EQ(fixture->fixture->FlashedBy(), (std::vector<size_t>{2}));
+  const std::string text =
+      "Unable to connect to module: the reply to the probe was not a connect reply";
+  EXPECT_EQ(Story(), (std::vector<std::string>{"session_start",
+                                               "module A#1: " + text + " (no-connect-reply)",
+                                               "module A#2: MODULE LOADED (loaded)",
+                                               "session_end"}));
+  EXPECT_EQ(m_err.str(), "A: module 1: " + text + "\n");
+}
+
 TEST_F(StationSessionTest, APortThatCannotBeOpenedStopsAloneAndSetsTheStatus) {
   auto broken = AddFixture(1, 0);
   broken->openResult = 5;
