@@ -134,6 +134,7 @@ class StationSessionTest : public ::testing::Test {
     SnapshotImageFile image;
     EXPECT_TRUE(image.Open(m_imagePath));
     m_session->SetImage(image.Snapshot());
+    image.Close();  // as the program does: the session holds its snapshot only
     const int code = m_session->Run();
     m_counts = m_session->Counts();
     m_session.reset();
