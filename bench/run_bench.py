@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """Benchmark harness: the loader against the line-rate ceiling, against a raw
-system-call loop and a pyserial script, at scale, idle, and its memory.
+system-call loop and a pyserial script, at scale, as a production station,
+idle, and its memory.
 
 Prints one Markdown table; --chart FILE also draws the figures as a PNG.
 It asserts nothing: the targets are printed beside the measurements.
@@ -247,6 +248,79 @@ def bench_scale(tools, tmp, counts, size, rows):
     return results
 
 
+PROBE_WINDOW_S = 1.0
+STATION_GAP_MS = 1000
+
+
+def station_ideal_cycle(size, gap_s):
+    """One module of a station at its best: the connect exchange and the load
+    on the wire, the probe window that finds the module, and the operator's
+    gap (the unanswered probe that sees a module go runs inside the gap)."""
+    connect = (4 + 5) * BITS_PER_BYTE / BAUD
+    return connect + ideal_seconds(size) + PROBE_WINDOW_S + gap_s
+
+
+def station_cycles(cli_json):
+    """Per-module cycles from the loader's --json module events, from one
+    module's "loaded" to the next one's, split into programming (found to
+    loaded, the probe window included), waiting for the module to go (loaded
+    to removed) and waiting for the next one (removed to found)."""
+    at = {}
+    with open(cli_json) as f:
+        for line in f:
+            event = json.loads(line)
+            if event.get("event") == "module":
+                at[(event["module"], event["state"])] = event["elapsed"]
+    cycles = []
+    k = 2
+    while (k, "loaded") in at:
+        loaded, prev = at[(k, "loaded")], at[(k - 1, "loaded")]
+        removed, found = at[(k - 1, "removed")], at[(k, "found")]
+        cycles.append((loaded - prev, loaded - found, removed - prev, found - removed))
+        k += 1
+    if not cycles:
+        sys.exit("station run: no two modules loaded (%s)" % sorted(at))
+    return cycles
+
+
+def fixture_gaps(sim):
+    """The gaps the simulator actually played, removal to next attachment."""
+    removed, gaps = {}, []
+    with open(sim.log.name) as f:
+        for line in f:
+            if '"module"' not in line:
+                continue
+            event = json.loads(line)
+            if event.get("event") != "module":
+                continue
+            if event["state"] == "removed":
+                removed[event["index"]] = event["t_ms"]
+            elif event["index"] - 1 in removed:
+                gaps.append((event["t_ms"] - removed[event["index"] - 1]) / 1000)
+    return gaps
+
+
+def bench_station(tools, tmp, modules, size, rows, gap_ms=STATION_GAP_MS):
+    gap = gap_ms / 1000
+    sim = Simulator(tools, "--line-rate", str(BAUD), "--modules", str(modules),
+                    "--gap", str(gap_ms), keep=True)
+    out, _, _, _, _ = loader_run(tools, tmp, make_image(tmp, size), [sim],
+                                 ["--station", "--count", str(modules), "--json"])
+    sim.stop()
+    cycles = station_cycles(out)
+    mean = [sum(c[i] for c in cycles) / len(cycles) for i in range(4)]
+    played = fixture_gaps(sim)
+    ideal = station_ideal_cycle(size, gap)
+    ratio = ideal / mean[0]
+    rows.append(("station", "1 port, %d modules x %d KiB, paced, %g s gap" %
+                 (modules, size // 1024, gap),
+                 "%.0f modules/h (ideal %.0f, ratio %.3f); mean cycle %.3f s = programming "
+                 "%.3f + module going %.3f + next module %.3f; gap as played %.3f s" %
+                 (3600 / mean[0], 3600 / ideal, ratio, mean[0], mean[1], mean[2], mean[3],
+                  sum(played) / max(1, len(played))),
+                 ">= 0.9 x ideal", ratio >= 0.9))
+
+
 def bench_idle_and_dialog(tools, tmp, seconds, size, rows):
     if not os.access(tools.gui, os.X_OK):
         rows.append(("idle", "dialog program", "bench_dialog not built", "", None))
@@ -356,12 +430,17 @@ def main():
             bench_line_rate(tools, tmp, [4096], rows)
             bench_turnaround(tools, tmp, 16 * 1024, rows)
             scale = bench_scale(tools, tmp, [1, 2], 4096, rows)
+            bench_station(tools, tmp, 3, 1024, rows)
             bench_idle_and_dialog(tools, tmp, 1, 1 << 20, rows)
             bench_memory(tools, tmp, 1 << 20, rows)
         else:
             bench_line_rate(tools, tmp, [4096, 64 * 1024, 1 << 20], rows)
             bench_turnaround(tools, tmp, 256 * 1024, rows)
             scale = bench_scale(tools, tmp, [1, 8, 32, 64], 64 * 1024, rows)
+            bench_station(tools, tmp, 8, 4096, rows)
+            # An operator's gap is no whole number of probe windows: the
+            # module put on during an unanswered probe waits for the next.
+            bench_station(tools, tmp, 5, 4096, rows, 1500)
             bench_idle_and_dialog(tools, tmp, 10, 16 << 20, rows)
             bench_memory(tools, tmp, 16 << 20, rows)
     finally:

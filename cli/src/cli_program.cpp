@@ -99,7 +99,7 @@ int Load(const CliOptions& options, const SnapshotImageFile& image, std::ostream
 
 // Module after module until Ctrl-C or --count. The log is opened first: a
 // session whose records cannot be kept must not program anything.
-int Station(const CliOptions& options, const SnapshotImageFile& image, std::ostream& out,
+int Station(const CliOptions& options, SnapshotImageFile& image, std::ostream& out,
             std::ostream& err) {
   std::unique_ptr<AuditSink> sink;
   if (!options.log.empty()) {
@@ -119,6 +119,9 @@ int Station(const CliOptions& options, const SnapshotImageFile& image, std::ostr
   StationSession session(settings, *output, std::move(sink), options.log,
                          options.watcherThreads ? MakeThreadedSerialPortLine : MakeSerialPortLine);
   session.SetImage(image.Snapshot());
+  // A session lasts hours and sends its snapshot only: the file is let go,
+  // so that it can be replaced meanwhile (Windows would keep it locked).
+  image.Close();
   return session.Run();
 }
 

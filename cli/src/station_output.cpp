@@ -445,8 +445,13 @@ class LiveStation final : public TrackingStation {
     switch (view.phase) {
       case Phase::Waiting: return "waiting for a module";
       case Phase::Connecting: return tag + "connecting";
-      case Phase::Programming:
-        return tag + "programming " + ProgressText(view.run, m_now, "  ");
+      case Phase::Programming: {
+        // Percentage and time left only: the line must fit beside the counts.
+        std::string text = tag + "programming " + std::to_string(Percent(view.run)) + "%";
+        const double rate = Rate(view.run, m_now);
+        if (rate <= 0) return text;
+        return text + ", " + FormatDuration((view.run.total - view.run.position) / rate) + " left";
+      }
       case Phase::Loaded: return tag + "MODULE LOADED, take it off";
       case Phase::Failed: return tag + "FAILED: " + DisplayText(view.failure) + ", take it off";
       case Phase::Stopped:
@@ -464,9 +469,11 @@ class LiveStation final : public TrackingStation {
     return line;
   }
 
-  static std::string Counts(const StationCounts& counts) {
+  // Numbers as wide as the total's, so the columns line up.
+  static std::string Counts(const StationCounts& counts, int width) {
     char text[64];
-    std::snprintf(text, sizeof text, "loaded %4zu  failed %3zu", counts.loaded, counts.failed);
+    std::snprintf(text, sizeof text, "loaded %*zu  failed %*zu", width, counts.loaded, width,
+                  counts.failed);
     return text;
   }
 
@@ -476,11 +483,17 @@ class LiveStation final : public TrackingStation {
     if (m_drawn > 0) MarkProgress(m_out);
     StationCounts total;
     for (const auto& view : m_views) {
-      text += "\r\x1b[2K" + Line(view.run.shown, Counts(view.counts), StateText(view)) + "\n";
       total.loaded += view.counts.loaded;
       total.failed += view.counts.failed;
     }
-    text += "\r\x1b[2K" + Line("total", Counts(total), FormatDuration(m_now)) + "\n";
+    const int width =
+        static_cast<int>(std::to_string(std::max(total.loaded, total.failed)).size());
+    for (const auto& view : m_views) {
+      text += "\r\x1b[2K" + Line(view.run.shown, Counts(view.counts, width), StateText(view)) +
+              "\n";
+    }
+    text += "\r\x1b[2K" + Line("total", Counts(total, width), "session " + FormatDuration(m_now)) +
+            "\n";
     m_out << text << std::flush;
     m_drawn = m_views.size() + 1;
     m_drawnAt = m_now;

@@ -135,6 +135,7 @@ void StationSession::StartProbe(size_t index) {
   if (m_stopping || port.phase == Phase::Stopped) return QuitWhenIdle();
   port.probedAt = EventLoop::Clock::now();
   port.found = false;
+  port.heard = false;
   port.runner = std::make_unique<PortRunner>(index, m_settings.ports[index], m_settings.image,
                                              m_image, std::string(), m_lineFactory(), m_clock,
                                              *this, *m_loop);
@@ -172,6 +173,7 @@ void StationSession::OnPortEvent(const PortEvent& event) {
 void StationSession::OnPortFrame(size_t index, bool sent, const char* name, const uint8_t* frame,
                                  size_t length) {
   // A connect reply shows a module before the probe window is over.
+  if (!sent) m_ports[index].heard = true;
   if (!sent && m_ports[index].phase == Phase::Waiting && std::string(name) == "CONNECT-REPLY") {
     Found(index);
   }
@@ -198,13 +200,22 @@ void StationSession::Settle(size_t index) {
     StopPort(index, port.failure.empty() ? result.outcome : port.failure, code);
   } else if (port.phase == Phase::Programming) {
     ModuleEnded(index, result);
-  } else if (port.phase == Phase::Waiting && code != kExitOk && code != kExitNoConnectReply &&
-             code != kExitInterrupted) {
+  } else if (port.phase == Phase::Waiting && code != kExitInterrupted &&
+             (port.heard || (code != kExitOk && code != kExitNoConnectReply))) {
     // Something answered the probe, but not as a module should: a module
-    // that failed before its run began.
+    // that failed before its run began. Taken for silence, it would sit on
+    // the fixture as "waiting" for good.
+    PortSummary failed = result;
+    if (code == kExitNoConnectReply) {
+      failed.outcome += ": the reply to the probe was not a connect reply";
+    } else if (!port.failure.empty()) {
+      failed.outcome = port.failure;
+    }
     Found(index);
-    ModuleEnded(index, result);
-  } else if (port.phase == Phase::Removing && code == kExitNoConnectReply && !answered) {
+    port.failure = failed.outcome;
+    ModuleEnded(index, failed);
+  } else if (port.phase == Phase::Removing && code == kExitNoConnectReply && !answered &&
+             !port.heard) {
     const size_t module = port.module;
     port.phase = Phase::Waiting;
     m_output.ModuleRemoved(index, module, m_clock.Seconds());

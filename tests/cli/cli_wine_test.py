@@ -21,6 +21,7 @@ image it flashed. Exit status 0 passed, 1 failed, 77 skipped (no set-up).
 """
 
 import argparse
+import hashlib
 import json
 import os
 import queue
@@ -149,6 +150,54 @@ class Run:
         return self.out.splitlines()
 
 
+class Live:
+    """A program watched while it runs: its stdout a line at a time."""
+
+    def __init__(self, process):
+        self.process = process
+        self.queue = queue.Queue()
+        self.out = []
+        threading.Thread(target=self._read, daemon=True).start()
+
+    def _read(self):
+        for line in self.process.stdout:
+            self.queue.put(line.decode())
+        self.queue.put(None)
+
+    def wait_for(self, wanted):
+        """Reads lines until one is @p wanted (true) or the output ends."""
+        end = time.monotonic() + DEADLINE
+        while time.monotonic() < end:
+            try:
+                line = self.queue.get(timeout=1)
+            except queue.Empty:
+                continue
+            if line is None:
+                self.queue.put(None)
+                return False
+            self.out.append(line)
+            if wanted(line):
+                return True
+        return False
+
+    def interrupt(self):
+        self.process.send_signal(signal.SIGINT)
+
+    def finish(self):
+        """Waits for the end: exit status, every stdout line, stderr."""
+        try:
+            code = self.process.wait(10)
+        except subprocess.TimeoutExpired:
+            self.process.kill()
+            code = self.process.wait()
+        while True:
+            line = self.queue.get(timeout=10)
+            if line is None:
+                break
+            self.out.append(line)
+        return code, self.out, Harness.text(self.process.stderr.read(), "stderr")
+
+
 class Harness:
     def __init__(self, cli, sim, ports, work, preload):
         self.cli, self.sim, self.ports, self.work = cli, sim, ports, work
@@ -169,6 +218,11 @@ class Harness:
 
     def command(self, args):
         return [str(SANDBOX), "wine", self.cli, *args]
+
+    def start(self, *args):
+        """The program running in the background, watched line by line."""
+        return Live(subprocess.Popen(self.command(args), stdout=subprocess.PIPE,
+                                     stderr=subprocess.PIPE, env=self.env))
 
     def run(self, *args):
         try:
@@ -374,46 +428,117 @@ def case_ctrl_c(h, ports):
     path, _ = h.write_image(300)
     port = ports[0]
     h.start_sim(port, "--fault", "delay:60000@3")
-    process = subprocess.Popen(h.command(["--json", "-p", port, windows_path(path)]),
-                               stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=h.env)
-    lines = queue.Queue()
-
-    def read_lines():
-        for line in process.stdout:
-            lines.put(line)
-        lines.put(None)
-
-    threading.Thread(target=read_lines, daemon=True).start()
-    out = []
-    end = time.monotonic() + DEADLINE
-    while time.monotonic() < end:
-        try:
-            line = lines.get(timeout=1)
-        except queue.Empty:
-            continue
-        if line is None:
-            break
-        out.append(line.decode())
-        if '"event":"progress"' in out[-1]:
-            break
-    if check(any('"event":"progress"' in l for l in out), "Ctrl-C: no progress before it"):
-        process.send_signal(signal.SIGINT)
-    try:
-        code = process.wait(10)
-    except subprocess.TimeoutExpired:
-        process.kill()
-        code = process.wait()
-    while True:
-        line = lines.get(timeout=10)
-        if line is None:
-            break
-        out.append(line.decode())
-    check_eq(code, INTERRUPTED, f"Ctrl-C: exit status ({process.stderr.read()!r}, {out})")
+    live = h.start("--json", "-p", port, windows_path(path))
+    if check(live.wait_for(lambda line: '"event":"progress"' in line),
+             "Ctrl-C: no progress before it"):
+        live.interrupt()
+    code, out, err = live.finish()
+    check_eq(code, INTERRUPTED, f"Ctrl-C: exit status ({err!r}, {out})")
     events = [json.loads(l) for l in out if l.strip()]
     check(len(events) >= 3 and events[-3]["event"] == "interrupted", f"Ctrl-C: events {events}")
     check(events and events[-1].get("exit_code") == INTERRUPTED, "Ctrl-C: exit line")
     run = h.run("--quiet", "-p", port, windows_path(path))
     check_eq(run.code, OK, f"after Ctrl-C the port loads again ({run.err})")
+    h.stop_sims()
+
+
+def audit_records(log, what):
+    """The audit log's records; its lines end as the Windows edition writes
+    them, with LF alone (the file is written as bytes, not as text)."""
+    raw = log.read_bytes() if log.exists() else b""
+    check(raw.endswith(b"\n") and b"\r" not in raw,
+          f"{what}: audit log lines end with LF alone: {raw[-200:]!r}")
+    return [json.loads(line) for line in raw.decode().split("\n") if line]
+
+
+def module_events(events):
+    """(event, state, module) of a station's JSON events, run events with the
+    module they belong to."""
+    return [(e["event"], e.get("state"), e.get("module")) for e in events]
+
+
+def station_module_events(module, last):
+    """What --json shows of one module of 200 bytes, found to taken off."""
+    run = [("connected", None, module), ("started", None, module), ("status", None, module)]
+    run += [("progress", None, module)] * 3 + [("loaded", None, module)]
+    ended = [("module", "found", module), *run, ("module", "loaded", module)]
+    return ended if last else ended + [("module", "removed", module)]
+
+
+def case_station_three_modules(h, ports):
+    """--station --count 3 on a fixture of three modules: each loaded once,
+    byte-exact, one audit record each, the JSON events in order."""
+    path, data = h.write_image(200)
+    port = ports[0]
+    flashed = h.work / "station-flashed"
+    log = h.work / "station.jsonl"
+    sim = h.start_sim(port, "--modules", "3", "--gap", "200", "--out", f"{flashed}/")
+    run = h.run("--station", "--count", "3", "--json", "--log", windows_path(log), "-p", port,
+                windows_path(path))
+    check_eq((run.code, run.err), (OK, ""), "station: exit status and stderr")
+    check_eq(sim.stop(), 0, "station: simulator status (violations?)")
+    images = sorted(flashed.iterdir()) if flashed.is_dir() else []
+    check_eq([p.name for p in images], [f"image-000{m}.mbf" for m in (1, 2, 3)],
+             "station: flashed images")
+    for image in images:
+        check(image.read_bytes() == data, f"station: {image.name} differs from the image")
+    check_eq([e["module"] for e in sim.events if e["event"] == "image"], [1, 2, 3],
+             "station: the module of each image")
+
+    records = audit_records(log, "station")
+    check_eq([r["record"] for r in records], ["session_start", "module", "module", "module",
+                                              "session_end"], "station: audit records")
+    sha256 = hashlib.sha256(data).hexdigest()
+    for record in records:
+        check_eq((record["image"], record["size"], record["sha256"]),
+                 (windows_path(path), len(data), sha256), f"station: image of {record}")
+    modules = [r for r in records if r["record"] == "module"]
+    check_eq([(r["port"], r["module"], r["outcome"], r["exit_code"], r["exit_class"], r["bytes"])
+              for r in modules],
+             [(port, m, "MODULE LOADED", OK, "loaded", len(data)) for m in (1, 2, 3)],
+             "station: module records")
+    end = records[-1] if records else {}
+    check_eq((end.get("reason"), end.get("modules"), end.get("loaded"), end.get("exit_code")),
+             ("count", 3, 3, OK), "station: session_end record")
+
+    events = [json.loads(line) for line in run.lines()]
+    expected = [("session", "started", None)]
+    for module in (1, 2, 3):
+        expected += station_module_events(module, module == 3)
+    expected += [("stopped", None, None), ("result", None, None), ("session", "ended", None),
+                 ("exit", None, None)]
+    check_eq(module_events(events), expected, "station: --json events")
+    check(all(e["port"] == port for e in events if e["event"] not in ("session", "exit")),
+          f"station: port of every event: {events}")
+    h.stop_sims()
+
+
+def case_station_ctrl_c_while_waiting(h, ports):
+    """Ctrl-C while the station waits for the next module: 0, and the log
+    ends with the session interrupted."""
+    path, _ = h.write_image(200)
+    port = ports[1]
+    log = h.work / "station-interrupted.jsonl"
+    h.start_sim(port, "--modules", "1", "--gap", "200")
+    live = h.start("--station", "--json", "--log", windows_path(log), "-p", port,
+                   windows_path(path))
+    removed = {"event": "module", "module": 1, "state": "removed"}
+    if check(live.wait_for(lambda line: removed.items() <= json.loads(line).items()),
+             "station Ctrl-C: module 1 never taken off"):
+        live.interrupt()
+    code, out, err = live.finish()
+    check_eq((code, err), (OK, ""), f"station Ctrl-C: exit status and stderr ({out})")
+    events = [json.loads(l) for l in out if l.strip()]
+    check(events and events[-1] == {"event": "exit", "exit_code": OK,
+                                    "elapsed": events[-1].get("elapsed")},
+          f"station Ctrl-C: exit line {events[-1:]}")
+    records = audit_records(log, "station Ctrl-C")
+    check_eq([(r["record"], r.get("outcome")) for r in records],
+             [("session_start", None), ("module", "MODULE LOADED"), ("session_end", None)],
+             "station Ctrl-C: audit records")
+    end = records[-1] if records else {}
+    check_eq((end.get("reason"), end.get("loaded"), end.get("exit_code")),
+             ("interrupted", 1, OK), "station Ctrl-C: session_end record")
     h.stop_sims()
 
 
@@ -436,7 +561,9 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--cli", required=True)
     parser.add_argument("--preload", help="the modem-line shim for the Wine processes")
-    parser.add_argument("--only", help="run only the cases whose name holds this text")
+    parser.add_argument("--only", default=os.environ.get("VEXEL_TEST_CLI_ONLY"),
+                        help="run only the cases whose name holds this text (default: "
+                             "$VEXEL_TEST_CLI_ONLY, which passes through ctest)")
     args = parser.parse_args()
     required = os.environ.get("VEXEL_TEST_COM_REQUIRED") == "1"
     spec = os.environ.get("VEXEL_TEST_CLI_PORTS", "").split()
@@ -451,7 +578,8 @@ def main():
         h = Harness(args.cli, sim, ports, Path(work), args.preload)
         cases = [case_images_are_loaded_byte_exact, case_trace_json_and_watcher_threads,
                  case_each_failure_class, case_missing_image_and_ports,
-                 case_four_ports_one_failing, case_ctrl_c, case_list_ports]
+                 case_four_ports_one_failing, case_ctrl_c, case_station_three_modules,
+                 case_station_ctrl_c_while_waiting, case_list_ports]
         for case in cases:
             if args.only and args.only not in case.__name__:
                 continue

@@ -174,18 +174,17 @@ TEST(StationOutput, LiveViewRedrawsALinePerPortAndATotal) {
             "Image fw.mbf: 200 bytes, SHA-256 " + std::string(64, 'a') +
                 "\nAudit log: audit.jsonl\n");
   EXPECT_EQ(frameAt("waiting for a module"),
-            "\r\x1b[2K/dev/ttyUSB0  loaded    0  failed   0  waiting for a module");
+            "\r\x1b[2K/dev/ttyUSB0  loaded 0  failed 0  waiting for a module");
   EXPECT_EQ(frameAt("module 1: connecting"),
-            "\r\x1b[2K/dev/ttyUSB0  loaded    0  failed   0  module 1: connecting");
-  EXPECT_EQ(frameAt("programming  96%"),
-            "\r\x1b[2K/dev/ttyUSB0  loaded    0  failed   0  module 1: programming  96% 192/200 "
-            "bytes  640 B/s  0:00 left");
+            "\r\x1b[2K/dev/ttyUSB0  loaded 0  failed 0  module 1: connecting");
+  EXPECT_EQ(frameAt("programming 96%"),
+            "\r\x1b[2K/dev/ttyUSB0  loaded 0  failed 0  module 1: programming 96%, 0:00 left");
   EXPECT_EQ(frameAt("take it off"),
-            "\r\x1b[2K/dev/ttyUSB0  loaded    1  failed   0  module 1: MODULE LOADED, take it off");
-  EXPECT_EQ(frameAt("total         loaded    1"),
-            "\r\x1b[2Ktotal         loaded    1  failed   0  0:02");
+            "\r\x1b[2K/dev/ttyUSB0  loaded 1  failed 0  module 1: MODULE LOADED, take it off");
+  EXPECT_EQ(frameAt("total         loaded 1"),
+            "\r\x1b[2Ktotal         loaded 1  failed 0  session 0:02");
   EXPECT_EQ(frameAt("FAILED:"),
-            "\r\x1b[2K/dev/ttyUSB0  loaded    1  failed   1  module 2: FAILED: Module not "
+            "\r\x1b[2K/dev/ttyUSB0  loaded 1  failed 1  module 2: FAILED: Module not "
             "responding, take it off");
   // The failure goes above the view, which is erased first and drawn again.
   EXPECT_NE(out.find("\x1b[2A\r\x1b[J"), std::string::npos);

@@ -134,6 +134,7 @@ class StationSessionTest : public ::testing::Test {
     SnapshotImageFile image;
     EXPECT_TRUE(image.Open(m_imagePath));
     m_session->SetImage(image.Snapshot());
+    image.Close();  // as the program does: the session holds its snapshot only
     const int code = m_session->Run();
     m_counts = m_session->Counts();
     m_session.reset();
@@ -223,9 +224,10 @@ TEST_F(StationSessionTest, EachModuleIsProgrammedOnceInTurnAndLogged) {
 
 TEST_F(StationSessionTest, AModuleLeftOnTheFixtureIsNotProgrammedAgain) {
   auto module = AddFixture(0, 0);  // one module that stays
-  module->onOpen = [this, module](EventLoop& loop) {
+  // The state holds the hook: a raw pointer, or the two would keep each other.
+  module->onOpen = [this, state = module.get()](EventLoop& loop) {
     // The first probe programs it; three more only find it still there.
-    if (module->opens == 4) loop.Post([this] { m_session->Interrupt(); });
+    if (state->opens == 4) loop.Post([this] { m_session->Interrupt(); });
   };
   EXPECT_EQ(Run({"A"}, 5), kExitOk);
   EXPECT_EQ(module->fixture->FlashedImages().size(), 1u);
@@ -256,6 +258,20 @@ TEST_F(StationSessionTest, FailedModulesAreLoggedAndTheFirstFailureSetsTheStatus
   EXPECT_EQ(m_counts[0].loaded, 2u);
   EXPECT_EQ(m_counts[0].failed, 2u);
   EXPECT_EQ(Records().back()["exit_code"], kExitInvalidResponse);
+}
+
+TEST_F(StationSessionTest, AModuleThatAnswersTheProbeWronglyIsAFailedModuleNotSilence) {
+  // Module 1 garbles every connect reply until it is taken off.
+  auto fixture = AddFixture(2, 50, {"wrong@0!#1"});
+  EXPECT_EQ(Run({"A"}, 2), kExitNoConnectReply);
+  EXPECT_EQ(fixture->fixture->FlashedBy(), (std::vector<size_t>{2}));
+  const std::string text =
+      "Unable to connect to module: the reply to the probe was not a connect reply";
+  EXPECT_EQ(Story(), (std::vector<std::string>{"session_start",
+                                               "module A#1: " + text + " (no-connect-reply)",
+                                               "module A#2: MODULE LOADED (loaded)",
+                                               "session_end"}));
+  EXPECT_EQ(m_err.str(), "A: module 1: " + text + "\n");
 }
 
 TEST_F(StationSessionTest, APortThatCannotBeOpenedStopsAloneAndSetsTheStatus) {

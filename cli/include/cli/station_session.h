@@ -71,6 +71,7 @@ class StationSession final : public PortRunnerListener {
     Phase phase = Phase::Waiting;
     std::unique_ptr<PortRunner> runner;
     bool found = false;  // the runner's probe found a module
+    bool heard = false;  // a frame came during the runner's probe, answer or not
     size_t module = 0;   // number of the latest module on this port
     EventLoop::Clock::time_point probedAt{};
     EventLoop::TimerId probeTimer = 0;
