@@ -1,12 +1,10 @@
-// A bar per port, redrawn in place: the cursor goes back up over the bars
-// and each line is cleared and written again. Anything else printed on the
+// A bar per port, redrawn in place (LiveBlock). Anything else printed on the
 // same terminal (a failure, a trace line) first erases the bars, so that it
 // stays on screen above them.
 #include <algorithm>
 #include <ostream>
 
 #include "cli/display_text.h"
-#include "cli/output_channel.h"
 #include "run_views.h"
 
 namespace vexel::cli {
@@ -38,7 +36,7 @@ class BarsOutput final : public TrackingOutput {
  public:
   BarsOutput(const OutputSettings& settings, std::ostream& out, std::ostream& err)
       : TrackingOutput(settings, out, err),
-        m_width(static_cast<size_t>(std::max(settings.width, 20))),
+        m_block(out, settings.width),
         m_errOnTerminal(settings.errOnTerminal) {
     for (const auto& view : m_views) m_nameWidth = std::max(m_nameWidth, view.shown.size());
   }
@@ -78,35 +76,22 @@ class BarsOutput final : public TrackingOutput {
     std::string line = view.shown + std::string(m_nameWidth - view.shown.size(), ' ') + "  [" +
                        std::string(filled, '#') + std::string(kBarWidth - filled, '-') + "] ";
     line += view.runStart >= 0 ? ProgressText(view, m_now, "  ") : std::string("  0%");
-    line += "  " + WordFor(view);
-    // A wrapped line would throw off the cursor movement of the next redraw.
-    if (line.size() >= m_width) line.resize(m_width - 1);
-    return line;
+    return line + "  " + WordFor(view);
   }
 
-  // A redraw over bars already on screen may give way to a later one when
-  // the terminal is slow: each shows the whole state.
   void Draw() {
-    std::string text;
-    if (m_drawn > 0) text += "\x1b[" + std::to_string(m_drawn) + "A";
-    if (m_drawn == m_views.size()) MarkProgress(m_out);
-    for (const auto& view : m_views) text += "\r\x1b[2K" + BarLine(view) + "\n";
-    m_out << text << std::flush;
-    m_drawn = m_views.size();
+    std::vector<std::string> lines;
+    for (const auto& view : m_views) lines.push_back(BarLine(view));
+    m_block.Draw(std::move(lines));
     m_drawnAt = m_now;
     m_dirty = false;
   }
 
-  void Erase() {
-    if (m_drawn == 0) return;
-    m_out << "\x1b[" << m_drawn << "A\r\x1b[J" << std::flush;
-    m_drawn = 0;
-  }
+  void Erase() { m_block.Erase(); }
 
-  size_t m_width;
+  LiveBlock m_block;
   bool m_errOnTerminal;
   size_t m_nameWidth = 0;
-  size_t m_drawn = 0;  // bar lines on screen above the cursor
   double m_drawnAt = -1;
   bool m_dirty = false;
 };

@@ -40,6 +40,13 @@ const std::vector<ExitClass>& ExitClasses() {
   return classes;
 }
 
+const char* ExitClassName(int code) {
+  for (const auto& entry : ExitClasses()) {
+    if (entry.code == code) return entry.name;
+  }
+  return "failed";
+}
+
 int ExitCodeFor(Failure failure) {
   for (const auto& entry : kFailureClasses) {
     if (entry.failure == failure) return entry.code;

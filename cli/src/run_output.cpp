@@ -119,18 +119,15 @@ class JsonOutput final : public TrackingOutput {
       line["ceiling_share"] = row.loaded ? CeilingShare(row) : 0.0;
       Write(line);
     }
-    Write({{"event", "exit"}, {"exit_code", exitCode}, {"elapsed", Round(m_now)}});
+    Write({{"event", "exit"}, {"exit_code", exitCode}, {"elapsed", RoundMs(m_now)}});
   }
 
  private:
   static nlohmann::json Common(const PortView& view, const char* name, double elapsed) {
     return {{"port", view.name},       {"event", name},        {"position", view.position},
             {"total", view.total},     {"status", view.status}, {"message", nullptr},
-            {"elapsed", Round(elapsed)}};
+            {"elapsed", RoundMs(elapsed)}};
   }
-
-  // Milliseconds are enough, and keep the lines short.
-  static double Round(double seconds) { return std::round(seconds * 1000.0) / 1000.0; }
 
   void Write(const nlohmann::json& line) { m_out << JsonLine(line) << '\n' << std::flush; }
 };

@@ -1,8 +1,10 @@
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <ostream>
 
 #include "cli/display_text.h"
+#include "cli/output_channel.h"
 #include "run_views.h"
 
 namespace vexel::cli {
@@ -47,6 +49,31 @@ std::string ProgressText(const PortView& view, double now, const char* separator
   if (rate <= 0) return text;
   const double left = (view.total - view.position) / rate;
   return text + (separator + FormatRate(rate)) + separator + FormatDuration(left) + " left";
+}
+
+double RoundMs(double seconds) { return std::round(seconds * 1000.0) / 1000.0; }
+
+LiveBlock::LiveBlock(std::ostream& out, int width)
+    : m_out(out), m_width(static_cast<size_t>(std::max(width, 20))) {}
+
+void LiveBlock::Draw(std::vector<std::string> lines) {
+  std::string text;
+  if (m_drawn > 0) {
+    text += "\x1b[" + std::to_string(m_drawn) + "A";
+    MarkProgress(m_out);
+  }
+  for (auto& line : lines) {
+    if (line.size() >= m_width) line.resize(m_width - 1);
+    text += "\r\x1b[2K" + line + "\n";
+  }
+  m_out << text << std::flush;
+  m_drawn = lines.size();
+}
+
+void LiveBlock::Erase() {
+  if (m_drawn == 0) return;
+  m_out << "\x1b[" << m_drawn << "A\r\x1b[J" << std::flush;
+  m_drawn = 0;
 }
 
 TrackingOutput::TrackingOutput(const OutputSettings& settings, std::ostream& out,

@@ -33,6 +33,29 @@ std::string FormatDuration(double seconds);
 /// " 40% 4992/12345 bytes<sep>4.6 kB/s<sep>0:02 left".
 std::string ProgressText(const PortView& view, double now, const char* separator);
 
+/// Seconds to whole milliseconds, as JSON lines and records carry them.
+double RoundMs(double seconds);
+
+/// Lines kept at the bottom of a terminal and redrawn in place: the cursor
+/// goes back up over them and each is cleared and written again. Anything
+/// else printed on the terminal must first Erase them, so that it stays on
+/// screen above them.
+class LiveBlock {
+ public:
+  LiveBlock(std::ostream& out, int width);
+  /// Shows @p lines in place of those on screen, each cut to fit one row: a
+  /// wrapped line would throw off the cursor movement of the next redraw. A
+  /// redraw may give way to a later one when the terminal is slow, as each
+  /// shows the whole state.
+  void Draw(std::vector<std::string> lines);
+  void Erase();
+
+ private:
+  std::ostream& m_out;
+  size_t m_width;
+  size_t m_drawn = 0;  // lines on screen above the cursor
+};
+
 class TrackingOutput : public RunOutput {
  public:
   TrackingOutput(const OutputSettings& settings, std::ostream& out, std::ostream& err);

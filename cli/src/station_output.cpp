@@ -28,8 +28,6 @@ struct StationView {
   std::string stopped;  // why the port stopped; empty for --count
 };
 
-double Round3(double seconds) { return std::round(seconds * 1000.0) / 1000.0; }
-
 std::string ModuleTag(size_t module) { return "module " + std::to_string(module); }
 
 // "MODULE LOADED in 0.62 s (4838 B/s)"; other outcomes as they are.
@@ -187,10 +185,9 @@ class LinesStation final : public TrackingStation {
 
   void ModuleEnded(size_t port, size_t module, const PortSummary& result,
                    const StationCounts& counts, double elapsed) override {
-    const std::string failure = m_views.at(port).failure;
     TrackingStation::ModuleEnded(port, module, result, counts, elapsed);
     if (result.loaded) return Print(port, ModuleTag(module) + ": " + OutcomeText(result));
-    PrintFailure(port, module, failure.empty() ? result.outcome : failure);
+    PrintFailure(port, module, m_views.at(port).failure);
   }
 
   void ModuleRemoved(size_t port, size_t module, double elapsed) override {
@@ -229,9 +226,8 @@ class QuietStation final : public TrackingStation {
 
   void ModuleEnded(size_t port, size_t module, const PortSummary& result,
                    const StationCounts& counts, double elapsed) override {
-    const std::string failure = m_views.at(port).failure;
     TrackingStation::ModuleEnded(port, module, result, counts, elapsed);
-    if (!result.loaded) return PrintFailure(port, module, failure.empty() ? result.outcome : failure);
+    if (!result.loaded) return PrintFailure(port, module, m_views.at(port).failure);
     m_out << m_views.at(port).run.shown << ": " << ModuleTag(module) << ": " << result.outcome
           << '\n'
           << std::flush;
@@ -279,7 +275,7 @@ class JsonStation final : public TrackingStation {
     nlohmann::json line = {{"port", run.name},         {"event", EventName(event.kind)},
                            {"module", module},         {"position", event.position},
                            {"total", event.total},     {"status", event.status},
-                           {"message", nullptr},       {"elapsed", Round3(event.elapsed)}};
+                           {"message", nullptr},       {"elapsed", RoundMs(event.elapsed)}};
     if (!event.message.empty()) line["message"] = event.message;
     if (event.kind == PortEventKind::Progress) MarkProgress(m_out);
     Write(line);
@@ -287,16 +283,15 @@ class JsonStation final : public TrackingStation {
 
   void ModuleEnded(size_t port, size_t module, const PortSummary& result,
                    const StationCounts& counts, double elapsed) override {
-    const std::string failure = m_views.at(port).failure;
     TrackingStation::ModuleEnded(port, module, result, counts, elapsed);
-    if (!result.loaded) PrintFailure(port, module, failure.empty() ? result.outcome : failure);
+    const std::string& failure = m_views.at(port).failure;
+    if (!result.loaded) PrintFailure(port, module, failure);
     nlohmann::json line = ModuleLine(port, module, result.loaded ? "loaded" : "failed", elapsed);
     line["result"] = result.outcome;
-    line["message"] = result.loaded ? nlohmann::json(nullptr)
-                                    : nlohmann::json(failure.empty() ? result.outcome : failure);
+    line["message"] = result.loaded ? nlohmann::json(nullptr) : nlohmann::json(failure);
     line["exit_code"] = result.exitCode;
     line["bytes"] = result.bytes;
-    line["seconds"] = Round3(result.seconds);
+    line["seconds"] = RoundMs(result.seconds);
     line["bytes_per_second"] = result.loaded ? std::round(BytesPerSecond(result)) : 0.0;
     line["loaded"] = counts.loaded;
     line["failed"] = counts.failed;
@@ -314,12 +309,12 @@ class JsonStation final : public TrackingStation {
     Write({{"port", m_views.at(port).run.name},
            {"event", "stopped"},
            {"message", reason.empty() ? nlohmann::json(nullptr) : nlohmann::json(reason)},
-           {"elapsed", Round3(elapsed)}});
+           {"elapsed", RoundMs(elapsed)}});
   }
 
   void Notice(const char* event, const std::string& text, double elapsed) override {
     m_err << DisplayText(text) << '\n' << std::flush;
-    Write({{"event", "session"}, {"state", event}, {"message", text}, {"elapsed", Round3(elapsed)}});
+    Write({{"event", "session"}, {"state", event}, {"message", text}, {"elapsed", RoundMs(elapsed)}});
   }
 
   void Finish(const std::vector<StationCounts>& counts, int exitCode, double elapsed) override {
@@ -331,7 +326,7 @@ class JsonStation final : public TrackingStation {
              {"modules", counts[i].modules},
              {"loaded", counts[i].loaded},
              {"failed", counts[i].failed},
-             {"elapsed", Round3(m_now)}});
+             {"elapsed", RoundMs(m_now)}});
       total.modules += counts[i].modules;
       total.loaded += counts[i].loaded;
       total.failed += counts[i].failed;
@@ -342,8 +337,8 @@ class JsonStation final : public TrackingStation {
            {"loaded", total.loaded},
            {"failed", total.failed},
            {"exit_code", exitCode},
-           {"elapsed", Round3(m_now)}});
-    Write({{"event", "exit"}, {"exit_code", exitCode}, {"elapsed", Round3(m_now)}});
+           {"elapsed", RoundMs(m_now)}});
+    Write({{"event", "exit"}, {"exit_code", exitCode}, {"elapsed", RoundMs(m_now)}});
   }
 
  private:
@@ -352,7 +347,7 @@ class JsonStation final : public TrackingStation {
             {"event", "module"},
             {"module", module},
             {"state", state},
-            {"elapsed", Round3(elapsed)}};
+            {"elapsed", RoundMs(elapsed)}};
   }
   void WriteModule(size_t port, size_t module, const char* state, double elapsed) {
     Write(ModuleLine(port, module, state, elapsed));
@@ -360,13 +355,13 @@ class JsonStation final : public TrackingStation {
   void Write(const nlohmann::json& line) { m_out << JsonLine(line) << '\n' << std::flush; }
 };
 
-// A line per port redrawn in place, and a total line under them, as the
-// load's bars are: anything else printed on the terminal first erases them.
+// A line per port and a total line under them, redrawn in place as the
+// load's bars are.
 class LiveStation final : public TrackingStation {
  public:
   LiveStation(const OutputSettings& settings, std::ostream& out, std::ostream& err)
       : TrackingStation(settings, out, err),
-        m_width(static_cast<size_t>(std::max(settings.width, 20))),
+        m_block(out, settings.width),
         m_errOnTerminal(settings.errOnTerminal) {
     for (const auto& view : m_views) m_nameWidth = std::max(m_nameWidth, view.run.shown.size());
     m_nameWidth = std::max(m_nameWidth, std::string("total").size());
@@ -391,11 +386,10 @@ class LiveStation final : public TrackingStation {
   }
   void ModuleEnded(size_t port, size_t module, const PortSummary& result,
                    const StationCounts& counts, double elapsed) override {
-    const std::string failure = m_views.at(port).failure;
     TrackingStation::ModuleEnded(port, module, result, counts, elapsed);
     if (!result.loaded) {
       Erase();
-      PrintFailure(port, module, failure.empty() ? result.outcome : failure);
+      PrintFailure(port, module, m_views.at(port).failure);
     }
     Draw();
   }
@@ -462,11 +456,7 @@ class LiveStation final : public TrackingStation {
 
   std::string Line(const std::string& name, const std::string& counts,
                    const std::string& state) const {
-    std::string line = name + std::string(m_nameWidth - name.size(), ' ') + "  " + counts +
-                       "  " + state;
-    // A wrapped line would throw off the cursor movement of the next redraw.
-    if (line.size() >= m_width) line.resize(m_width - 1);
-    return line;
+    return name + std::string(m_nameWidth - name.size(), ' ') + "  " + counts + "  " + state;
   }
 
   // Numbers as wide as the total's, so the columns line up.
@@ -478,9 +468,6 @@ class LiveStation final : public TrackingStation {
   }
 
   void Draw() {
-    std::string text;
-    if (m_drawn > 0) text += "\x1b[" + std::to_string(m_drawn) + "A";
-    if (m_drawn > 0) MarkProgress(m_out);
     StationCounts total;
     for (const auto& view : m_views) {
       total.loaded += view.counts.loaded;
@@ -488,28 +475,21 @@ class LiveStation final : public TrackingStation {
     }
     const int width =
         static_cast<int>(std::to_string(std::max(total.loaded, total.failed)).size());
+    std::vector<std::string> lines;
     for (const auto& view : m_views) {
-      text += "\r\x1b[2K" + Line(view.run.shown, Counts(view.counts, width), StateText(view)) +
-              "\n";
+      lines.push_back(Line(view.run.shown, Counts(view.counts, width), StateText(view)));
     }
-    text += "\r\x1b[2K" + Line("total", Counts(total, width), "session " + FormatDuration(m_now)) +
-            "\n";
-    m_out << text << std::flush;
-    m_drawn = m_views.size() + 1;
+    lines.push_back(Line("total", Counts(total, width), "session " + FormatDuration(m_now)));
+    m_block.Draw(std::move(lines));
     m_drawnAt = m_now;
     m_dirty = false;
   }
 
-  void Erase() {
-    if (m_drawn == 0) return;
-    m_out << "\x1b[" << m_drawn << "A\r\x1b[J" << std::flush;
-    m_drawn = 0;
-  }
+  void Erase() { m_block.Erase(); }
 
-  size_t m_width;
+  LiveBlock m_block;
   bool m_errOnTerminal;
   size_t m_nameWidth = 0;
-  size_t m_drawn = 0;
   double m_drawnAt = -1;
   bool m_dirty = false;
 };

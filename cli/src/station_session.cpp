@@ -8,20 +8,12 @@
 #include "cli/exit_codes.h"
 #include "cli/frame_trace.h"
 #include "protocol/sha256.h"
+#include "run_views.h"
 
 namespace vexel::cli {
 namespace {
 
 constexpr auto kTickPeriod = std::chrono::milliseconds(100);
-
-const char* ExitClassName(int code) {
-  for (const auto& entry : ExitClasses()) {
-    if (entry.code == code) return entry.name;
-  }
-  return "failed";
-}
-
-double Round3(double value) { return std::round(value * 1000.0) / 1000.0; }
 
 std::string Now() { return UtcTimestamp(std::chrono::system_clock::now()); }
 
@@ -102,8 +94,8 @@ int StationSession::Run() {
   end["modules"] = total.modules;
   end["loaded"] = total.loaded;
   end["failed"] = total.failed;
-  end["exit_code"] = m_logFailed && m_firstFailure == 0 ? kExitAuditLog : m_firstFailure;
-  end["seconds"] = Round3(m_clock.Seconds());
+  end["exit_code"] = m_firstFailure;
+  end["seconds"] = RoundMs(m_clock.Seconds());
   Audit(end);
   if (m_log) {
     const std::vector<std::string> unwritten = m_log->Finish();
@@ -244,7 +236,7 @@ void StationSession::ModuleEnded(size_t index, const PortSummary& result) {
   record["exit_code"] = result.exitCode;
   record["exit_class"] = ExitClassName(result.exitCode);
   record["bytes"] = result.bytes;
-  record["seconds"] = Round3(result.started ? result.seconds : m_clock.Seconds() - port.moduleStart);
+  record["seconds"] = RoundMs(result.started ? result.seconds : m_clock.Seconds() - port.moduleStart);
   record["bytes_per_second"] = result.loaded ? std::round(BytesPerSecond(result)) : 0.0;
   Audit(record);
 

@@ -46,6 +46,9 @@ struct ExitClass {
 /// Every exit code with its meaning, in ascending order.
 const std::vector<ExitClass>& ExitClasses();
 
+/// The short name of exit code @p code ("loaded", "not-responding", ...).
+const char* ExitClassName(int code);
+
 /// The exit code of a port whose controller ended with @p failure.
 int ExitCodeFor(Failure failure);
 
