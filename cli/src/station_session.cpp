@@ -63,6 +63,7 @@ int StationSession::Run() {
   info.count = m_settings.count;
   m_output.Started(info);
   nlohmann::json start = Record("session_start");
+  start["time"] = m_startedAt;  // the session is named by its start record's time
   start["ports"] = m_settings.ports;
   start["count"] = m_settings.count;
   Audit(start);
