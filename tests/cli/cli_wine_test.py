@@ -453,14 +453,20 @@ def audit_records(log, what):
 
 def module_events(events):
     """(event, state, module) of a station's JSON events, run events with the
-    module they belong to."""
-    return [(e["event"], e.get("state"), e.get("module")) for e in events]
+    module they belong to. Progress lines give way to later ones when the
+    reader lags behind, so a run of them counts as one."""
+    out = []
+    for e in events:
+        item = (e["event"], e.get("state"), e.get("module"))
+        if not (item[0] == "progress" and out and out[-1] == item):
+            out.append(item)
+    return out
 
 
 def station_module_events(module, last):
     """What --json shows of one module of 200 bytes, found to taken off."""
     run = [("connected", None, module), ("started", None, module), ("status", None, module)]
-    run += [("progress", None, module)] * 3 + [("loaded", None, module)]
+    run += [("progress", None, module), ("loaded", None, module)]
     ended = [("module", "found", module), *run, ("module", "loaded", module)]
     return ended if last else ended + [("module", "removed", module)]
 
