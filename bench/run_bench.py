@@ -1,12 +1,13 @@
 #!/usr/bin/env python3
 """Benchmark harness: the loader against the line-rate ceiling, against a raw
-system-call loop and a pyserial script, at scale, as a production station,
-idle, and its memory.
+system-call loop and a pyserial script, behind a USB adapter's latency
+timer, at scale, as a production station, idle, and its memory.
 
 Prints one Markdown table; --chart FILE also draws the figures as a PNG.
 It asserts nothing: the targets are printed beside the measurements.
+--only adapter runs the adapter rows alone.
 
-    bench/run_bench.py [--build DIR] [--quick] [--chart FILE]
+    bench/run_bench.py [--build DIR] [--quick] [--only adapter] [--chart FILE]
 """
 import argparse
 import json
@@ -177,6 +178,30 @@ def bench_line_rate(tools, tmp, sizes, rows):
     rows.append(("line rate", "%d KiB image, loader and simulator on one core" % (size // 1024),
                  "efficiency %.3f (raw loop %.3f)" % (share, raw_share[0]), ">= 0.99",
                  share >= 0.99))
+
+
+def bench_adapter(tools, tmp, size, runs, rows):
+    """The paced line as it is, then behind a USB adapter whose latency timer
+    holds each reply (vexel-module-sim --adapter-latency): FTDI's default
+    16 ms, and the 1 ms the loader asks the driver for. Median of the runs,
+    taken in turn so that a disturbance of the machine hits every case."""
+    cases = [(None, "plain line, no adapter"), (16, "USB adapter, latency timer 16 ms"),
+             (1, "USB adapter, latency timer 1 ms")]
+    results = {latency: [] for latency, _ in cases}
+    for _ in range(runs):
+        for latency, _ in cases:
+            extra = [] if latency is None else ["--adapter-latency", str(latency)]
+            sim = Simulator(tools, "--line-rate", str(BAUD), "--count", "1", *extra)
+            out, _, _, _, _ = loader_run(tools, tmp, make_image(tmp, size), [sim])
+            sim.stop()
+            results[latency].append(summary_shares(out)[sim.path])
+    for latency, name in cases:
+        shares = sorted(results[latency])
+        share = shares[len(shares) // 2]
+        rows.append(("adapter", "%d KiB image, 1 module, paced, %s" % (size // 1024, name),
+                     "efficiency %.3f (%.2f s; %.3f to %.3f)" % (
+                         share, ideal_seconds(size) / share, shares[0], shares[-1]),
+                     "report", None))
 
 
 def peer_per_chunk(argv):
@@ -418,6 +443,7 @@ def main():
     parser.add_argument("--quick", action="store_true",
                         help="tiny sizes, to keep the harness working (CI)")
     parser.add_argument("--chart", metavar="FILE", help="also draw a PNG chart")
+    parser.add_argument("--only", choices=["adapter"], help="run one section alone")
     args = parser.parse_args()
     tools = Tools(os.path.abspath(args.build))
     resource.setrlimit(resource.RLIMIT_NOFILE, (4096, 4096))
@@ -426,8 +452,12 @@ def main():
     tmp = tempfile.mkdtemp(prefix="vexel-bench-")
     rows = []
     try:
-        if args.quick:
+        if args.only == "adapter":
+            bench_adapter(tools, tmp, 4096 if args.quick else 64 * 1024, 1 if args.quick else 3, rows)
+            scale = []
+        elif args.quick:
             bench_line_rate(tools, tmp, [4096], rows)
+            bench_adapter(tools, tmp, 4096, 1, rows)
             bench_turnaround(tools, tmp, 16 * 1024, rows)
             scale = bench_scale(tools, tmp, [1, 2], 4096, rows)
             bench_station(tools, tmp, 3, 1024, rows)
@@ -435,6 +465,7 @@ def main():
             bench_memory(tools, tmp, 1 << 20, rows)
         else:
             bench_line_rate(tools, tmp, [4096, 64 * 1024, 1 << 20], rows)
+            bench_adapter(tools, tmp, 64 * 1024, 3, rows)
             bench_turnaround(tools, tmp, 256 * 1024, rows)
             scale = bench_scale(tools, tmp, [1, 8, 32, 64], 64 * 1024, rows)
             bench_station(tools, tmp, 8, 4096, rows)

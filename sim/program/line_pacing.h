@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 
 namespace vexel::sim {
 
@@ -32,6 +33,37 @@ class LinePacing {
   int64_t m_rxFreeAt = 0;  // when the last byte read has fully arrived
   int64_t m_txFreeAt = 0;  // when the last reply byte has left
   int64_t m_lateNs = 0;    // how late the last reply went out
+};
+
+/// The way from the module to the loader through a USB serial adapter with a
+/// latency timer (FTDI): bytes from the module's UART wait in the adapter
+/// until a packet of 62 is full or the timer runs out. The timer runs all
+/// the time: it restarts whenever the adapter sends the host a packet, and
+/// with nothing to send it sends a status-only one, so the timer of an idle
+/// adapter runs out every period and a reply waits for the next time it does.
+class AdapterLatency {
+ public:
+  /// Data bytes in one packet to the host (64 less 2 status bytes).
+  static constexpr size_t kPacketBytes = 62;
+
+  /// @p timerNs: the latency timer (more than 0); @p startNs: when it started.
+  AdapterLatency(int64_t timerNs, int64_t startNs) : m_timerNs(timerNs), m_restartNs(startNs) {}
+
+  /// @p count bytes reached the adapter at @p atNs. Returns when the bytes
+  /// waiting in it leave next.
+  int64_t Arrive(int64_t atNs, size_t count);
+  /// At @p atNs, a time Arrive or an earlier Release gave: how many of the
+  /// waiting bytes leave now (0 for a time that is no longer due). @p next
+  /// gets when the rest leave, if any wait.
+  size_t Release(int64_t atNs, std::optional<int64_t>& next);
+
+ private:
+  int64_t NextExpiry(int64_t atNs) const;
+
+  int64_t m_timerNs;
+  int64_t m_restartNs;  // the timer's last restart: a packet was sent then
+  size_t m_waiting = 0;
+  std::optional<int64_t> m_dueNs;  // when the waiting bytes leave
 };
 
 }  // namespace vexel::sim

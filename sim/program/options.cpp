@@ -98,6 +98,13 @@ LINE RATE
   --line-rate BAUD paces the line as an 8E2 UART would, 12 bits per byte: a
   request counts as received only after its wire time, and a reply reaches the
   loader only after its own.
+  --adapter-latency MS holds the replies as a USB serial adapter (FTDI) with
+  that latency timer does, on their way to the loader: they wait in the
+  adapter until its timer runs out or 62 bytes are waiting. The timer runs
+  all the time, restarting at every packet the adapter sends (an idle adapter
+  sends a status packet each time it runs out), so a reply waits for its next
+  run-out: up to MS. Use it with --line-rate to see what the timer costs a
+  load; FTDI's default is 16, what the loader asks for is 1.
 
 EXIT STATUS
   0  stopped by SIGINT/SIGTERM/SIGHUP or --count, no violations
@@ -146,6 +153,10 @@ void AddOptions(CLI::App& app, Options& options, std::vector<std::string>& fault
   app.add_option("--line-rate", options.lineRate, "pace the line at BAUD, 12 bits per byte (default: off)")
       ->type_name("BAUD")
       ->check(CLI::Range(50u, 4000000u));
+  app.add_option("--adapter-latency", options.adapterLatencyMs,
+                 "hold replies as a USB adapter with a latency timer of MS does (see LINE RATE)")
+      ->type_name("MS")
+      ->check(CLI::Range(1u, 255u));
   auto* modules =
       app.add_option("--modules", options.modules,
                      "play a fixture on which N modules are put one after another (see MODULES)")

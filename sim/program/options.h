@@ -15,6 +15,7 @@ struct Options {
   std::string out;        ///< --out: file, or directory ending in '/'
   size_t count = 0;       ///< --count: stop after N flashed images (0 = never)
   uint32_t lineRate = 0;  ///< --line-rate: pace at this baud rate (0 = off)
+  uint32_t adapterLatencyMs = 0;  ///< --adapter-latency: a USB adapter's latency timer (0 = none)
   size_t modules = 0;     ///< --modules: modules put on one after another (0 = one, never taken off)
   uint32_t gapMs = 1000;  ///< --gap: from a module's removal to the next one's attach
   std::vector<ModuleFault> faults;

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstddef>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -47,6 +48,7 @@ void CloseFd(int& fd) {
 SimServer::SimServer(LineEndpoint& line, EventReport& report, ImageSink& sink, const ServerConfig& config)
     : m_line(line), m_report(report), m_sink(sink), m_config(config) {
   if (m_config.lineRate > 0) m_pacing.emplace(kBitsPerByte * kNsPerSecond / m_config.lineRate);
+  if (m_config.adapterLatencyMs > 0) m_adapter.emplace(m_config.adapterLatencyMs * kNsPerMs, Now());
 }
 
 SimServer::~SimServer() {
@@ -178,6 +180,9 @@ void SimServer::Execute(Action& action) {
     case ActionKind::Write:
       if (m_pacing) m_pacing->Written(m_dueNs, Now());
       return Write(action.bytes);
+    case ActionKind::Release:
+      if (m_pacing) m_pacing->Written(m_dueNs, Now());
+      return ReleaseFromAdapter();
     case ActionKind::HangUp: return HangUpLine();
     case ActionKind::CheckLine:
       if (m_line.LoaderPresent()) LineChange(m_line.Recheck());
@@ -224,6 +229,36 @@ void SimServer::Transmit(Action& action) {
 }
 
 void SimServer::Write(const std::vector<uint8_t>& bytes) {
+  if (m_adapter) return HoldInAdapter(bytes);
+  Send(bytes);
+}
+
+// A reply that has crossed the module's wire waits in the adapter, with any
+// still there, until its timer runs out or a packet is full.
+void SimServer::HoldInAdapter(const std::vector<uint8_t>& bytes) {
+  m_held.insert(m_held.end(), bytes.begin(), bytes.end());
+  ScheduleRelease(m_adapter->Arrive(m_dueNs, bytes.size()));
+}
+
+void SimServer::ReleaseFromAdapter() {
+  std::optional<int64_t> next;
+  const size_t count = m_adapter->Release(m_dueNs, next);
+  if (m_releaseAt == m_dueNs) m_releaseAt.reset();
+  if (count > 0) {
+    const std::vector<uint8_t> packet(m_held.begin(), m_held.begin() + static_cast<ptrdiff_t>(count));
+    m_held.erase(m_held.begin(), m_held.begin() + static_cast<ptrdiff_t>(count));
+    Send(packet);
+  }
+  ScheduleRelease(next);
+}
+
+void SimServer::ScheduleRelease(std::optional<int64_t> atNs) {
+  if (!atNs || atNs == m_releaseAt) return;
+  m_releaseAt = atNs;
+  Schedule(*atNs, {ActionKind::Release, {}});
+}
+
+void SimServer::Send(const std::vector<uint8_t>& bytes) {
   LineChange(m_line.Confirm());
   const bool heard = m_line.LoaderPresent();
   m_report.Reply(Now(), bytes, !heard);

@@ -30,6 +30,7 @@ struct ServerConfig {
   uint32_t lineRate = 0;  ///< baud rate to pace the line at; 0 = no pacing
   size_t count = 0;       ///< stop after this many flashed images; 0 = never
   FixtureConfig fixture;  ///< the modules and their faults
+  uint32_t adapterLatencyMs = 0;  ///< replies pass a USB adapter with this latency timer; 0 = none
 };
 
 class SimServer final : public SimObserver, public FixtureObserver {
@@ -50,7 +51,7 @@ class SimServer final : public SimObserver, public FixtureObserver {
   static int64_t Now();
 
  private:
-  enum class ActionKind { Consume, Transmit, Write, HangUp, CheckLine, Wake, Attach };
+  enum class ActionKind { Consume, Transmit, Write, Release, HangUp, CheckLine, Wake, Attach };
   struct Action {
     ActionKind kind;
     std::vector<uint8_t> bytes;
@@ -79,6 +80,10 @@ class SimServer final : public SimObserver, public FixtureObserver {
   void ScheduleAttach();
   void Transmit(Action& action);
   void Write(const std::vector<uint8_t>& bytes);
+  void HoldInAdapter(const std::vector<uint8_t>& bytes);
+  void ReleaseFromAdapter();
+  void ScheduleRelease(std::optional<int64_t> atNs);
+  void Send(const std::vector<uint8_t>& bytes);
   void FlushTx();
   void HangUpLine();
   void CheckCountReached();
@@ -95,6 +100,9 @@ class SimServer final : public SimObserver, public FixtureObserver {
   int m_timerFd = -1;
   int m_signalFd = -1;
   std::optional<LinePacing> m_pacing;  // with --line-rate
+  std::optional<AdapterLatency> m_adapter;  // with --adapter-latency
+  std::vector<uint8_t> m_held;              // replies waiting in the adapter
+  std::optional<int64_t> m_releaseAt;       // the adapter's release scheduled last
   int64_t m_drainUntil = 0;   // latest end once --count is reached
   int64_t m_lastWriteNs = 0;
   std::multimap<int64_t, Action> m_queue;  // equal times keep their order

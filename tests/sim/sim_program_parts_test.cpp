@@ -218,11 +218,44 @@ TEST(LinePacingTest, RepliesQueueBehindEachOtherAndEarlyWritesCountAsOnTime) {
   EXPECT_EQ(pacing.Received(300, 1), 310);
 }
 
+// An adapter whose 16 ns timer started at 0: it runs out at 16, 32, ... and
+// restarts at every packet. Each row: bytes arriving at a time, and when
+// what waits leaves next.
+TEST(AdapterLatencyTest, RepliesWaitForTheTimersNextRunOutOrAFullPacket) {
+  AdapterLatency adapter(16, 0);
+  EXPECT_EQ(adapter.Arrive(5, 5), 16) << "a reply waits for the next run-out";
+  EXPECT_EQ(adapter.Arrive(9, 5), 16) << "and one that comes meanwhile goes with it";
+  std::optional<int64_t> next;
+  EXPECT_EQ(adapter.Release(15, next), 0u) << "not due";
+  EXPECT_EQ(next, 16);
+  EXPECT_EQ(adapter.Release(16, next), 10u);
+  EXPECT_EQ(next, std::nullopt);
+  EXPECT_EQ(adapter.Release(16, next), 0u) << "a second look at the same time finds nothing";
+
+  // Idle, the timer keeps running out every 16 from its last restart.
+  EXPECT_EQ(adapter.Arrive(50, 5), 64);
+  EXPECT_EQ(adapter.Release(64, next), 5u);
+  EXPECT_EQ(adapter.Arrive(80, 5), 80) << "on a run-out: leaves with it";
+  EXPECT_EQ(adapter.Release(80, next), 5u);
+
+  // 62 waiting bytes fill a packet: it leaves at once and restarts the timer;
+  // what is left waits a whole period from then.
+  EXPECT_EQ(adapter.Arrive(85, 60), 96);
+  EXPECT_EQ(adapter.Arrive(90, 70), 90);
+  EXPECT_EQ(adapter.Release(96, next), 0u) << "the run-out it was waiting for is stale";
+  EXPECT_EQ(adapter.Release(90, next), 62u);
+  EXPECT_EQ(next, 90) << "another full packet waits";
+  EXPECT_EQ(adapter.Release(90, next), 62u);
+  EXPECT_EQ(next, 106);
+  EXPECT_EQ(adapter.Release(106, next), 6u);
+  EXPECT_EQ(next, std::nullopt);
+}
+
 TEST(OptionsTest, ReadsEveryOption) {
   Options options;
   std::string message;
-  ASSERT_EQ(Parse({"--link", "/tmp/l", "--out", "/tmp/d/", "--count", "3", "--line-rate", "57600", "--fault",
-                   "noreply@0", "--fault", "delay:1500@1!", "--json"},
+  ASSERT_EQ(Parse({"--link", "/tmp/l", "--out", "/tmp/d/", "--count", "3", "--line-rate", "57600", "--adapter-latency",
+                   "16", "--fault", "noreply@0", "--fault", "delay:1500@1!", "--json"},
                   options, message),
             ParseResult::Run)
       << message;
@@ -230,6 +263,7 @@ TEST(OptionsTest, ReadsEveryOption) {
   EXPECT_EQ(options.out, "/tmp/d/");
   EXPECT_EQ(options.count, 3u);
   EXPECT_EQ(options.lineRate, 57600u);
+  EXPECT_EQ(options.adapterLatencyMs, 16u);
   EXPECT_TRUE(options.json);
   ASSERT_EQ(options.faults.size(), 2u);
   EXPECT_EQ(FormatModuleFault(options.faults[0]), "noreply@0");
@@ -277,6 +311,7 @@ TEST(OptionsTest, RefusesAFixtureThatDoesNotAddUp) {
 TEST(OptionsTest, RefusesBadValues) {
   for (std::vector<const char*> args : std::vector<std::vector<const char*>>{
            {"--fault", "noreply"}, {"--fault", "split@1", "split@2"}, {"--line-rate", "10"},
+           {"--adapter-latency", "0"}, {"--adapter-latency", "256"},
            {"--count", "-1"}, {"--bogus"}, {"extra"}}) {
     Options options;
     std::string message;
