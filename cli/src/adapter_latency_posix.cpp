@@ -8,22 +8,17 @@
 #include <fstream>
 
 namespace vexel::cli {
-namespace {
-
 namespace fs = std::filesystem;
 
-// The tty's name once the links are followed inside @p root.
-std::string TtyName(const std::string& device, const std::string& root) {
+std::string TtyNameOf(const std::string& device, const std::string& root) {
   std::error_code error;
   const fs::path inRoot = fs::path(root) / fs::path(device).relative_path();
   const fs::path resolved = fs::weakly_canonical(inRoot, error);
   return (error ? inRoot : resolved).filename().string();
 }
 
-}  // namespace
-
 int ReadLatencyTimer(const std::string& device, const std::string& root) {
-  const std::string name = TtyName(device, root);
+  const std::string name = TtyNameOf(device, root);
   if (name.empty()) return -1;
   std::ifstream in(fs::path(root) / "sys/class/tty" / name / "device/latency_timer");
   int ms = -1;
@@ -34,7 +29,7 @@ int ReadLatencyTimer(const std::string& device, const std::string& root) {
 std::string LatencyWarning(const std::string& device, const std::string& root) {
   const int ms = ReadLatencyTimer(device, root);
   if (ms <= 1) return {};
-  const std::string name = TtyName(device, root);
+  const std::string name = TtyNameOf(device, root);
   return "the adapter's latency timer is " + std::to_string(ms) +
          " ms, so every reply waits up to that long (1 ms loads about twice as fast); set it "
          "with: echo 1 | sudo tee /sys/bus/usb-serial/devices/" + name +

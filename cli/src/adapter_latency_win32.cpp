@@ -4,6 +4,8 @@
 
 namespace vexel::cli {
 
+std::string TtyNameOf(const std::string& device, const std::string&) { return device; }
+
 int ReadLatencyTimer(const std::string&, const std::string&) { return -1; }
 
 std::string LatencyWarning(const std::string&, const std::string&) { return {}; }

@@ -9,6 +9,7 @@
 #include "cli/console.h"
 #include "cli/exit_codes.h"
 #include "cli/load_session.h"
+#include "cli/open_diagnosis.h"
 #include "cli/station_session.h"
 #include "cli/output_channel.h"
 #include "cli/port_list.h"
@@ -38,17 +39,32 @@ std::string SameDeviceTwice(const std::vector<std::string>& ports) {
   return {};
 }
 
+// What keeps a listed port from a loader: a service that takes it, or the
+// user's missing right to open it.
+std::vector<std::string> PortNotes(const std::string& device) {
+  std::vector<std::string> notes = FindPortTraps(device);
+  const std::string access = DescribeAccess(device);
+  if (!access.empty()) notes.push_back(access);
+  return notes;
+}
+
 int ListPorts(const CliOptions& options, std::ostream& out) {
   const auto ports = FindSerialPorts();
+  std::vector<std::vector<std::string>> traps;
+  for (const auto& port : ports) traps.push_back(PortNotes(port.device));
   if (!options.json) {
     out << FormatPortTable(ports);
+    for (size_t i = 0; i < ports.size(); ++i) {
+      for (const auto& note : traps[i]) out << DisplayText(ports[i].device + ": " + note) << '\n';
+    }
     return kExitOk;
   }
-  for (const auto& port : ports) {
+  for (size_t i = 0; i < ports.size(); ++i) {
+    const SerialPortInfo& port = ports[i];
     out << JsonLine({{"device", port.device},   {"by_id", OrNull(port.byId)},
                      {"usb", OrNull(port.usbId)}, {"serial", OrNull(port.serial)},
                      {"product", OrNull(port.product)}, {"driver", OrNull(port.driver)},
-                     {"latency_timer", OrNull(port.latency)}})
+                     {"latency_timer", OrNull(port.latency)}, {"notes", traps[i]}})
         << '\n';
   }
   return kExitOk;

@@ -1,6 +1,6 @@
 // Linux's reasons for a port that cannot be opened: the device's group for
 // permission denied, the holder of its lock (or the processes that have it
-// open) for a busy port.
+// open) for a busy port; and the services that take serial ports away.
 #include "cli/open_diagnosis.h"
 
 #include <grp.h>
@@ -16,6 +16,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "cli/adapter_latency.h"
+#include "cli/port_list.h"
 #include "serial/serial_port.h"
 
 namespace vexel::cli {
@@ -106,7 +108,84 @@ bool IsPid(const std::string& name) {
   return true;
 }
 
+// The first process named @p name (its comm) under @p procRoot, pid 0 if none.
+pid_t FindProcess(const fs::path& procRoot, const std::string& name) {
+  std::error_code error;
+  for (const auto& entry : fs::directory_iterator(procRoot, error)) {
+    const std::string pid = entry.path().filename().string();
+    if (IsPid(pid) && CommandName(entry.path()) == name) return static_cast<pid_t>(std::stol(pid));
+  }
+  return 0;
+}
+
+std::string FirstLine(const fs::path& file) {
+  std::string line;
+  std::getline(std::ifstream(file), line);
+  return line;
+}
+
+// The udev database keeps a device's properties as "E:KEY=VALUE" lines in
+// a file named after its device number ("c188:0" for a character device).
+bool MarkedForModemManagerToIgnore(const fs::path& root, const std::string& tty) {
+  const std::string number = FirstLine(root / "sys/class/tty" / tty / "dev");
+  std::ifstream database(root / "run/udev/data" / ("c" + number));
+  for (std::string line; std::getline(database, line);) {
+    if (line == "E:ID_MM_DEVICE_IGNORE=1") return true;
+  }
+  return false;
+}
+
+std::string ModemManagerTrap(const fs::path& root, const std::string& device) {
+  const pid_t pid = FindProcess(root / "proc", "ModemManager");
+  if (pid == 0) return {};
+  const std::string tty = TtyNameOf(device, root.string());
+  for (const auto& port : FindSerialPorts(root.string())) {
+    if (port.device != "/dev/" + tty) continue;
+    const size_t colon = port.usbId.find(':');
+    if (colon == std::string::npos || MarkedForModemManagerToIgnore(root, tty)) return {};
+    return "ModemManager (pid " + std::to_string(pid) +
+           ") probes new serial ports with AT commands and holds them meanwhile; keep it "
+           "away from this one with the udev rule line ATTRS{idVendor}==\"" +
+           port.usbId.substr(0, colon) + "\", ATTRS{idProduct}==\"" + port.usbId.substr(colon + 1) +
+           "\", ENV{ID_MM_DEVICE_IGNORE}=\"1\" in /etc/udev/rules.d/99-vexel.rules, then: sudo "
+           "udevadm control --reload-rules && sudo udevadm trigger (or stop it: sudo systemctl "
+           "stop ModemManager)";
+  }
+  return {};
+}
+
+// brltty's udev rules claim the CH340/CH341's USB identity (1a86:7523) for a
+// Braille display: the tty appears and is gone a moment later, whether or
+// not a display is there, so any such adapter plugged in is named.
+std::string BrailleTrap(const fs::path& root) {
+  const pid_t pid = FindProcess(root / "proc", "brltty");
+  if (pid == 0) return {};
+  std::error_code error;
+  for (const auto& entry : fs::directory_iterator(root / "sys/bus/usb/devices", error)) {
+    if (FirstLine(entry.path() / "idVendor") != "1a86") continue;
+    return "brltty (pid " + std::to_string(pid) + ") claims CH340/CH341 adapters (USB 1a86:" +
+           FirstLine(entry.path() / "idProduct") +
+           ") as Braille displays, so their port vanishes; without a Braille display: sudo "
+           "systemctl mask brltty-udev.service && sudo systemctl stop brltty-udev.service "
+           "brltty.service (or: sudo apt remove brltty), then plug the adapter in again";
+  }
+  return {};
+}
+
 }  // namespace
+
+std::string DescribeAccess(const std::string& device) {
+  if (::access(device.c_str(), R_OK | W_OK) == 0 || errno != EACCES) return {};
+  return AccessAdvice(device);
+}
+
+std::vector<std::string> FindPortTraps(const std::string& device, const std::string& root) {
+  std::vector<std::string> traps;
+  for (std::string trap : {ModemManagerTrap(root, device), BrailleTrap(root)}) {
+    if (!trap.empty()) traps.push_back(std::move(trap));
+  }
+  return traps;
+}
 
 std::vector<PortHolder> FindLockHolders(const std::string& device, const std::string& procRoot) {
   struct stat info {};

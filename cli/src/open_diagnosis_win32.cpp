@@ -15,6 +15,10 @@ constexpr int kErrorAccessDenied = 5;
 
 }  // namespace
 
+std::string DescribeAccess(const std::string&) { return {}; }
+
+std::vector<std::string> FindPortTraps(const std::string&, const std::string&) { return {}; }
+
 std::string DescribeOpenFailure(const std::string&, int osError, const std::string&) {
   switch (osError) {
     case 0:

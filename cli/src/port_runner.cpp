@@ -130,9 +130,12 @@ std::string PortRunner::FailureReason() const {
   switch (m_controller.LastFailure()) {
     case Failure::PortOpen: {
       const int osError = m_line->LastOsError();
-      if (osError != 0) return DescribeOpenFailure(m_line->DevicePath(m_port), osError);
+      const std::string device = m_line->DevicePath(m_port);
+      if (osError != 0) return WithTraps(DescribeOpenFailure(device, osError), FindPortTraps(device));
       return m_line->DescribeResult(m_controller.LastPortResult());
     }
+    case Failure::LineLost:
+      return WithTraps({}, FindPortTraps(m_line->DevicePath(m_port)));
     case Failure::LineFormat:
       if (m_line->LastOsError() != 0) return m_line->DescribeOsError(m_line->LastOsError());
       return m_line->DescribeResult(m_controller.LastPortResult());

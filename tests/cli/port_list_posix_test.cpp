@@ -1,4 +1,5 @@
 #include "cli/adapter_latency.h"
+#include "cli/open_diagnosis.h"
 #include "cli/port_list.h"
 
 #include <gtest/gtest.h>
@@ -180,6 +181,65 @@ TEST(AdapterLatency, ReadThroughLinksAndWarnedAboveOneMillisecond) {
     EXPECT_EQ(ReadLatencyTimer(c.device, root.Path().string()), c.ms) << c.device << c.timer;
     EXPECT_EQ(LatencyWarning(c.device, root.Path().string()), c.warning) << c.device << c.timer;
   }
+}
+
+// The services that take serial ports away, each named with its fix, on a
+// fake /proc, /sys and /run/udev tree.
+TEST(PortTraps, ModemManagerAndBrlttyAreNamedWithTheirFixes) {
+  const std::string modemManager =
+      "ModemManager (pid 812) probes new serial ports with AT commands and holds them "
+      "meanwhile; keep it away from this one with the udev rule line ATTRS{idVendor}==\"";
+  const std::string modemManagerFix =
+      "\", ENV{ID_MM_DEVICE_IGNORE}=\"1\" in /etc/udev/rules.d/99-vexel.rules, then: sudo udevadm "
+      "control --reload-rules && sudo udevadm trigger (or stop it: sudo systemctl stop "
+      "ModemManager)";
+  const std::string acm = modemManager + "2341\", ATTRS{idProduct}==\"0043" + modemManagerFix;
+  const std::string ftdi = modemManager + "0403\", ATTRS{idProduct}==\"6001" + modemManagerFix;
+  const std::string brltty =
+      "brltty (pid 640) claims CH340/CH341 adapters (USB 1a86:7523) as Braille displays, so "
+      "their port vanishes; without a Braille display: sudo systemctl mask brltty-udev.service "
+      "&& sudo systemctl stop brltty-udev.service brltty.service (or: sudo apt remove brltty), "
+      "then plug the adapter in again";
+  const struct {
+    const char* name;
+    bool modemManager;
+    bool brltty;
+    bool ch340;    // a CH340 is plugged in (its tty already taken)
+    bool ignored;  // the udev database marks ttyACM0 ID_MM_DEVICE_IGNORE
+    const char* device;
+    std::vector<std::string> traps;
+  } cases[] = {
+      {"NothingRunning", false, false, true, false, "/dev/ttyACM0", {}},
+      {"ModemManagerAndAUsbPort", true, false, false, false, "/dev/ttyACM0", {acm}},
+      {"ModemManagerThroughALink", true, false, false, false,
+       "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0", {ftdi}},
+      {"ModemManagerToldToIgnoreIt", true, false, false, true, "/dev/ttyACM0", {}},
+      {"ModemManagerAndAUart", true, false, false, false, "/dev/ttyS0", {}},
+      {"BrlttyAndACh340", false, true, true, false, "/dev/ttyUSB1", {brltty}},
+      {"BrlttyWithoutACh340", false, true, false, false, "/dev/ttyUSB1", {}},
+      {"Both", true, true, true, false, "/dev/ttyACM0", {acm, brltty}},
+  };
+  for (const auto& c : cases) {
+    TempDir root;
+    FakeSysfs sysfs(root);
+    sysfs.Uart("ttyS0", 4);
+    sysfs.Usb("ttyUSB0", "1-2", "0403", "6001", "A50285BI", "FT232R USB UART");
+    sysfs.ById("usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0", "ttyUSB0");
+    sysfs.Usb("ttyACM0", "1-3", "2341", "0043", "", "Arduino Uno");
+    root.Write("proc/1/comm", "systemd\n");
+    if (c.modemManager) root.Write("proc/812/comm", "ModemManager\n");
+    if (c.brltty) root.Write("proc/640/comm", "brltty\n");
+    root.Write("sys/bus/usb/devices/1-2/idVendor", "0403\n");
+    if (c.ch340) {
+      root.Write("sys/bus/usb/devices/1-4/idVendor", "1a86\n");
+      root.Write("sys/bus/usb/devices/1-4/idProduct", "7523\n");
+    }
+    root.Write("run/udev/data/c188:0",
+               c.ignored ? "S:serial/by-id/x\nE:ID_MM_DEVICE_IGNORE=1\n" : "E:ID_BUS=usb\n");
+    EXPECT_EQ(FindPortTraps(c.device, root.Path().string()), c.traps) << c.name;
+  }
+  EXPECT_EQ(WithTraps("Permission denied", {"a", "b"}), "Permission denied; a; b");
+  EXPECT_EQ(WithTraps("", {"a"}), "a");
 }
 
 }  // namespace

@@ -14,6 +14,10 @@ namespace vexel::cli {
 /// so that tests can pass a fake tree.
 int ReadLatencyTimer(const std::string& device, const std::string& root = "/");
 
+/// Linux: the tty's name ("ttyUSB0") that @p device leads to once its links
+/// are followed inside @p root.
+std::string TtyNameOf(const std::string& device, const std::string& root = "/");
+
 /// Empty, or when @p device's latency timer is above 1 ms, a warning with
 /// the fix the user can apply (Linux: the sysfs write and a udev rule line).
 std::string LatencyWarning(const std::string& device, const std::string& root = "/");
