@@ -33,14 +33,13 @@
 namespace vexel::comm {
 
 namespace {
+// What a read that returns at once asks the tty for: more than the n_tty
+// input buffer (4095 bytes) ever holds.
+constexpr uint32_t kReadAhead = 4096;
 
 int SystemIoctl(int fd, unsigned long request, void* argument) {
   return ::ioctl(fd, request, argument);
 }
-
-// What a read that returns at once asks the tty for: more than the n_tty
-// input buffer (4095 bytes) ever holds.
-constexpr uint32_t kReadAhead = 4096;
 }  // namespace
 
 struct PortHandle {
@@ -246,7 +245,7 @@ int32_t ProgressRead(PortHandle* port, IoStatus& st) {
 int32_t ProgressWrite(PortHandle* port, IoStatus& st) {
   while (st.done < st.length) {
     ssize_t n = Tty().write(port->fd, static_cast<const char*>(st.buffer) + st.done,
-                        st.length - st.done);
+                            st.length - st.done);
     if (n > 0) {
       st.done += static_cast<uint32_t>(n);
     } else if (n < 0 && errno == EAGAIN) {
