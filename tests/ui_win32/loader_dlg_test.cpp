@@ -294,6 +294,47 @@ TEST_F(LoaderDlgTest, CancellingTheFileChooserChangesNothing) {
   EXPECT_TRUE(StatusIs(L"CONNECTED"));
 }
 
+// The line drops while the file chooser is open (here the run under way ends
+// on a wrong reply): the file chosen afterwards is not sent, and the user is
+// told so in the same box as on Linux instead of seeing nothing happen.
+TEST_F(LoaderDlgTest, FileChosenAfterTheLineDroppedIsReported) {
+  sim::Fault fault;
+  std::string error;
+  ASSERT_TRUE(sim::ParseFault("wrong@2", fault, error)) << error;
+  m_module.AddFault(fault);
+  DialogAnswerer answerer([](HWND box) { PressOk(box); });
+  Connect();
+  const std::string first = TempImage(Pattern(200));
+  m_dlg->SetFileChooser([&](HWND, std::string& chosen) {
+    chosen = first;
+    return true;
+  });
+  Click(IDC_PROGRAM);
+  ASSERT_TRUE(Pump([this] { return m_dlg->Progress() != nullptr; }));
+  EXPECT_TRUE(Enabled(IDC_PROGRAM)) << "a run leaves Program module... enabled";
+
+  const std::string second = "C:\\images\\zweite \xC3\xBC %s.mbf";
+  size_t writes = 0;
+  m_dlg->SetFileChooser([&](HWND, std::string& chosen) {
+    EXPECT_TRUE(Pump([this] { return StatusIs(L"NOT CONNECTED"); }));  // the chooser's loop
+    writes = m_port->Writes().size();
+    chosen = second;
+    return true;
+  });
+  Click(IDC_PROGRAM);
+  ASSERT_TRUE(Pump([&] { return answerer.Seen().size() >= 2; }));
+  Pump([] { return false; }, 300);  // anything else would come right after
+  ASSERT_EQ(answerer.Seen().size(), 2u);
+  EXPECT_EQ(answerer.Seen()[0].text, L"Invalid response from module for SEND");
+  EXPECT_EQ(answerer.Seen()[1].caption, kCaption);
+  EXPECT_EQ(answerer.Seen()[1].text, L"Not connected: C:\\images\\zweite \u00FC %s.mbf was not sent");
+  EXPECT_EQ(answerer.Seen()[1].buttons, 1);
+  ExpectNotConnectedLook();
+  EXPECT_EQ(m_dlg->Progress(), nullptr);
+  EXPECT_EQ(m_port->Writes().size(), writes) << "nothing of the second file went out";
+  EXPECT_FALSE(m_port->IsOpen());
+}
+
 // ---- Failures --------------------------------------------------------------------
 
 struct FailureCase {
