@@ -220,7 +220,8 @@ TEST(LoaderTexts, NotSentNamesThePathAsGiven) {
 
 TEST(LoaderTexts, ContextMenuIsCloseThenAboutWhenItsStringLoads) {
   EXPECT_EQ(ContextMenuItems("&About duvozeviv..."),
-            (std::vector<MenuItem>{{0xF060, "&Close\tAlt+F4"}, {0, ""}, {0x0010, "&About duvozeviv..."}}));
+            (std::vector<MenuItem>{
+                {0xF060, "&Close\tAlt+F4"}, {0, ""}, {0x0010, "&About duvozeviv..."}}));
   EXPECT_EQ(ContextMenuItems(""), (std::vector<MenuItem>{{0xF060, "&Close\tAlt+F4"}}));
 }
 

@@ -124,6 +124,11 @@ bool CLoaderDlg::OnCommand(int nID) {
 INT_PTR CLoaderDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_SYSCOMMAND: return OnSysCommand(static_cast<UINT>(wParam)) ? TRUE : FALSE;
+    case WM_HELP: return OnSysCommand(IDM_ABOUTBOX) ? TRUE : FALSE;  // F1
+    case WM_CONTEXTMENU: {
+      const POINT point{static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))};
+      return OnContextMenu(point) ? TRUE : FALSE;
+    }
     case WM_PAINT: return OnPaint() ? TRUE : FALSE;
     case WM_QUERYDRAGICON: return reinterpret_cast<INT_PTR>(m_hIcon);
     case WM_CTLCOLORSTATIC: return OnCtlColor(reinterpret_cast<HDC>(wParam), CTLCOLOR_STATIC);
@@ -141,6 +146,36 @@ bool CLoaderDlg::OnSysCommand(UINT nID) {
   if ((nID & 0xFFF0) != IDM_ABOUTBOX) return false;  // the default handling
   CAboutDlg dlgAbout(m_hWnd);
   dlgAbout.DoModal();
+  return true;
+}
+
+// The same menu as on Linux, where it stands in for the window menu: its
+// items are the window menu's commands. A right click on the caption keeps
+// the window menu itself. From the keyboard (Shift+F10) the point is -1, -1,
+// and the menu opens at the client area's origin.
+bool CLoaderDlg::OnContextMenu(POINT point) {
+  if (point.x == -1 && point.y == -1) {
+    point = {0, 0};
+    ::ClientToScreen(m_hWnd, &point);
+  } else {
+    POINT client = point;
+    ::ScreenToClient(m_hWnd, &client);
+    RECT area{};
+    ::GetClientRect(m_hWnd, &area);
+    if (!::PtInRect(&area, client)) return false;
+  }
+  const UniqueMenu menu(::CreatePopupMenu());
+  for (const MenuItem& item : ContextMenuItems(Narrow(LoadResourceString(IDS_ABOUTBOX)))) {
+    if (item.command == 0) {
+      ::AppendMenuW(menu.get(), MF_SEPARATOR, 0, nullptr);
+    } else {
+      ::AppendMenuW(menu.get(), MF_STRING, static_cast<UINT_PTR>(item.command),
+                    Widen(item.text).c_str());
+    }
+  }
+  const UINT command = static_cast<UINT>(::TrackPopupMenu(
+      menu.get(), TPM_RETURNCMD | TPM_RIGHTBUTTON, point.x, point.y, 0, m_hWnd, nullptr));
+  if (command != 0) ::SendMessageW(m_hWnd, WM_SYSCOMMAND, command, 0);
   return true;
 }
 

@@ -70,6 +70,7 @@ class CLoaderDlg : public CDialog, public CLoaderDlgLogic, public ComNotifyTarge
   void DoDataExchange();
   void AddAboutItem();
   bool OnSysCommand(UINT nID);
+  bool OnContextMenu(POINT point);
   bool OnPaint();
   INT_PTR OnCtlColor(HDC hDC, UINT nCtlColor);
   void OnSettings();
