@@ -99,6 +99,8 @@ struct LookCase {
   LoaderLook look;
 };
 
+void PrintTo(const LookCase& c, std::ostream* out) { *out << c.name; }
+
 class Looks : public ::testing::TestWithParam<LookCase> {};
 
 TEST_P(Looks, EachCallDrawsTheWholeLookOnce) {
@@ -149,6 +151,8 @@ struct ProgramCase {
   std::vector<std::string> messages;  ///< "%s" stands for the chosen path
   bool chosenFileFlashed;
 };
+
+void PrintTo(const ProgramCase& c, std::ostream* out) { *out << c.name; }
 
 class ProgramFile : public ::testing::TestWithParam<ProgramCase> {};
 
