@@ -12,7 +12,7 @@ build=${1:-build}
 cmake --build "$build" --target vexel_artwork >/dev/null
 out=$(mktemp -d)
 trap 'rm -rf "$out"' EXIT
-QT_QPA_PLATFORM=offscreen "$build/app/vexel_artwork" "$out"
+QT_QPA_PLATFORM=offscreen "$build/app/qt/vexel_artwork" "$out"
 # ImageMagick 6 under its own name: a plain "convert" may be another tool.
 im=$(command -v convert-im6.q16 || command -v magick || echo /usr/bin/convert)
 "$im" "$out/IDB_PICTURE.png" -alpha off -colors 256 -type Palette -compress None \

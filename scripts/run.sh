@@ -3,7 +3,7 @@
 # pseudo-terminal bound as COM1 (paced like a real 57600-baud line), writes a
 # sample image, and opens the dialog program. Without a display it says so and
 # programs the sample headlessly with the command-line loader. For a real
-# module set VEXEL_COM1=/dev/ttyUSB0 (or the like) and run build/app/duvozeviv.
+# module set VEXEL_COM1=/dev/ttyUSB0 (or the like) and run build/app/qt/duvozeviv.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
@@ -30,7 +30,7 @@ echo "simulated module on COM1 = $VEXEL_COM1 (its report: $log); sample image: $
 
 if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
   echo "Connect, then Program module... and choose sample.mbf; close the window to end."
-  (cd "$sample_dir" && "$OLDPWD/build/app/duvozeviv")
+  (cd "$sample_dir" && "$OLDPWD/build/app/qt/duvozeviv")
 else
   echo "no display (DISPLAY and WAYLAND_DISPLAY unset): programming the sample headlessly"
   build/cli/duvozeviv-cli -p COM1 "$sample"

@@ -33,7 +33,7 @@ IconManagerFont "fixed"
 TWMRC
 wm=""
 command -v twm >/dev/null && wm="twm -f $twmrc"
-driver="$build/tests/ui/vexel_ui_screenshots"
+driver="$build/tests/ui_qt/vexel_ui_screenshots"
 VEXEL_SCREENSHOT_DIR=$out VEXEL_SCREENSHOT_FRAMED=${wm:+1} QT_QPA_PLATFORM=xcb \
   xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
     if [ -n "$1" ]; then $1 >/dev/null 2>&1 & wm_pid=$!; fi

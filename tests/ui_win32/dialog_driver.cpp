@@ -1,5 +1,6 @@
 #include "dialog_driver.h"
 
+#include <algorithm>
 #include <cwchar>
 
 namespace vexel::test {
@@ -7,12 +8,16 @@ namespace {
 
 constexpr UINT kAnswerMessage = WM_APP + 1;
 constexpr int kMessageBoxTextId = 0xFFFF;
-DialogAnswerer* g_answerer = nullptr;  // the hook has no context of its own
+// The hook has no context of its own: one hook serves every answerer alive.
+std::vector<DialogAnswerer*> g_answerers;
+HHOOK g_hook = nullptr;
 
-bool IsDialogClass(HWND hWnd) {
+bool IsClass(HWND hWnd, const wchar_t* className) {
   wchar_t name[16] = {};
-  return ::GetClassNameW(hWnd, name, 16) > 0 && std::wcscmp(name, L"#32770") == 0;
+  return ::GetClassNameW(hWnd, name, 16) > 0 && std::wcscmp(name, className) == 0;
 }
+
+bool IsDialogClass(HWND hWnd) { return IsClass(hWnd, L"#32770"); }
 
 }  // namespace
 
@@ -76,7 +81,8 @@ int VisibleButtons(HWND dialog) {
   return count;
 }
 
-DialogAnswerer::DialogAnswerer(Answer answer) : m_answer(std::move(answer)) {
+DialogAnswerer::DialogAnswerer(Answer answer, const wchar_t* windowClass)
+    : m_answer(std::move(answer)), m_class(windowClass) {
   WNDCLASSW helperClass{};
   helperClass.lpfnWndProc = &DialogAnswerer::HelperProc;
   helperClass.hInstance = ::GetModuleHandleW(nullptr);
@@ -84,23 +90,31 @@ DialogAnswerer::DialogAnswerer(Answer answer) : m_answer(std::move(answer)) {
   ::RegisterClassW(&helperClass);  // fails harmlessly when registered before
   m_helper = ::CreateWindowExW(0, helperClass.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE,
                                nullptr, helperClass.hInstance, nullptr);
-  g_answerer = this;
-  m_hook = ::SetWindowsHookExW(WH_CBT, &DialogAnswerer::CbtProc, nullptr, ::GetCurrentThreadId());
+  ::SetWindowLongPtrW(m_helper, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+  g_answerers.push_back(this);
+  if (g_hook == nullptr) {
+    g_hook = ::SetWindowsHookExW(WH_CBT, &DialogAnswerer::CbtProc, nullptr, ::GetCurrentThreadId());
+  }
 }
 
 DialogAnswerer::~DialogAnswerer() {
-  ::UnhookWindowsHookEx(m_hook);
+  g_answerers.erase(std::find(g_answerers.begin(), g_answerers.end(), this));
+  if (g_answerers.empty()) {
+    ::UnhookWindowsHookEx(g_hook);
+    g_hook = nullptr;
+  }
   ::DestroyWindow(m_helper);
-  g_answerer = nullptr;
 }
 
 // A window being created is not ready yet: the answer runs from the next
 // message loop round, after the dialog manager has initialised it.
 LRESULT CALLBACK DialogAnswerer::CbtProc(int code, WPARAM wParam, LPARAM lParam) {
-  if (code == HCBT_CREATEWND && g_answerer != nullptr) {
+  if (code == HCBT_CREATEWND) {
     const auto* create = reinterpret_cast<CBT_CREATEWNDW*>(lParam);
     if ((create->lpcs->style & WS_CHILD) == 0) {
-      ::PostMessageW(g_answerer->m_helper, kAnswerMessage, wParam, 0);
+      for (DialogAnswerer* answerer : g_answerers) {
+        ::PostMessageW(answerer->m_helper, kAnswerMessage, wParam, 0);
+      }
     }
   }
   return ::CallNextHookEx(nullptr, code, wParam, lParam);
@@ -108,15 +122,16 @@ LRESULT CALLBACK DialogAnswerer::CbtProc(int code, WPARAM wParam, LPARAM lParam)
 
 LRESULT CALLBACK DialogAnswerer::HelperProc(HWND hWnd, UINT message, WPARAM wParam,
                                             LPARAM lParam) {
-  if (message == kAnswerMessage && g_answerer != nullptr) {
-    g_answerer->OnCreated(reinterpret_cast<HWND>(wParam));
+  auto* answerer = reinterpret_cast<DialogAnswerer*>(::GetWindowLongPtrW(hWnd, GWLP_USERDATA));
+  if (message == kAnswerMessage && answerer != nullptr) {
+    answerer->OnCreated(reinterpret_cast<HWND>(wParam));
     return 0;
   }
   return ::DefWindowProcW(hWnd, message, wParam, lParam);
 }
 
 void DialogAnswerer::OnCreated(HWND hWnd) {
-  if (!::IsWindow(hWnd) || !IsDialogClass(hWnd)) return;
+  if (!::IsWindow(hWnd) || !IsClass(hWnd, m_class.c_str())) return;
   const std::wstring caption = WindowText(hWnd);
   if (caption == L"Programming progress") return;
   m_seen.push_back({caption, MessageBoxText(hWnd), VisibleButtons(hWnd)});

@@ -35,13 +35,15 @@ struct SeenWindow {
   int buttons;
 };
 
-/// Answers each top-level dialog window ("#32770") created while it lives,
-/// except the modeless progress dialog: records it, then runs @p answer on
-/// it from the message loop that is running at that moment. One at a time.
+/// Answers each top-level window of class @p windowClass (dialogs by
+/// default; "#32768" for popup menus) created while it lives, except the
+/// modeless progress dialog: records it, then runs @p answer on it from the
+/// message loop that is running at that moment, one at a time. Answerers
+/// of different classes may live at the same time.
 class DialogAnswerer {
  public:
   using Answer = std::function<void(HWND)>;
-  explicit DialogAnswerer(Answer answer);
+  explicit DialogAnswerer(Answer answer, const wchar_t* windowClass = L"#32770");
   ~DialogAnswerer();
   DialogAnswerer(const DialogAnswerer&) = delete;
   DialogAnswerer& operator=(const DialogAnswerer&) = delete;
@@ -54,7 +56,7 @@ class DialogAnswerer {
   void OnCreated(HWND hWnd);
 
   Answer m_answer;
-  HHOOK m_hook = nullptr;
+  std::wstring m_class;
   HWND m_helper = nullptr;
   std::vector<SeenWindow> m_seen;
 };

@@ -197,6 +197,63 @@ TEST_F(LoaderDlgTest, SystemMenuEndsWithSeparatorAndAboutItem) {
   EXPECT_EQ(answerer.Seen()[0].caption, L"About Vexel Loader");
 }
 
+// F1 typed on the keyboard reaches the dialog through the input queue, where
+// the system turns it into WM_HELP.
+TEST_F(LoaderDlgTest, F1OpensTheAboutBox) {
+  DialogAnswerer answerer([](HWND about) { PressEscape(about); });
+  ::SetForegroundWindow(m_hWnd);
+  ::SetFocus(::GetDlgItem(m_hWnd, IDC_CONNECT));
+  INPUT keys[2] = {};
+  keys[0].type = INPUT_KEYBOARD;
+  keys[0].ki.wVk = VK_F1;
+  keys[1] = keys[0];
+  keys[1].ki.dwFlags = KEYEVENTF_KEYUP;
+  ASSERT_EQ(::SendInput(2, keys, sizeof(INPUT)), 2u);
+  ASSERT_TRUE(Pump([&] { return !answerer.Seen().empty(); }));
+  EXPECT_EQ(answerer.Seen()[0].caption, L"About Vexel Loader");
+  EXPECT_TRUE(::IsWindowVisible(m_hWnd));
+}
+
+// A right click opens the same menu as on Linux, a stand-in for the window
+// menu, where the click was; its items are handled as the window menu's.
+TEST_F(LoaderDlgTest, RightClickOpensTheContextMenu) {
+  struct Case { wchar_t mnemonic; const wchar_t* dialogSeen; bool visibleAfter; };
+  for (const Case& c : {Case{L'a', L"About Vexel Loader", true}, Case{L'c', nullptr, false}}) {
+    SCOPED_TRACE(static_cast<char>(c.mnemonic));
+    ::ShowWindow(m_hWnd, SW_SHOW);
+    std::vector<std::wstring> items;
+    RECT menuRect{};
+    DialogAnswerer menus([&](HWND menu) {
+      ::GetWindowRect(menu, &menuRect);
+      const auto hMenu = reinterpret_cast<HMENU>(::SendMessageW(menu, MN_GETHMENU, 0, 0));
+      for (UINT i = 0; i < static_cast<UINT>(::GetMenuItemCount(hMenu)); ++i) {
+        wchar_t text[64] = {};
+        ::GetMenuStringW(hMenu, i, text, 64, MF_BYPOSITION);
+        const bool separator = (::GetMenuState(hMenu, i, MF_BYPOSITION) & MF_SEPARATOR) != 0;
+        items.push_back(separator ? L"-" : text);
+      }
+      ::PostMessageW(menu, WM_CHAR, c.mnemonic, 0);
+    }, L"#32768");
+    DialogAnswerer dialogs([](HWND dialog) { PressEscape(dialog); });
+    const RECT picture = ChildRect(m_hWnd, ::GetDlgItem(m_hWnd, IDC_STATIC));
+    POINT click{(picture.left + picture.right) / 2, (picture.top + picture.bottom) / 2};
+    ::PostMessageW(m_hWnd, WM_RBUTTONDOWN, MK_RBUTTON, MAKELPARAM(click.x, click.y));
+    ::PostMessageW(m_hWnd, WM_RBUTTONUP, 0, MAKELPARAM(click.x, click.y));
+    ASSERT_TRUE(Pump([&] {
+      return c.dialogSeen != nullptr ? !dialogs.Seen().empty() : !::IsWindowVisible(m_hWnd);
+    }));
+    EXPECT_EQ(items, (std::vector<std::wstring>{L"&Close\tAlt+F4", L"-", L"&About duvozeviv..."}));
+    ::ClientToScreen(m_hWnd, &click);
+    EXPECT_EQ(menuRect.left, click.x);
+    EXPECT_EQ(menuRect.top, click.y);
+    if (c.dialogSeen != nullptr) {
+      ASSERT_EQ(dialogs.Seen().size(), 1u);
+      EXPECT_EQ(dialogs.Seen()[0].caption, c.dialogSeen);
+    }
+    EXPECT_EQ(::IsWindowVisible(m_hWnd) != FALSE, c.visibleAfter);
+  }
+}
+
 // ---- Port choice -------------------------------------------------------------
 
 TEST_F(LoaderDlgTest, SettingsChoiceDecidesTheNextConnect) {
@@ -292,6 +349,47 @@ TEST_F(LoaderDlgTest, CancellingTheFileChooserChangesNothing) {
   EXPECT_EQ(m_port->Writes().size(), writes);
   EXPECT_EQ(m_dlg->Progress(), nullptr);
   EXPECT_TRUE(StatusIs(L"CONNECTED"));
+}
+
+// The line drops while the file chooser is open (here the run under way ends
+// on a wrong reply): the file chosen afterwards is not sent, and the user is
+// told so in the same box as on Linux instead of seeing nothing happen.
+TEST_F(LoaderDlgTest, FileChosenAfterTheLineDroppedIsReported) {
+  sim::Fault fault;
+  std::string error;
+  ASSERT_TRUE(sim::ParseFault("wrong@2", fault, error)) << error;
+  m_module.AddFault(fault);
+  DialogAnswerer answerer([](HWND box) { PressOk(box); });
+  Connect();
+  const std::string first = TempImage(Pattern(200));
+  m_dlg->SetFileChooser([&](HWND, std::string& chosen) {
+    chosen = first;
+    return true;
+  });
+  Click(IDC_PROGRAM);
+  ASSERT_TRUE(Pump([this] { return m_dlg->Progress() != nullptr; }));
+  EXPECT_TRUE(Enabled(IDC_PROGRAM)) << "a run leaves Program module... enabled";
+
+  const std::string second = "C:\\images\\zweite \xC3\xBC %s.mbf";
+  size_t writes = 0;
+  m_dlg->SetFileChooser([&](HWND, std::string& chosen) {
+    EXPECT_TRUE(Pump([this] { return StatusIs(L"NOT CONNECTED"); }));  // the chooser's loop
+    writes = m_port->Writes().size();
+    chosen = second;
+    return true;
+  });
+  Click(IDC_PROGRAM);
+  ASSERT_TRUE(Pump([&] { return answerer.Seen().size() >= 2; }));
+  Pump([] { return false; }, 300);  // anything else would come right after
+  ASSERT_EQ(answerer.Seen().size(), 2u);
+  EXPECT_EQ(answerer.Seen()[0].text, L"Invalid response from module for SEND");
+  EXPECT_EQ(answerer.Seen()[1].caption, kCaption);
+  EXPECT_EQ(answerer.Seen()[1].text, L"Not connected: C:\\images\\zweite \u00FC %s.mbf was not sent");
+  EXPECT_EQ(answerer.Seen()[1].buttons, 1);
+  ExpectNotConnectedLook();
+  EXPECT_EQ(m_dlg->Progress(), nullptr);
+  EXPECT_EQ(m_port->Writes().size(), writes) << "nothing of the second file went out";
+  EXPECT_FALSE(m_port->IsOpen());
 }
 
 // ---- Failures --------------------------------------------------------------------

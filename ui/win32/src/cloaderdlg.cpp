@@ -77,12 +77,13 @@ void CLoaderDlg::DoDataExchange() {
   m_status = GetDlgItem(IDC_STATUS);
 }
 
-// Only the direction "to the window" exists: the status line is shown by
-// assigning m_strStatus and calling UpdateData(FALSE). Repainting it runs
-// WM_CTLCOLORSTATIC, which picks the colour from m_statusGreen.
-void CLoaderDlg::UpdateData(BOOL bSaveAndValidate) {
-  if (bSaveAndValidate) return;
-  ::SetWindowTextW(m_status, Widen(m_strStatus).c_str());
+// Repainting the status line runs WM_CTLCOLORSTATIC, which takes the
+// colour from the look.
+void CLoaderDlg::DrawLook(const LoaderLook& look) {
+  ::SetWindowTextW(m_btnConnect, Widen(look.connectText).c_str());
+  ::EnableWindow(m_btnProgram, look.programEnabled ? TRUE : FALSE);
+  ::EnableWindow(m_btnSettings, look.settingsEnabled ? TRUE : FALSE);
+  ::SetWindowTextW(m_status, Widen(look.status).c_str());
   ::InvalidateRect(m_status, nullptr, TRUE);
 }
 
@@ -95,13 +96,8 @@ BOOL CLoaderDlg::OnInitDialog() {
   m_nPort = 1;
   m_statusFont = CreatePointFont(kStatusFontPoints * 10, kStatusFontFace);
   ::SendMessageW(m_status, WM_SETFONT, reinterpret_cast<WPARAM>(m_statusFont.get()), TRUE);
-  m_statusGreen = false;
-  m_strStatus = text::kNotConnected;
-  UpdateData(FALSE);
+  InitLook();
   ::UpdateWindow(m_status);
-  ::EnableWindow(m_btnConnect, TRUE);
-  ::EnableWindow(m_btnProgram, FALSE);
-  ::EnableWindow(m_btnSettings, TRUE);
   return TRUE;
 }
 
@@ -128,6 +124,11 @@ bool CLoaderDlg::OnCommand(int nID) {
 INT_PTR CLoaderDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_SYSCOMMAND: return OnSysCommand(static_cast<UINT>(wParam)) ? TRUE : FALSE;
+    case WM_HELP: return OnSysCommand(IDM_ABOUTBOX) ? TRUE : FALSE;  // F1
+    case WM_CONTEXTMENU: {
+      const POINT point{static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))};
+      return OnContextMenu(point) ? TRUE : FALSE;
+    }
     case WM_PAINT: return OnPaint() ? TRUE : FALSE;
     case WM_QUERYDRAGICON: return reinterpret_cast<INT_PTR>(m_hIcon);
     case WM_CTLCOLORSTATIC: return OnCtlColor(reinterpret_cast<HDC>(wParam), CTLCOLOR_STATIC);
@@ -145,6 +146,36 @@ bool CLoaderDlg::OnSysCommand(UINT nID) {
   if ((nID & 0xFFF0) != IDM_ABOUTBOX) return false;  // the default handling
   CAboutDlg dlgAbout(m_hWnd);
   dlgAbout.DoModal();
+  return true;
+}
+
+// The same menu as on Linux, where it stands in for the window menu: its
+// items are the window menu's commands. A right click on the caption keeps
+// the window menu itself. From the keyboard (Shift+F10) the point is -1, -1,
+// and the menu opens at the client area's origin.
+bool CLoaderDlg::OnContextMenu(POINT point) {
+  if (point.x == -1 && point.y == -1) {
+    point = {0, 0};
+    ::ClientToScreen(m_hWnd, &point);
+  } else {
+    POINT client = point;
+    ::ScreenToClient(m_hWnd, &client);
+    RECT area{};
+    ::GetClientRect(m_hWnd, &area);
+    if (!::PtInRect(&area, client)) return false;
+  }
+  const UniqueMenu menu(::CreatePopupMenu());
+  for (const MenuItem& item : ContextMenuItems(Narrow(LoadResourceString(IDS_ABOUTBOX)))) {
+    if (item.command == 0) {
+      ::AppendMenuW(menu.get(), MF_SEPARATOR, 0, nullptr);
+    } else {
+      ::AppendMenuW(menu.get(), MF_STRING, static_cast<UINT_PTR>(item.command),
+                    Widen(item.text).c_str());
+    }
+  }
+  const UINT command = static_cast<UINT>(::TrackPopupMenu(
+      menu.get(), TPM_RETURNCMD | TPM_RIGHTBUTTON, point.x, point.y, 0, m_hWnd, nullptr));
+  if (command != 0) ::SendMessageW(m_hWnd, WM_SYSCOMMAND, command, 0);
   return true;
 }
 
@@ -170,7 +201,7 @@ bool CLoaderDlg::OnPaint() {
 // status line carries text. The background stays the dialog's own.
 INT_PTR CLoaderDlg::OnCtlColor(HDC hDC, UINT nCtlColor) {
   if (nCtlColor == CTLCOLOR_STATIC) {
-    ::SetTextColor(hDC, ToColorRef(m_statusGreen ? kStatusGreenRgb : kStatusRedRgb));
+    ::SetTextColor(hDC, ToColorRef(Look().statusRgb));
     ::SetBkColor(hDC, ::GetSysColor(COLOR_BTNFACE));
   }
   return reinterpret_cast<INT_PTR>(::GetSysColorBrush(COLOR_BTNFACE));
@@ -187,8 +218,7 @@ void CLoaderDlg::OnConnect() { m_controller.ToggleConnection(); }
 
 void CLoaderDlg::OnProgram() {
   std::string path;
-  if (!m_chooseFile(m_hWnd, path)) return;
-  m_controller.StartRun(path);
+  if (m_chooseFile(m_hWnd, path)) ProgramFile(m_controller, path);
 }
 
 void CLoaderDlg::OnTimer(UINT_PTR nIDEvent) {
@@ -205,29 +235,6 @@ void CLoaderDlg::PostComMessage(uint32_t message, uint32_t wParam, intptr_t lPar
   if (target != nullptr) {
     ::PostMessageW(target, message != 0 ? message : DefaultComMessage, wParam, lParam);
   }
-}
-
-void CLoaderDlg::ShowConnected() {
-  ::EnableWindow(m_btnProgram, TRUE);
-  ::SetWindowTextW(m_btnConnect, Widen(kDisconnectText).c_str());
-  ::EnableWindow(m_btnSettings, FALSE);
-  m_statusGreen = true;
-  m_strStatus = text::kConnected;
-  UpdateData(FALSE);
-}
-
-void CLoaderDlg::ShowDisconnected() {
-  ::SetWindowTextW(m_btnConnect, Widen(kConnectText).c_str());
-  ::EnableWindow(m_btnProgram, FALSE);
-  ::EnableWindow(m_btnSettings, TRUE);
-  m_statusGreen = false;
-  m_strStatus = text::kNotConnected;
-  UpdateData(FALSE);
-}
-
-void CLoaderDlg::ShowStatus(const std::string& text) {
-  m_strStatus = text;
-  UpdateData(FALSE);
 }
 
 void CLoaderDlg::ShowMessage(const std::string& text) { AppMessageBox(m_hWnd, text); }

@@ -65,6 +65,10 @@ constexpr const char* kConnectText = "Connect";
 constexpr const char* kDisconnectText = "Disconnect";
 constexpr const char* kImageFilterName = "Module binary files (*.mbf)";
 constexpr const char* kImageFilterPattern = "*.mbf";
+/// A file chosen while the line is down; %s is its path.
+constexpr const char* kNotSentText = "Not connected: %s was not sent";
+/// The context menu's Close item.
+constexpr const char* kCloseMenuText = "&Close\tAlt+F4";
 /// @}
 
 /// @name Colours of the status line, 0xRRGGBB, and its font

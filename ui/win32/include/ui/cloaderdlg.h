@@ -17,6 +17,7 @@
 #include "serial/serial_line.h"
 #include "ui/cdialog.h"
 #include "ui/cprogressdlg.h"
+#include "ui/loader_dlg_logic.h"
 #include "ui/win32_support.h"
 
 namespace vexel {
@@ -25,10 +26,10 @@ namespace vexel {
 /// cancelled.
 using FileChooser = std::function<bool(HWND owner, std::string& path)>;
 
-/// The file-open dialog for "Module binary files (*.mbf)".
+/// The file-open dialog for module binary files (kImageFilterName).
 bool ChooseImageFile(HWND owner, std::string& path);
 
-class CLoaderDlg : public CDialog, public ControllerHost, public ComNotifyTarget {
+class CLoaderDlg : public CDialog, public CLoaderDlgLogic, public ComNotifyTarget {
  public:
   /// @p serial is the line the controller drives (the program's CSerialCWnd,
   /// or a simulated one); the dialog owns it and destroys it first.
@@ -41,13 +42,9 @@ class CLoaderDlg : public CDialog, public ControllerHost, public ComNotifyTarget
   const ProgrammingController& Controller() const { return m_controller; }
   /// The progress display of the current run, or null.
   CProgressDlg* Progress() const { return m_progressDlg.get(); }
-  bool StatusGreen() const { return m_statusGreen; }
 
-  // ControllerHost, on Win32.
+  // ControllerHost, on Win32; the look is CLoaderDlgLogic's.
   int GetPortChoice() override { return m_nPort; }
-  void ShowConnected() override;
-  void ShowDisconnected() override;
-  void ShowStatus(const std::string& text) override;
   /// A modal box with one OK button, captioned with AppName(); timers and
   /// line notifications go on being handled while it is open.
   void ShowMessage(const std::string& text) override;
@@ -67,12 +64,13 @@ class CLoaderDlg : public CDialog, public ControllerHost, public ComNotifyTarget
   BOOL OnInitDialog() override;
   bool OnCommand(int nID) override;
   INT_PTR OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
+  void DrawLook(const LoaderLook& look) override;
 
  private:
   void DoDataExchange();
-  void UpdateData(BOOL bSaveAndValidate);
   void AddAboutItem();
   bool OnSysCommand(UINT nID);
+  bool OnContextMenu(POINT point);
   bool OnPaint();
   INT_PTR OnCtlColor(HDC hDC, UINT nCtlColor);
   void OnSettings();
@@ -85,7 +83,6 @@ class CLoaderDlg : public CDialog, public ControllerHost, public ComNotifyTarget
   HWND m_btnProgram = nullptr;
   HWND m_btnConnect = nullptr;
   HWND m_status = nullptr;
-  std::string m_strStatus;
   HICON m_hIcon;  // a shared resource icon: never destroyed
   std::unique_ptr<CProgressDlg> m_progressDlg;
   // Displays a failed run left open, no longer the current one.
@@ -95,7 +92,6 @@ class CLoaderDlg : public CDialog, public ControllerHost, public ComNotifyTarget
   SnapshotImageFile m_image;  // Windows: other writers locked out while open
   int m_nPort = 1;
   UniqueFont m_statusFont;
-  bool m_statusGreen = false;
   ProgrammingController m_controller;
   // Last, so it is destroyed first: its watcher stops and the line closes
   // before anything the controller refers to is gone.

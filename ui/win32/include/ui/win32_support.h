@@ -1,5 +1,5 @@
 // Small Win32 helpers shared by the dialogs: UTF-8 <-> UTF-16 at the edge,
-// owned GDI and kernel handles, and the application name.
+// owned GDI, menu and kernel handles, and the application name.
 #pragma once
 
 #include <windows.h>
@@ -30,6 +30,12 @@ struct GdiObjectCloser {
 };
 /// A font owned by its holder: deleted with it.
 using UniqueFont = std::unique_ptr<std::remove_pointer_t<HFONT>, GdiObjectCloser>;
+
+struct MenuCloser {
+  void operator()(HMENU menu) const { ::DestroyMenu(menu); }
+};
+/// A menu owned by its holder: destroyed with it.
+using UniqueMenu = std::unique_ptr<std::remove_pointer_t<HMENU>, MenuCloser>;
 
 struct HandleCloser {
   void operator()(HANDLE handle) const { ::CloseHandle(handle); }

@@ -18,6 +18,7 @@
 #include "protocol/image_file.h"
 #include "protocol/programming_controller.h"
 #include "serial/serial_wnd.h"
+#include "ui/loader_dlg_logic.h"
 
 class QLabel;
 class QMenu;
@@ -30,14 +31,14 @@ class CProgressDlg;
 /// Asks the user for the image file to program; false when cancelled.
 using FileChooser = std::function<bool(QWidget* parent, QString& path)>;
 
-/// The file-open dialog for "Module binary files (*.mbf)".
+/// The file-open dialog for module binary files (kImageFilterName).
 bool ChooseImageFile(QWidget* parent, QString& path);
 
 /// The application name: the executable's file name without its extension.
 /// Message boxes carry it as their caption.
 QString AppName();
 
-class CLoaderDlg : public QDialog, public ControllerHost, public ComNotifyTarget {
+class CLoaderDlg : public QDialog, public CLoaderDlgLogic, public ComNotifyTarget {
   Q_OBJECT
 
  public:
@@ -53,11 +54,8 @@ class CLoaderDlg : public QDialog, public ControllerHost, public ComNotifyTarget
 
   const ProgrammingController& Controller() const { return m_controller; }
 
-  // ControllerHost, on Qt.
+  // ControllerHost, on Qt; the look is CLoaderDlgLogic's.
   int GetPortChoice() override { return m_nPort; }
-  void ShowConnected() override;
-  void ShowDisconnected() override;
-  void ShowStatus(const std::string& text) override;
   /// A modal box with one OK button, captioned with AppName(); timers and
   /// line notifications go on being handled while it is open.
   void ShowMessage(const std::string& text) override;
@@ -80,10 +78,10 @@ class CLoaderDlg : public QDialog, public ControllerHost, public ComNotifyTarget
   bool event(QEvent* event) override;
   void timerEvent(QTimerEvent* event) override;
   void contextMenuEvent(QContextMenuEvent* event) override;
+  void DrawLook(const LoaderLook& look) override;
 
  private:
   void DoDataExchange();
-  void UpdateData(bool bSaveAndValidate);
   void WireHandlers();
   void OnInitDialog();
   void BuildSystemMenu();
@@ -98,7 +96,6 @@ class CLoaderDlg : public QDialog, public ControllerHost, public ComNotifyTarget
   QPushButton* m_btnProgram = nullptr;
   QPushButton* m_btnConnect = nullptr;
   QLabel* m_status = nullptr;
-  QString m_strStatus;
   QIcon m_hIcon;
   CProgressDlg* m_progressDlg = nullptr;  // also a child: deleted with the dialog
   QMenu* m_sysMenu = nullptr;
@@ -107,7 +104,6 @@ class CLoaderDlg : public QDialog, public ControllerHost, public ComNotifyTarget
   SnapshotImageFile m_image;
   int m_nPort = 1;
   QFont m_statusFont;
-  bool m_statusGreen = false;
   ProgrammingController m_controller;
   // Last, so it is destroyed first: its watcher stops and the line closes
   // before anything the controller refers to is gone.

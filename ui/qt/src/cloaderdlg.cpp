@@ -20,15 +20,12 @@
 #include "ui/caboutdlg.h"
 #include "ui/cprogressdlg.h"
 #include "ui/csettingsdlg.h"
+#include "ui/dialog_tables.h"
 #include "ui/dialog_template.h"
 #include "ui/resource.h"
 
 namespace vexel {
 namespace {
-
-constexpr QRgb kStatusGreen = 0xFF000000u | kStatusGreenRgb;
-constexpr QRgb kStatusRed = 0xFF000000u | kStatusRedRgb;
-constexpr const char* kNotConnectedNotSent = "Not connected: %1 was not sent";
 
 // A watcher notification on its way to the dialog's thread.
 class ComMessageEvent : public QEvent {
@@ -63,17 +60,17 @@ QString LoadResourceString(const char* path) {
   return QString::fromUtf8(file.readAll()).trimmed();
 }
 
-// 18 point "Arial Black"; where it is missing, the heaviest weight of the
+// The status font; where its face is missing, the heaviest weight of the
 // default sans-serif family.
 QFont StatusFont() {
-  QFont font(QStringLiteral("Arial Black"), 18);
+  QFont font(QString::fromLatin1(kStatusFontFace), kStatusFontPoints);
   if (QFontInfo(font).family() == font.family()) {
     return font;
   }
   QFont heavy;
   heavy.setStyleHint(QFont::SansSerif);
   heavy.setFamily(heavy.defaultFamily());
-  heavy.setPointSize(18);
+  heavy.setPointSize(kStatusFontPoints);
   heavy.setWeight(QFont::Black);
   return heavy;
 }
@@ -82,7 +79,7 @@ QFont StatusFont() {
 
 bool ChooseImageFile(QWidget* parent, QString& path) {
   QFileDialog dialog(parent, QStringLiteral("Open"), QString(),
-                     QStringLiteral("Module binary files (*.mbf)"));
+                     QString::fromUtf8(kImageFilterName));
   dialog.setAcceptMode(QFileDialog::AcceptOpen);
   dialog.setFileMode(QFileDialog::AnyFile);  // a missing file is reported by the run
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
@@ -119,18 +116,17 @@ void CLoaderDlg::DoDataExchange() {
   m_status = DlgItem<QLabel>(*this, IDC_STATUS);
 }
 
-// Only the direction "to the window" exists: the status line is shown by
-// assigning m_strStatus and calling UpdateData(false). The colour follows
-// m_statusGreen, as the status line is repainted with the text.
-void CLoaderDlg::UpdateData(bool bSaveAndValidate) {
-  if (bSaveAndValidate) {
-    return;
-  }
+// The colour is set before the text, so the status line is repainted in it.
+void CLoaderDlg::DrawLook(const LoaderLook& look) {
+  m_btnConnect->setText(QString::fromStdString(look.connectText));
+  m_btnProgram->setEnabled(look.programEnabled);
+  m_btnSettings->setEnabled(look.settingsEnabled);
   QPalette palette = m_status->palette();
-  palette.setColor(QPalette::WindowText, QColor(m_statusGreen ? kStatusGreen : kStatusRed));
+  palette.setColor(QPalette::WindowText, QColor(static_cast<QRgb>(look.statusRgb)));
   m_status->setPalette(palette);
-  m_status->setText(m_strStatus);
-  emit statusShown(m_strStatus);
+  const QString status = QString::fromStdString(look.status);
+  m_status->setText(status);
+  emit statusShown(status);
 }
 
 // The bindings of messages to handlers. Timer expiries reach OnTimer through
@@ -151,25 +147,21 @@ void CLoaderDlg::OnInitDialog() {
   m_nPort = 1;
   m_statusFont = StatusFont();
   m_status->setFont(m_statusFont);
-  m_statusGreen = false;
-  m_strStatus = QString::fromLatin1(text::kNotConnected);
-  UpdateData(false);
-  m_btnConnect->setEnabled(true);
-  m_btnProgram->setEnabled(false);
-  m_btnSettings->setEnabled(true);
+  InitLook();
   m_btnConnect->setFocus();
 }
 
 // The window menu belongs to the window manager here, so the dialog offers
-// its own as the context menu: Close, then the About item after a separator
-// when its string loads.
+// its own as the context menu.
 void CLoaderDlg::BuildSystemMenu() {
   m_sysMenu = new QMenu(this);
-  m_sysMenu->addAction(QStringLiteral("&Close\tAlt+F4"))->setData(SC_CLOSE);
-  const QString about = LoadResourceString(kAboutBoxStringPath);
-  if (!about.isEmpty()) {
-    m_sysMenu->addSeparator();
-    m_sysMenu->addAction(about)->setData(IDM_ABOUTBOX);
+  const std::string about = LoadResourceString(kAboutBoxStringPath).toStdString();
+  for (const MenuItem& item : ContextMenuItems(about)) {
+    if (item.command == 0) {
+      m_sysMenu->addSeparator();
+    } else {
+      m_sysMenu->addAction(QString::fromStdString(item.text))->setData(item.command);
+    }
   }
 }
 
@@ -195,19 +187,13 @@ void CLoaderDlg::OnSettings() {
 
 void CLoaderDlg::OnConnect() { m_controller.ToggleConnection(); }
 
-// The line can drop while the chooser is open (a run under way fails, its
-// message box answered meanwhile); the file chosen then is not sent, and
-// the user is told why instead of seeing nothing happen.
+// Qt names files in UTF-8 on Linux, so the run opens the path the message
+// names.
 void CLoaderDlg::OnProgram() {
   QString path;
-  if (!m_chooseFile(this, path)) {
-    return;
+  if (m_chooseFile(this, path)) {
+    ProgramFile(m_controller, path.toStdString());
   }
-  if (!m_controller.IsConnected()) {
-    ShowMessage(QString::fromLatin1(kNotConnectedNotSent).arg(path).toStdString());
-    return;
-  }
-  m_controller.StartRun(QFile::encodeName(path).toStdString());
 }
 
 void CLoaderDlg::OnTimer(uint32_t nIDEvent) { m_controller.HandleTimer(nIDEvent); }
@@ -240,29 +226,6 @@ void CLoaderDlg::timerEvent(QTimerEvent* event) {
 
 void CLoaderDlg::PostComMessage(uint32_t message, uint32_t wParam, intptr_t lParam) {
   QCoreApplication::postEvent(this, new ComMessageEvent(message, wParam, lParam));
-}
-
-void CLoaderDlg::ShowConnected() {
-  m_btnProgram->setEnabled(true);
-  m_btnConnect->setText(QStringLiteral("Disconnect"));
-  m_btnSettings->setEnabled(false);
-  m_statusGreen = true;
-  m_strStatus = QString::fromLatin1(text::kConnected);
-  UpdateData(false);
-}
-
-void CLoaderDlg::ShowDisconnected() {
-  m_btnConnect->setText(QStringLiteral("Connect"));
-  m_btnProgram->setEnabled(false);
-  m_btnSettings->setEnabled(true);
-  m_statusGreen = false;
-  m_strStatus = QString::fromLatin1(text::kNotConnected);
-  UpdateData(false);
-}
-
-void CLoaderDlg::ShowStatus(const std::string& text) {
-  m_strStatus = QString::fromStdString(text);
-  UpdateData(false);
 }
 
 void CLoaderDlg::ShowMessage(const std::string& text) {
