@@ -23,6 +23,15 @@ constexpr FailureClass kFailureClasses[] = {
     {Failure::RunInProgress, kExitInvalidResponse},
 };
 
+// What interrupts a load is the system's own.
+#ifdef _WIN32
+constexpr const char* kInterruptedMeaning =
+    "interrupted by Ctrl-C, Ctrl-Break or a closed console; every port closed";
+#else
+constexpr const char* kInterruptedMeaning =
+    "interrupted by Ctrl-C, SIGTERM or SIGHUP; every port closed";
+#endif
+
 }  // namespace
 
 const std::vector<ExitClass>& ExitClasses() {
@@ -35,7 +44,7 @@ const std::vector<ExitClass>& ExitClasses() {
       {kExitNotResponding, "not-responding", "the module stopped replying in time"},
       {kExitInvalidResponse, "invalid-response", "invalid response from the module"},
       {kExitAuditLog, "audit-log", "the --station audit log cannot be written"},
-      {kExitInterrupted, "interrupted", "interrupted by Ctrl-C, SIGTERM or SIGHUP; every port closed"},
+      {kExitInterrupted, "interrupted", kInterruptedMeaning},
   };
   return classes;
 }

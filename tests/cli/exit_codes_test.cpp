@@ -2,8 +2,16 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+
 namespace vexel::cli {
 namespace {
+
+#ifdef _WIN32
+constexpr bool kWindows = true;
+#else
+constexpr bool kWindows = false;
+#endif
 
 TEST(ExitCodes, EachFailureClassHasItsCode) {
   const struct {
@@ -47,7 +55,10 @@ TEST(ExitCodes, HelpTableListsEveryClassInOrder) {
             "    6  the module stopped replying in time\n"
             "    7  invalid response from the module\n"
             "    8  the --station audit log cannot be written\n"
-            "  130  interrupted by Ctrl-C, SIGTERM or SIGHUP; every port closed\n");
+            "  130  " +
+                std::string(kWindows ? "interrupted by Ctrl-C, Ctrl-Break or a closed console"
+                                     : "interrupted by Ctrl-C, SIGTERM or SIGHUP") +
+                "; every port closed\n");
 }
 
 }  // namespace
