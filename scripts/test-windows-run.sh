@@ -187,7 +187,8 @@ export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$(dirname "$root")}
 launcher=()
 command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 [ -f "$build_win/CMakeCache.txt" ] || cmake -S "$root" -B "$build_win" -G Ninja \
-  -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" "${launcher[@]}" >/dev/null
+  -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
+  "${launcher[@]}" >/dev/null
 [ -f "$build_native/CMakeCache.txt" ] || cmake -S "$root" -B "$build_native" -G Ninja \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo "${launcher[@]}" >/dev/null
 cmake --build "$build_win" -j2 --target duvozeviv vexel-window-probe wine_modem_lines >/dev/null
