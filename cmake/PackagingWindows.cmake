@@ -14,6 +14,15 @@ if(TARGET duvozeviv-cli)
   install(TARGETS duvozeviv-cli RUNTIME DESTINATION . COMPONENT windows_cli)
   list(APPEND vexel_setup_components windows_cli)
 endif()
+# What the setup program holds, as one target to build before packing
+# (scripts/package-windows.sh), whichever generator the build uses. Packing
+# installs only that, so it need not build everything else (the tests) first.
+set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
+add_custom_target(windows_setup_programs)
+add_dependencies(windows_setup_programs duvozeviv)
+if(TARGET duvozeviv-cli)
+  add_dependencies(windows_setup_programs duvozeviv-cli)
+endif()
 set(CPACK_INSTALL_CMAKE_PROJECTS "")
 foreach(component IN LISTS vexel_setup_components)
   list(APPEND CPACK_INSTALL_CMAKE_PROJECTS "${PROJECT_BINARY_DIR};${PROJECT_NAME};${component};/")
@@ -42,5 +51,10 @@ set(CPACK_NSIS_MUI_ICON "${PROJECT_SOURCE_DIR}/app/win32/artwork/duvozeviv.ico")
 set(CPACK_NSIS_MUI_UNIICON "${PROJECT_SOURCE_DIR}/app/win32/artwork/duvozeviv.ico")
 set(CPACK_NSIS_ENABLE_UNINSTALL_BEFORE_INSTALL ON)
 set(CPACK_NSIS_MODIFY_PATH OFF)
+# Uninstall steps of our own: no empty registry key, no copy of the
+# uninstaller, left behind (packaging/windows/uninstall_extra.nsh.in).
+configure_file(${PROJECT_SOURCE_DIR}/packaging/windows/uninstall_extra.nsh.in
+               ${PROJECT_BINARY_DIR}/uninstall_extra.nsh @ONLY)
+set(CPACK_NSIS_EXTRA_UNINSTALL_COMMANDS "!include '${PROJECT_BINARY_DIR}/uninstall_extra.nsh'")
 
 include(CPack)

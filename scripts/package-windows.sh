@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Builds the Windows setup program: cross-builds the programs (configuring
 # the build folder on first use), then packs them with CPack and NSIS.
-# The last line printed is the setup program's path.
+# What is shipped is a Release build: a folder configured with another build
+# type is switched to Release first (and so rebuilt). The last line printed
+# is the setup program's path.
 #
 #   scripts/package-windows.sh [BUILD_DIR]     (default build-win)
 #
@@ -24,15 +26,17 @@ if [ ! -f "$build/CMakeCache.txt" ]; then
   cmake -S "$root" -B "$build" "${generator[@]}" -DCMAKE_BUILD_TYPE=Release \
     -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" "${launcher[@]}" >/dev/null
 fi
-
-# Only what the setup program holds; the cli target exists once the build has it.
-targets=(duvozeviv)
-if cmake --build "$build" --target help 2>/dev/null | grep -Eq '(^|[.] )duvozeviv-cli(:|$)'; then
-  targets+=(duvozeviv-cli)
+type=$(sed -n 's/^CMAKE_BUILD_TYPE:[A-Z]*=//p' "$build/CMakeCache.txt")
+if [ "$type" != Release ]; then
+  echo "package-windows: $build is a ${type:-no-type} build; switching it to Release" >&2
+  cmake "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
 fi
-cmake --build "$build" -j"${VEXEL_JOBS:-2}" --target "${targets[@]}"
 
-(cd "$build" && cpack -G NSIS -C "${CMAKE_BUILD_TYPE:-Release}" >cpack.log 2>&1) || {
+# Only what the setup program holds (a target of the build, whatever its
+# generator).
+cmake --build "$build" -j"${VEXEL_JOBS:-2}" --target windows_setup_programs
+
+(cd "$build" && cpack -G NSIS -C Release >cpack.log 2>&1) || {
   cat "$build/cpack.log" >&2
   echo "package-windows: cpack failed" >&2
   exit 1

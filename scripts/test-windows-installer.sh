@@ -3,7 +3,10 @@
 # inside the sandbox without serial devices: a silent install into C:\Vexel
 # puts the programs (the dialog program and the command-line loader, which
 # must run from there), the uninstaller, the Start-menu shortcut and the
-# uninstall registry entry in place; a silent uninstall removes them all.
+# uninstall registry entry in place; a silent uninstall removes them all and
+# leaves nothing behind: no file or folder on drive C that was not there
+# before (the uninstaller's copy of itself in Temp included), no
+# HKLM\Software\Vexel key.
 # Bounded in time (VEXEL_SETUP_TEST_TIMEOUT, default 300 s); leaves no Wine
 # process and no prefix behind.
 #
@@ -31,6 +34,8 @@ if [ "${1:-}" = "--in-sandbox" ]; then
   # reg prints its "Unable to find" on stdout; only a value line counts.
   uninstall_entry() { wine reg query "$uninstall_key" /v UninstallString 2>/dev/null | tr -d '\r' | grep UninstallString || true; }
 
+  # What the prefix holds before: the uninstall must bring it back to that.
+  find "$WINEPREFIX/drive_c" | sort >"$WINEPREFIX.before"
   wine "$setup" /S '/D=C:\Vexel'
   wineserver -w
   for file in "${programs[@]}" Uninstall.exe; do
@@ -63,6 +68,11 @@ if [ "${1:-}" = "--in-sandbox" ]; then
   find "$WINEPREFIX/drive_c" -path '*Start Menu/Programs/Vexel Module Loader' | grep -q . &&
     fail "Start-menu folder left after the uninstall"
   [ -z "$(uninstall_entry)" ] || fail "uninstall registry entry left after the uninstall"
+  wine reg query 'HKLM\Software\Vexel' >/dev/null 2>&1 &&
+    fail "HKLM\Software\Vexel is left after the uninstall"
+  find "$WINEPREFIX/drive_c" | sort >"$WINEPREFIX.after"
+  left=$(comm -13 "$WINEPREFIX.before" "$WINEPREFIX.after")
+  [ -z "$left" ] || fail "left after the uninstall: ${left//"$WINEPREFIX/"/}"
   echo "test-windows-installer: uninstalled, nothing left"
   exit 0
 fi
@@ -82,7 +92,7 @@ export WINEPREFIX
 rmdir "$WINEPREFIX"  # the sandbox makes the prefix when its folder is missing
 cleanup() {
   "$sandbox" wineserver -k >/dev/null 2>&1 || true
-  rm -rf "$WINEPREFIX" "$WINEPREFIX.boot.log"
+  rm -rf "$WINEPREFIX" "$WINEPREFIX.boot.log" "$WINEPREFIX.before" "$WINEPREFIX.after"
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM

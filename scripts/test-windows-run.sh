@@ -15,7 +15,9 @@
 # Builds what it needs (BUILD_WIN, default build-win; BUILD_NATIVE, default
 # build, for the simulator). Every wait polls for its condition with a
 # generous deadline; the whole run is bounded (VEXEL_RUN_TEST_TIMEOUT,
-# default 300 s). Leaves no Wine process, simulator or Xvfb behind.
+# default 300 s). VEXEL_DPI sets the display's scaling in dots per inch
+# (Wine's LogPixels; default 96, 144 is 150 %). Leaves no Wine process,
+# simulator or Xvfb behind.
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -76,6 +78,7 @@ if [ "${1:-}" = "--in-sandbox" ]; then
   [ -f "$fonts/marlett.ttf" ] || cp /usr/share/wine/fonts/marlett.ttf "$fonts/" 2>/dev/null || true
   wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null
   wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d "$size" /f >/dev/null
+  wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "${VEXEL_DPI:-96}" /f >/dev/null
   wine reg add 'HKLM\Software\Wine\Ports' /v COM1 /d "$line" /f >/dev/null
   wine reg delete 'HKLM\Software\Wine\Ports' /v COM2 /f >/dev/null 2>&1 || true
   wineserver -k 2>/dev/null || true
@@ -184,7 +187,8 @@ export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$(dirname "$root")}
 launcher=()
 command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 [ -f "$build_win/CMakeCache.txt" ] || cmake -S "$root" -B "$build_win" -G Ninja \
-  -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" "${launcher[@]}" >/dev/null
+  -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
+  "${launcher[@]}" >/dev/null
 [ -f "$build_native/CMakeCache.txt" ] || cmake -S "$root" -B "$build_native" -G Ninja \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo "${launcher[@]}" >/dev/null
 cmake --build "$build_win" -j2 --target duvozeviv vexel-window-probe wine_modem_lines >/dev/null

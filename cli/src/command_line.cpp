@@ -12,9 +12,19 @@ namespace {
 
 constexpr const char* kProgramName = "duvozeviv-cli";
 
+// How port names resolve differs by system: Windows has its COM ports by
+// name, Linux maps COM1 and COM2 to devices.
+#ifdef _WIN32
+constexpr const char* kPortsHelp =
+    "\nPorts: any COM port by its name, such as COM3 or COM12; --list-ports lists them.\n";
+#else
+constexpr const char* kPortsHelp =
+    "\nPorts: COM1 and COM2 resolve as in the dialog program (VEXEL_COM1, VEXEL_COM2);\n"
+    "any other NAME is a device path such as /dev/ttyUSB0 or a /dev/serial/by-id link.\n";
+#endif
+
 std::string Footer() {
-  return "\nPorts: COM1 and COM2 resolve as in the dialog program (VEXEL_COM1, VEXEL_COM2);\n"
-         "any other NAME is a device path such as /dev/ttyUSB0 or a /dev/serial/by-id link.\n"
+  return std::string(kPortsHelp) +
          "Several -p options program the same image into several modules at once.\n"
          "\nExit status:\n" +
          ExitCodeTable() +

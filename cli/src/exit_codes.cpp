@@ -24,6 +24,15 @@ constexpr FailureClass kFailureClasses[] = {
     {Failure::LineLost, kExitLineLost},
 };
 
+// What interrupts a load is the system's own.
+#ifdef _WIN32
+constexpr const char* kInterruptedMeaning =
+    "interrupted by Ctrl-C, Ctrl-Break or a closed console; every port closed";
+#else
+constexpr const char* kInterruptedMeaning =
+    "interrupted by Ctrl-C, SIGTERM or SIGHUP; every port closed";
+#endif
+
 }  // namespace
 
 const std::vector<ExitClass>& ExitClasses() {
@@ -37,7 +46,7 @@ const std::vector<ExitClass>& ExitClasses() {
       {kExitInvalidResponse, "invalid-response", "invalid response from the module"},
       {kExitAuditLog, "audit-log", "the --station audit log cannot be written"},
       {kExitLineLost, "line-lost", "a port went away: adapter unplugged or driver stopped"},
-      {kExitInterrupted, "interrupted", "interrupted by Ctrl-C, SIGTERM or SIGHUP; every port closed"},
+      {kExitInterrupted, "interrupted", kInterruptedMeaning},
   };
   return classes;
 }

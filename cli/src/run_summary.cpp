@@ -13,15 +13,24 @@ std::string Format(const char* pattern, double value) {
   return text;
 }
 
+constexpr const char* kUnpaced = "unpaced";
+
+bool Rated(const PortSummary& row) { return row.loaded && row.seconds > 0; }
+
+// A paced line cannot beat its ceiling; an exchange that does ran on a line
+// without a line rate (a pseudo-terminal, a virtual port), where the share
+// says nothing.
+bool Unpaced(const PortSummary& row) { return Rated(row) && CeilingShare(row) > 1.0; }
+
 // Rates mean something only for a complete exchange.
 std::vector<std::string> Cells(const PortSummary& row) {
-  const bool rated = row.loaded && row.seconds > 0;
+  const bool rated = Rated(row);
   return {row.port,
           row.outcome,
           std::to_string(row.bytes),
           row.started ? Format("%.2f", row.seconds) : "",
           rated ? Format("%.0f", BytesPerSecond(row)) : "",
-          rated ? Format("%.1f%%", CeilingShare(row) * 100.0) : ""};
+          Unpaced(row) ? kUnpaced : rated ? Format("%.1f%%", CeilingShare(row) * 100.0) : ""};
 }
 
 }  // namespace
@@ -67,12 +76,19 @@ std::string FormatSummary(const std::vector<PortSummary>& rows, int exitCode) {
   TextTable table({"PORT", "RESULT", "BYTES", "SECONDS", "BYTES/S", "OF CEILING"},
                   {A::Left, A::Left, A::Right, A::Right, A::Right, A::Right});
   size_t loaded = 0;
+  bool unpaced = false;
   for (const auto& row : rows) {
     table.AddRow(Cells(row));
     if (row.loaded) ++loaded;
+    unpaced = unpaced || Unpaced(row);
   }
-  return table.Render() + std::to_string(loaded) + " of " + std::to_string(rows.size()) +
-         " modules loaded; exit status " + std::to_string(exitCode) + "\n";
+  const std::string note =
+      unpaced ? std::string(kUnpaced) +
+                    ": faster than 57600 baud 8E2 allows: the line is not paced like a UART\n"
+              : "";
+  return table.Render() + note + std::to_string(loaded) + " of " +
+         std::to_string(rows.size()) + " modules loaded; exit status " +
+         std::to_string(exitCode) + "\n";
 }
 
 }  // namespace vexel::cli

@@ -42,12 +42,24 @@ using namespace std::chrono_literals;
 
 constexpr const char* kFlashFrame = "b0ef5509550203040506070801";
 
-// "PORT  MODULE LOADED  BYTES  SECONDS  BYTES/S  SHARE%" of the summary.
+// "PORT  MODULE LOADED  BYTES  SECONDS  BYTES/S  SHARE%" of the summary; a
+// pseudo-terminal beats the line's ceiling, which shows as "unpaced".
 bool IsLoadedRow(const std::string& row, const std::string& port, const std::string& bytes) {
   const auto f = Fields(row);
   return f.size() == 7 && f[0] == port && f[1] == "MODULE" && f[2] == "LOADED" && f[3] == bytes &&
-         IsNumber(f[4], 2) && IsNumber(f[5]) && f[6].back() == '%' &&
-         IsNumber(f[6].substr(0, f[6].size() - 1), 1);
+         IsNumber(f[4], 2) && IsNumber(f[5]) &&
+         (f[6] == "unpaced" ||
+          (f[6].back() == '%' && IsNumber(f[6].substr(0, f[6].size() - 1), 1)));
+}
+
+// The output's lines without the note that follows a table with an unpaced
+// row.
+std::vector<std::string> WithoutUnpacedNote(std::vector<std::string> lines) {
+  lines.erase(std::remove(lines.begin(), lines.end(),
+                          "unpaced: faster than 57600 baud 8E2 allows: the line is not paced "
+                          "like a UART"),
+              lines.end());
+  return lines;
 }
 
 class CliEndToEnd : public ::testing::Test {
@@ -121,7 +133,7 @@ TEST_F(CliEndToEnd, OneModuleIsLoaded) {
   ASSERT_EQ(cli.WaitExit(), 0) << cli.Err();
   EXPECT_EQ(cli.Err(), "");
 
-  const auto lines = Lines(cli.Out());
+  const auto lines = WithoutUnpacedNote(Lines(cli.Out()));
   const std::string& port = module.Path();
   ASSERT_GE(lines.size(), 9u) << cli.Out();
   EXPECT_EQ(lines[0], port + ": connecting");
@@ -161,7 +173,7 @@ TEST_F(CliEndToEnd, FourModulesInParallelWithOneFailing) {
   EXPECT_EQ(cli.WaitExit(), kExitNotResponding);
   EXPECT_EQ(cli.Err(), c.Path() + ": Module not responding\n");
 
-  const auto lines = Lines(cli.Out());
+  const auto lines = WithoutUnpacedNote(Lines(cli.Out()));
   ASSERT_GE(lines.size(), 7u);
   const std::vector<std::string> table(lines.end() - 6, lines.end());  // header, 4 rows, total
   EXPECT_TRUE(IsLoadedRow(table[1], a.Path(), "3000")) << table[1];

@@ -7,6 +7,12 @@
 namespace vexel::cli {
 namespace {
 
+#ifdef _WIN32
+constexpr bool kWindows = true;
+#else
+constexpr bool kWindows = false;
+#endif
+
 ParsedCommandLine Parse(std::vector<const char*> args) {
   args.insert(args.begin(), "duvozeviv-cli");
   return ParseCommandLine(static_cast<int>(args.size()), args.data());
@@ -74,6 +80,30 @@ TEST(CommandLine, HelpShowsOptionsAndTheExitCodeTable) {
     EXPECT_NE(parsed.out.find(item), std::string::npos) << item;
   }
   EXPECT_NE(parsed.out.find("Exit status:\n" + ExitCodeTable()), std::string::npos);
+}
+
+// The help names only the port names, variables and signals of the system
+// it runs on.
+TEST(CommandLine, HelpSpeaksOfThisSystemOnly) {
+  const std::string help = Parse({"--help"}).out;
+  const struct {
+    const char* text;
+    bool onWindows;
+  } mentions[] = {
+      {"(VEXEL_COM1, VEXEL_COM2)", false},
+      {"such as /dev/ttyUSB0 or a /dev/serial/by-id link", false},
+      {"Ctrl-C, SIGTERM or SIGHUP", false},
+      {"\nPorts: any COM port by its name, such as COM3 or COM12; --list-ports lists them.\n",
+       true},
+      {"Ctrl-C, Ctrl-Break or a closed console", true},
+  };
+  for (const auto& mention : mentions) {
+    EXPECT_EQ(help.find(mention.text) != std::string::npos, mention.onWindows == kWindows)
+        << mention.text;
+  }
+  for (const char* text : {"VEXEL_COM", "/dev/", "SIG"}) {
+    EXPECT_EQ(help.find(text) != std::string::npos, !kWindows) << text;
+  }
 }
 
 TEST(CommandLine, StationTakesACountAndALog) {

@@ -2,8 +2,16 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+
 namespace vexel::cli {
 namespace {
+
+#ifdef _WIN32
+constexpr bool kWindows = true;
+#else
+constexpr bool kWindows = false;
+#endif
 
 TEST(ExitCodes, EachFailureClassHasItsCode) {
   const struct {
@@ -49,7 +57,10 @@ TEST(ExitCodes, HelpTableListsEveryClassInOrder) {
             "    7  invalid response from the module\n"
             "    8  the --station audit log cannot be written\n"
             "    9  a port went away: adapter unplugged or driver stopped\n"
-            "  130  interrupted by Ctrl-C, SIGTERM or SIGHUP; every port closed\n");
+            "  130  " +
+                std::string(kWindows ? "interrupted by Ctrl-C, Ctrl-Break or a closed console"
+                                     : "interrupted by Ctrl-C, SIGTERM or SIGHUP") +
+                "; every port closed\n");
 }
 
 }  // namespace

@@ -67,6 +67,19 @@ TEST(RunSummary, TableShowsRatesOnlyForLoadedPorts) {
             "1 of 3 modules loaded; exit status 6\n");
 }
 
+// An exchange faster than the line rate allows (a pseudo-terminal) has no
+// meaningful share: the cell says so and a note under the table says why.
+TEST(RunSummary, ShareAboveTheCeilingShowsAsUnpaced) {
+  PortSummary paced{"COM3", "MODULE LOADED", 0, true, true, 3000, 1.0, 4800};       // 100.0%
+  PortSummary pty{"/dev/pts/4", "MODULE LOADED", 0, true, true, 3000, 0.06, 3618};  // 1256.3%
+  EXPECT_EQ(FormatSummary({paced, pty}, 0),
+            "PORT        RESULT         BYTES  SECONDS  BYTES/S  OF CEILING\n"
+            "COM3        MODULE LOADED   3000     1.00     3000      100.0%\n"
+            "/dev/pts/4  MODULE LOADED   3000     0.06    50000     unpaced\n"
+            "unpaced: faster than 57600 baud 8E2 allows: the line is not paced like a UART\n"
+            "2 of 2 modules loaded; exit status 0\n");
+}
+
 // A port name or failure text with a newline must not add a row of its own.
 TEST(RunSummary, ControlCharactersInCellsAreEscaped) {
   PortSummary forged{"/x/a\n1 of 1", "MODULE LOADED", 0, true, true, 10, 1.0, 100};

@@ -40,6 +40,11 @@ bool PumpUntil(const std::function<bool()>& done, const std::function<void()>& t
   return true;
 }
 
+bool UnderWine() {
+  const HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
+  return ntdll != nullptr && ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
 std::wstring WindowText(HWND hWnd) {
   const int length = ::GetWindowTextLengthW(hWnd);
   std::wstring text(static_cast<size_t>(length) + 1, L'\0');

@@ -17,6 +17,9 @@ namespace vexel::test {
 bool PumpUntil(const std::function<bool()>& done, const std::function<void()>& tick = {},
                DWORD timeoutMs = 15000);
 
+/// True under Wine (its ntdll exports wine_get_version).
+bool UnderWine();
+
 std::wstring WindowText(HWND hWnd);
 /// A control's rectangle in dialog units converted as the dialog manager
 /// does: the position and the size separately, each rounded on its own.

@@ -4,9 +4,11 @@
 #include <windows.h>
 
 #include <commctrl.h>
+#include <uxtheme.h>
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -115,6 +117,44 @@ TEST(ProgressDlg, TemplateContents) {
   const LONG_PTR barStyle = ::GetWindowLongPtrW(dlg.GetDlgItem(IDC_PROGRESS), GWL_STYLE);
   EXPECT_EQ(barStyle & (PBS_SMOOTH | PBS_VERTICAL), 0) << "segmented and horizontal";
   EXPECT_EQ(VisibleButtons(dlg.GetSafeHwnd()), 0) << "nothing that closes it";
+}
+
+// How many separate runs of the highlight colour the bar paints along its
+// middle row.
+int BlocksDrawn(HWND bar) {
+  RECT client{};
+  ::GetClientRect(bar, &client);
+  const HDC screen = ::GetDC(bar);
+  const HDC dc = ::CreateCompatibleDC(screen);
+  const HBITMAP bitmap = ::CreateCompatibleBitmap(screen, client.right, client.bottom);
+  const HGDIOBJ old = ::SelectObject(dc, bitmap);
+  ::SendMessageW(bar, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(dc), PRF_CLIENT | PRF_ERASEBKGND);
+  const COLORREF fill = ::GetSysColor(COLOR_HIGHLIGHT);
+  int blocks = 0;
+  bool inBlock = false;
+  for (int x = 0; x < client.right; ++x) {
+    const bool filled = ::GetPixel(dc, x, client.bottom / 2) == fill;
+    if (filled && !inBlock) ++blocks;
+    inBlock = filled;
+  }
+  ::SelectObject(dc, old);
+  ::DeleteObject(bitmap);
+  ::DeleteDC(dc);
+  ::ReleaseDC(bar, screen);
+  return blocks;
+}
+
+// Visual styles draw every progress bar continuous, whatever its style: the
+// bar goes without them, so it shows blocks under a theme too (half full,
+// Wine's classic bar paints 9). Wine applies a theme of its own, so the test
+// runs there; with no theme active there is nothing to turn off.
+TEST(ProgressDlg, BarIsDrawnInBlocksUnderATheme) {
+  if (!::IsThemeActive()) GTEST_SKIP() << "no visual style is active";
+  CProgressDlg dlg(10, nullptr);
+  const HWND bar = dlg.GetDlgItem(IDC_PROGRESS);
+  EXPECT_EQ(::GetWindowTheme(bar), nullptr);
+  dlg.SetPos(5);
+  EXPECT_GE(BlocksDrawn(bar), 3);
 }
 
 TEST(AboutDlg, TemplateContents) {
@@ -338,6 +378,55 @@ TEST(Resources, StringIconPictureAndManifest) {
   EXPECT_EQ(dib.dsBmih.biCompression, static_cast<DWORD>(BI_RGB));
   ::DeleteObject(picture);
   EXPECT_NE(::FindResourceW(instance, MAKEINTRESOURCEW(1), RT_MANIFEST), nullptr);
+}
+
+// The templates are resources: the main one in the extended form (version 1,
+// signature 0xFFFF), the others in the plain one, each with the table's
+// styles, size and number of controls. What the controls are is checked by
+// the TemplateContents tests, which create the dialogs from these resources.
+TEST(Resources, DialogTemplates) {
+  struct Case {
+    const DialogTemplate& tmpl;
+    bool extended;
+    DWORD style;
+    DWORD exStyle;
+  };
+  constexpr DWORD kFrame = DS_SETFONT | DS_MODALFRAME | WS_POPUP | WS_CAPTION;
+  const Case cases[] = {
+      {kAboutTemplate, false, kFrame | WS_SYSMENU, 0},
+      {kMainTemplate, true, kFrame | WS_SYSMENU | WS_VISIBLE, WS_EX_APPWINDOW},
+      {kSettingsTemplate, false, kFrame | WS_SYSMENU, 0},
+      {kProgressTemplate, false, kFrame | WS_VISIBLE, 0},
+  };
+  const HINSTANCE instance = ::GetModuleHandleW(nullptr);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.tmpl.name);
+    const HRSRC found = ::FindResourceW(instance, MAKEINTRESOURCEW(c.tmpl.id), RT_DIALOG);
+    ASSERT_NE(found, nullptr);
+    const auto* words = static_cast<const WORD*>(::LockResource(::LoadResource(instance, found)));
+    ASSERT_NE(words, nullptr);
+    if (c.extended) {
+      const auto* head = reinterpret_cast<const BYTE*>(words);
+      EXPECT_EQ(words[0], 1) << "version";
+      EXPECT_EQ(words[1], 0xFFFF) << "signature";
+      DWORD exStyle = 0, style = 0;
+      std::memcpy(&exStyle, head + 8, sizeof exStyle);
+      std::memcpy(&style, head + 12, sizeof style);
+      EXPECT_EQ(style, c.style);
+      EXPECT_EQ(exStyle, c.exStyle);
+      EXPECT_EQ(words[8], c.tmpl.count) << "controls";
+      EXPECT_EQ(words[11], c.tmpl.cx);
+      EXPECT_EQ(words[12], c.tmpl.cy);
+    } else {
+      DLGTEMPLATE head{};
+      std::memcpy(&head, words, sizeof head);
+      EXPECT_EQ(head.style, c.style);
+      EXPECT_EQ(head.dwExtendedStyle, c.exStyle);
+      EXPECT_EQ(head.cdit, c.tmpl.count) << "controls";
+      EXPECT_EQ(head.cx, c.tmpl.cx);
+      EXPECT_EQ(head.cy, c.tmpl.cy);
+    }
+  }
 }
 
 }  // namespace

@@ -42,19 +42,20 @@ constexpr ControlTemplate kAboutControls[] = {
 
 }  // namespace
 
-const DialogTemplate kMainTemplate{IDD_MAIN, "Vexel Module Loader", 286, 190,
-                                   kDialogVisible | kSystemMenu | kAppWindow,
+const DialogTemplate kMainTemplate{IDD_MAIN, "IDD_MAIN", "Vexel Module Loader", 286, 190,
+                                   kDialogVisible | kSystemMenu | kAppWindow | kExtendedTemplate,
                                    kMainControls, std::size(kMainControls)};
 
-const DialogTemplate kSettingsTemplate{IDD_SETTINGS, "Settings", 131, 94, kSystemMenu,
-                                       kSettingsControls, std::size(kSettingsControls)};
+const DialogTemplate kSettingsTemplate{IDD_SETTINGS, "IDD_SETTINGS", "Settings", 131, 94,
+                                       kSystemMenu, kSettingsControls,
+                                       std::size(kSettingsControls)};
 
 // No system menu, so no close box: the user cannot end it.
-const DialogTemplate kProgressTemplate{IDD_PROGRESS, "Programming progress", 186, 62,
-                                       kDialogVisible, kProgressControls,
+const DialogTemplate kProgressTemplate{IDD_PROGRESS, "IDD_PROGRESS", "Programming progress",
+                                       186, 62, kDialogVisible, kProgressControls,
                                        std::size(kProgressControls)};
 
-const DialogTemplate kAboutTemplate{IDD_ABOUTBOX, "About Vexel Loader", 235, 55, kSystemMenu,
-                                    kAboutControls, std::size(kAboutControls)};
+const DialogTemplate kAboutTemplate{IDD_ABOUTBOX, "IDD_ABOUTBOX", "About Vexel Loader", 235, 55,
+                                    kSystemMenu, kAboutControls, std::size(kAboutControls)};
 
 }  // namespace vexel

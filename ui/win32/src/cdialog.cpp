@@ -3,107 +3,12 @@
 #include <commctrl.h>
 
 #include <algorithm>
-#include <cstring>
+#include <cwchar>
 
 #include "ui/win32_support.h"
 
 namespace vexel {
 namespace {
-
-// Predefined control classes of an item template, as ordinals.
-constexpr WORD kButtonClass = 0x0080;
-constexpr WORD kStaticClass = 0x0082;
-
-// Serialises a DLGTEMPLATEEX: little-endian words, strings in UTF-16 with
-// a terminating zero, each item aligned to a DWORD.
-class TemplateWriter {
- public:
-  void Word(WORD value) { Append(&value, sizeof value); }
-  void DWord(DWORD value) { Append(&value, sizeof value); }
-  void Short(int value) { Word(static_cast<WORD>(static_cast<short>(value))); }
-  void Byte(BYTE value) { m_bytes.push_back(value); }
-  void Text(const char* utf8) {
-    const std::wstring text = Widen(utf8 == nullptr ? "" : utf8);
-    Append(text.c_str(), (text.size() + 1) * sizeof(wchar_t));
-  }
-  void AlignDWord() {
-    while (m_bytes.size() % 4 != 0) m_bytes.push_back(0);
-  }
-  std::vector<uint32_t> Take() {
-    AlignDWord();
-    std::vector<uint32_t> words(m_bytes.size() / 4);
-    std::memcpy(words.data(), m_bytes.data(), m_bytes.size());
-    return words;
-  }
-
- private:
-  void Append(const void* data, size_t size) {
-    const auto* bytes = static_cast<const BYTE*>(data);
-    m_bytes.insert(m_bytes.end(), bytes, bytes + size);
-  }
-  std::vector<BYTE> m_bytes;
-};
-
-DWORD DialogWindowStyle(const DialogTemplate& tmpl) {
-  DWORD style = WS_POPUP | WS_CAPTION | DS_MODALFRAME | DS_SETFONT;
-  if (tmpl.style & kSystemMenu) style |= WS_SYSMENU;
-  if (tmpl.style & kDialogVisible) style |= WS_VISIBLE;
-  return style;
-}
-
-DWORD KindStyle(const ControlTemplate& control) {
-  const bool centre = (control.style & kCentre) != 0;
-  switch (control.kind) {
-    case ControlKind::PushButton:
-      return (control.style & kDefaultButton) ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON;
-    case ControlKind::RadioButton: return BS_AUTORADIOBUTTON;
-    case ControlKind::GroupBox: return BS_GROUPBOX;
-    case ControlKind::StaticText:
-      return (centre ? SS_CENTER | SS_CENTERIMAGE : SS_LEFT) |
-             ((control.style & kNoPrefix) ? SS_NOPREFIX : 0);
-    case ControlKind::StaticPicture: return SS_BITMAP | (centre ? SS_CENTERIMAGE : 0);
-    case ControlKind::ProgressBar: return (control.style & kSegmented) ? WS_BORDER : PBS_SMOOTH;
-  }
-  return 0;
-}
-
-DWORD ControlWindowStyle(const ControlTemplate& control) {
-  DWORD style = WS_CHILD | WS_VISIBLE | KindStyle(control);
-  if (control.style & kTabStop) style |= WS_TABSTOP;
-  if (control.style & kGroup) style |= WS_GROUP;
-  return style;
-}
-
-void WriteControl(TemplateWriter& out, const ControlTemplate& control) {
-  out.AlignDWord();
-  out.DWord(0);  // help id
-  out.DWord(0);  // extended style
-  out.DWord(ControlWindowStyle(control));
-  out.Short(control.x);
-  out.Short(control.y);
-  out.Short(control.cx);
-  out.Short(control.cy);
-  out.DWord(static_cast<DWORD>(control.id));
-  switch (control.kind) {
-    case ControlKind::StaticText:
-    case ControlKind::StaticPicture:
-      out.Word(0xFFFF);
-      out.Word(kStaticClass);
-      break;
-    case ControlKind::ProgressBar: out.Text("msctls_progress32"); break;
-    default:
-      out.Word(0xFFFF);
-      out.Word(kButtonClass);
-      break;
-  }
-  if (control.image != 0) {  // a bitmap by resource ordinal
-    out.Word(0xFFFF);
-    out.Word(static_cast<WORD>(control.image));
-  } else {
-    out.Text(control.text);
-  }
-  out.Word(0);  // no creation data
-}
 
 // The progress bar's class lives in the common-controls library, which must
 // be initialised before any template naming it is created.
@@ -122,32 +27,6 @@ bool IsDialogWindow(HWND hWnd) {
 
 }  // namespace
 
-std::vector<uint32_t> BuildDialogTemplateEx(const DialogTemplate& tmpl) {
-  TemplateWriter out;
-  out.Word(1);       // version
-  out.Word(0xFFFF);  // extended template
-  out.DWord(0);      // help id
-  out.DWord((tmpl.style & kAppWindow) ? WS_EX_APPWINDOW : 0);
-  out.DWord(DialogWindowStyle(tmpl));
-  out.Word(static_cast<WORD>(tmpl.count));
-  out.Short(0);  // position 0, 0
-  out.Short(0);
-  out.Short(tmpl.cx);
-  out.Short(tmpl.cy);
-  out.Word(0);  // no menu
-  out.Word(0);  // the standard dialog class
-  out.Text(tmpl.caption);
-  out.Word(static_cast<WORD>(kDialogFontPoints));
-  out.Word(FW_DONTCARE);
-  out.Byte(FALSE);            // not italic
-  out.Byte(DEFAULT_CHARSET);
-  out.Text(kDialogFontFace);
-  for (size_t i = 0; i < tmpl.count; ++i) {
-    WriteControl(out, tmpl.controls[i]);
-  }
-  return out.Take();
-}
-
 CDialog::CDialog(const DialogTemplate& tmpl, HWND pParent) : m_template(tmpl), m_pParent(pParent) {}
 
 // The handlers of a derived class are gone by now: the window is detached
@@ -161,10 +40,8 @@ CDialog::~CDialog() {
 
 HWND CDialog::CreateFromTemplate() {
   InitCommonControlsOnce();
-  const std::vector<uint32_t> data = BuildDialogTemplateEx(m_template);
-  return ::CreateDialogIndirectParamW(ResourceInstance(),
-                                      reinterpret_cast<LPCDLGTEMPLATEW>(data.data()), m_pParent,
-                                      &CDialog::DialogProc, reinterpret_cast<LPARAM>(this));
+  return ::CreateDialogParamW(ResourceInstance(), MAKEINTRESOURCEW(m_template.id), m_pParent,
+                              &CDialog::DialogProc, reinterpret_cast<LPARAM>(this));
 }
 
 // Like the platform's modal dialogs, but with our own loop, so that the

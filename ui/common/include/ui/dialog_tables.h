@@ -1,7 +1,8 @@
 // The program's dialog templates as data, free of any toolkit: the controls
 // of each dialog with their ids, texts, tab order, geometry in dialog units
-// and styles. The Qt dialogs build widgets from these tables and the Win32
-// dialogs build their in-memory templates from them, so both show the same.
+// and styles. The Qt dialogs build widgets from these tables; the Windows
+// build turns them into the executable's DIALOG resources (ui/dialog_script.h),
+// which the Win32 dialogs load. So both show the same.
 #pragma once
 
 #include <cstddef>
@@ -30,6 +31,7 @@ enum DialogStyle : uint32_t {
   kDialogVisible = 1u << 0,    ///< shown as soon as it is created
   kSystemMenu = 1u << 1,       ///< has the window menu and the close box
   kAppWindow = 1u << 2,        ///< has a task-bar button
+  kExtendedTemplate = 1u << 3, ///< a DIALOGEX resource; the others are DIALOG
 };
 
 struct ControlTemplate {
@@ -44,6 +46,7 @@ struct ControlTemplate {
 
 struct DialogTemplate {
   int id;
+  const char* name;  ///< the template's name, e.g. "IDD_MAIN"
   const char* caption;
   int cx, cy;  ///< client area, dialog units
   uint32_t style;  ///< DialogStyle bits

@@ -1,32 +1,28 @@
-// The dialog base of the Win32 edition: a dialog built in memory from one of
-// the program's templates (ui/dialog_tables.h), run modally or modelessly,
-// whose dialog procedure only dispatches to the object's handlers.
+// The dialog base of the Win32 edition: a dialog created from one of the
+// program's DIALOG resources (written from ui/dialog_tables.h at build time),
+// run modally or modelessly, whose dialog procedure only dispatches to the
+// object's handlers.
 #pragma once
 
 #include <windows.h>
-
-#include <cstdint>
-#include <vector>
 
 #include "ui/dialog_tables.h"
 
 namespace vexel {
 
-/// The extended in-memory template (DLGTEMPLATEEX and its items) of
-/// @p tmpl, DWORD-aligned, ready for the Indirect dialog functions.
-std::vector<uint32_t> BuildDialogTemplateEx(const DialogTemplate& tmpl);
-
 class CDialog {
  public:
-  /// Prepares the dialog from @p tmpl; @p pParent is its owner window.
+  /// Prepares the dialog whose resource is @p tmpl's id (in the module of
+  /// ResourceInstance()); @p pParent is its owner window.
   CDialog(const DialogTemplate& tmpl, HWND pParent);
   virtual ~CDialog();
   CDialog(const CDialog&) = delete;
   CDialog& operator=(const CDialog&) = delete;
 
-  /// Creates the window, centres it on its owner (inside the work area),
-  /// disables the owner and runs a modal loop until EndDialog; then destroys
-  /// the window and returns the end code, or -1 when it cannot be created.
+  /// Creates the window (CreateDialogParamW), centres it on its owner
+  /// (inside the work area), disables the owner and runs a modal loop until
+  /// EndDialog; then destroys the window and returns the end code, or -1
+  /// when it cannot be created.
   INT_PTR DoModal();
   /// Creates the modeless window; it takes the template's position in the
   /// client coordinates of its owner. False when it cannot be created.

@@ -5,10 +5,10 @@
 
 namespace vexel {
 
-/// One progress bar from 0 to a range, shown from the moment it is
-/// constructed, over the top-left corner of its owner's client area. It has
-/// no button and no close box; Enter and Escape only hide it, and its owner
-/// deletes it when the run ends.
+/// One progress bar from 0 to a range, drawn in blocks also under a visual
+/// style, shown from the moment it is constructed, over the top-left corner
+/// of its owner's client area. It has no button and no close box; Enter and
+/// Escape only hide it, and its owner deletes it when the run ends.
 class CProgressDlg : public CDialog {
  public:
   /// Creates and shows the dialog, owned by @p pParent, with the bar empty
@@ -25,6 +25,7 @@ class CProgressDlg : public CDialog {
   BOOL OnInitDialog() override;
 
  private:
+  void DrawBarInBlocks();
   void PlaceOverOwner();
 
   HWND m_progress = nullptr;  // IDC_PROGRESS, a child of the dialog
