@@ -215,7 +215,9 @@ cp "$build_win/app/win32/duvozeviv.exe" "$build_win/tests/ui_win32/vexel-window-
 # the paced line rate for the progress dialog to be caught mid-run.
 image=$work/image.mbf
 head -c "$([ -n "$shots" ] && echo 40000 || echo 4001)" /dev/urandom >"$image"
-"$build_native/sim/vexel-module-sim" --link "$work/com1" --out "$work/flashed.mbf" --count 1 \
+# The simulator stays until the program has ended: a simulator that ended
+# first would hang up the line, which the program rightly reports as lost.
+"$build_native/sim/vexel-module-sim" --link "$work/com1" --out "$work/flashed.mbf" \
   --line-rate 57600 >"$work/sim.log" 2>&1 &
 sim_pid=$!
 for _ in $(seq 100); do
@@ -230,14 +232,15 @@ if [ $status -eq 0 ]; then
   cmp "$image" "$work/flashed.mbf" || { status=1; echo "test-windows-run: FAIL: the flashed image differs" >&2; }
 fi
 if [ $status -eq 0 ]; then
-  # --count 1: the simulator ends by itself once it has flashed the image.
+  # Ended now, it reports in its status any fault it found in the loader's side.
+  kill -TERM "$sim_pid" 2>/dev/null || true
   for _ in $(seq 100); do
     kill -0 "$sim_pid" 2>/dev/null || break
     sleep 0.05  # polls for the simulator's end; the count is the deadline
   done
   if kill -0 "$sim_pid" 2>/dev/null; then
     status=1
-    echo "test-windows-run: FAIL: the simulator did not end after its one image" >&2
+    echo "test-windows-run: FAIL: the simulator did not end when asked" >&2
   elif ! wait "$sim_pid"; then
     status=1
     echo "test-windows-run: FAIL: the simulator found a fault in the loader's side" >&2
