@@ -69,6 +69,13 @@ void FillUsbIdentity(const fs::path& root, const fs::path& ttyDir, SerialPortInf
   }
 }
 
+// The name of the driver bound to the tty's device ("ftdi_sio", "cdc_acm").
+std::string DriverOf(const fs::path& ttyDir) {
+  std::error_code error;
+  const fs::path driver = fs::read_symlink(ttyDir / "device" / "driver", error);
+  return error ? std::string() : driver.filename().string();
+}
+
 }  // namespace
 
 std::vector<SerialPortInfo> FindSerialPorts(const std::string& root) {
@@ -88,9 +95,22 @@ std::vector<SerialPortInfo> FindSerialPorts(const std::string& root) {
     info.device = "/dev/" + name;
     info.byId = FindByIdLink(links, name);
     FillUsbIdentity(base, base / "sys/class/tty" / name, info);
+    info.driver = DriverOf(base / "sys/class/tty" / name);
     ports.push_back(info);
   }
   return ports;
+}
+
+SerialPortInfo DescribePort(const std::string& port, const std::string& root) {
+  SerialPortInfo info;
+  info.device = DeviceIdentity(port);
+  const std::string name = fs::path(info.device).filename().string();
+  const fs::path ttyDir = fs::path(root) / "sys/class/tty" / name;
+  std::error_code error;
+  if (name.empty() || !fs::exists(ttyDir / "device", error)) return info;
+  FillUsbIdentity(fs::path(root), ttyDir, info);
+  info.driver = DriverOf(ttyDir);
+  return info;
 }
 
 std::vector<PortColumn> PortTableColumns() {

@@ -74,6 +74,7 @@ int StationSession::Run() {
   start["count"] = m_settings.count;
   Audit(start);
 
+  for (size_t i = 0; i < m_ports.size(); ++i) LookUpAdapter(i);
   for (size_t i = 0; i < m_ports.size(); ++i) StartProbe(i);
   m_tick = m_loop->StartTimer(EventLoop::Clock::now() + kTickPeriod, [this] { Tick(); });
   m_imageTimer = m_loop->StartTimer(EventLoop::Clock::now() + m_settings.imageCheckPeriod,
@@ -253,6 +254,7 @@ bool StationSession::FollowLostLine(size_t index, int code, const PortSummary& r
   if (port.lost) {
     if (code == kExitPortOpen || code == kExitLineLost || code == kExitInterrupted) return true;
     port.lost = false;
+    LookUpAdapter(index);
     PortNotice(index, "port_back", " is back; the station goes on on it", std::string());
     return false;
   }
@@ -268,12 +270,25 @@ bool StationSession::FollowLostLine(size_t index, int code, const PortSummary& r
   return true;
 }
 
+// A record names the fixture as well as the port: what is known of the
+// adapter, fields the system does not know left out.
+void StationSession::LookUpAdapter(size_t index) {
+  const SerialPortInfo info = m_settings.describePort(m_settings.ports[index]);
+  nlohmann::json adapter = nlohmann::json::object();
+  if (!info.driver.empty()) adapter["driver"] = info.driver;
+  if (!info.usbId.empty()) adapter["usb"] = info.usbId;
+  if (!info.serial.empty()) adapter["serial"] = info.serial;
+  m_ports[index].adapter = adapter.empty() ? nlohmann::json() : adapter;
+  m_output.PortAdapter(index, m_ports[index].adapter);
+}
+
 void StationSession::PortNotice(size_t index, const char* kind, const char* text,
                                 const std::string& outcome) {
   const std::string& name = m_settings.ports[index];
   m_output.Notice(kind, "duvozeviv-cli: " + name + text, m_clock.Seconds());
   nlohmann::json record = Record(kind);
   record["port"] = name;
+  if (!m_ports[index].adapter.is_null()) record["adapter"] = m_ports[index].adapter;
   if (!outcome.empty()) record["outcome"] = outcome;
   Audit(record);
 }
@@ -294,6 +309,7 @@ void StationSession::ModuleEnded(size_t index, const PortSummary& result) {
 
   nlohmann::json record = Record("module");
   record["port"] = m_settings.ports[index];
+  if (!port.adapter.is_null()) record["adapter"] = port.adapter;
   record["module"] = port.module;
   record["outcome"] = result.loaded ? result.outcome : message;
   record["exit_code"] = result.exitCode;
@@ -316,6 +332,7 @@ void StationSession::NotProgrammed(size_t index) {
   Port& port = m_ports[index];
   nlohmann::json record = Record("module");
   record["port"] = m_settings.ports[index];
+  if (!port.adapter.is_null()) record["adapter"] = port.adapter;
   record["module"] = port.module;
   record["outcome"] = kNotProgrammed;
   record["exit_code"] = kExitInterrupted;

@@ -9,12 +9,12 @@ namespace vexel::cli {
 // Found by argument lookup, so beside the type's namespace, not in an unnamed one.
 bool operator==(const SerialPortInfo& a, const SerialPortInfo& b) {
   return a.device == b.device && a.byId == b.byId && a.usbId == b.usbId &&
-         a.serial == b.serial && a.product == b.product;
+         a.serial == b.serial && a.product == b.product && a.driver == b.driver;
 }
 
 void PrintTo(const SerialPortInfo& p, std::ostream* os) {
   *os << "{" << p.device << "|" << p.byId << "|" << p.usbId << "|" << p.serial << "|"
-      << p.product << "}";
+      << p.product << "|" << p.driver << "}";
 }
 
 namespace {
@@ -37,13 +37,15 @@ class FakeSysfs {
   // A USB serial adapter: the USB device dir holds the identity, the tty
   // hangs below its interface.
   void Usb(const std::string& name, const std::string& usbDir, const std::string& vendor,
-           const std::string& product, const std::string& serial, const std::string& text) {
+           const std::string& product, const std::string& serial, const std::string& text,
+           const std::string& driver = "ftdi_sio") {
     const std::string dev = "sys/devices/pci0000:00/0000:00:14.0/usb1/" + usbDir;
     m_root.Write(dev + "/idVendor", vendor + "\n");
     m_root.Write(dev + "/idProduct", product + "\n");
     if (!serial.empty()) m_root.Write(dev + "/serial", serial + "\n");
     m_root.Write(dev + "/product", text + "\n");
     Tty(dev + "/" + usbDir + ":1.0", name, "../../../" + usbDir + ":1.0");
+    m_root.Link(dev + "/" + usbDir + ":1.0/driver", "../../../../../../bus/usb/drivers/" + driver);
   }
 
   // A tty with no device behind it (virtual consoles, ptmx).
@@ -76,19 +78,19 @@ TEST(PortList, FindsRealPortsWithTheirUsbIdentityAndSkipsTheRest) {
   sysfs.Uart("ttyS10", 4);
   sysfs.Uart("ttyS2", 4);
   sysfs.Usb("ttyUSB0", "1-2", "0403", "6001", "A50285BI", "FT232R USB UART");
-  sysfs.Usb("ttyACM0", "1-3", "2341", "0043", "", "Arduino Uno");
+  sysfs.Usb("ttyACM0", "1-3", "2341", "0043", "", "Arduino Uno", "cdc_acm");
   sysfs.Virtual("tty0");
   sysfs.Virtual("ptmx");
   sysfs.Virtual("console");
   sysfs.ById("usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0", "ttyUSB0");
 
   const std::vector<SerialPortInfo> expected = {
-      {"/dev/ttyACM0", "", "2341:0043", "", "Arduino Uno"},
-      {"/dev/ttyS0", "", "", "", ""},
-      {"/dev/ttyS2", "", "", "", ""},
-      {"/dev/ttyS10", "", "", "", ""},
+      {"/dev/ttyACM0", "", "2341:0043", "", "Arduino Uno", "cdc_acm"},
+      {"/dev/ttyS0", "", "", "", "", ""},
+      {"/dev/ttyS2", "", "", "", "", ""},
+      {"/dev/ttyS10", "", "", "", "", ""},
       {"/dev/ttyUSB0", "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0",
-       "0403:6001", "A50285BI", "FT232R USB UART"},
+       "0403:6001", "A50285BI", "FT232R USB UART", "ftdi_sio"},
   };
   const auto ports = FindSerialPorts(root.Path().string());
   EXPECT_EQ(ports, expected);
@@ -106,6 +108,22 @@ TEST(PortList, FindsRealPortsWithTheirUsbIdentityAndSkipsTheRest) {
             "-          -         -\n"
             "/dev/ttyUSB0  /dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0  "
             "0403:6001  A50285BI  FT232R USB UART\n");
+}
+
+// What the audit records name a fixture by; nothing but the device for a
+// port the system knows nothing about.
+TEST(PortList, DescribesTheAdapterBehindOnePort) {
+  TempDir root;
+  FakeSysfs sysfs(root);
+  sysfs.Usb("ttyUSB0", "1-2", "0403", "6001", "A50285BI", "FT232R USB UART");
+  sysfs.Uart("ttyS0", 4);
+  const std::string base = root.Path().string();
+  EXPECT_EQ(DescribePort("/dev/ttyUSB0", base),
+            (SerialPortInfo{"/dev/ttyUSB0", "", "0403:6001", "A50285BI", "FT232R USB UART",
+                            "ftdi_sio"}));
+  EXPECT_EQ(DescribePort("/dev/ttyS0", base), (SerialPortInfo{"/dev/ttyS0", "", "", "", "", ""}));
+  EXPECT_EQ(DescribePort("/dev/pts/99", base),
+            (SerialPortInfo{"/dev/pts/99", "", "", "", "", ""}));
 }
 
 TEST(PortList, EmptyOrMissingTreeListsNothing) {

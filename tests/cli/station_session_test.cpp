@@ -127,6 +127,12 @@ class StationSessionTest : public ::testing::Test {
     station.ports = ports;
     station.count = count;
     station.imageCheckPeriod = std::chrono::milliseconds(20);
+    station.describePort = [this](const std::string& port) {
+      auto it = m_adapters.find(port);
+      SerialPortInfo info = it != m_adapters.end() ? it->second : SerialPortInfo{};
+      info.device = port;
+      return info;
+    };
     std::map<std::string, std::shared_ptr<ModuleLineState>> byPort;
     for (size_t i = 0; i < ports.size(); ++i) byPort[ports[i]] = m_states.at(i);
     m_session = std::make_unique<StationSession>(
@@ -184,6 +190,7 @@ class StationSessionTest : public ::testing::Test {
   std::unique_ptr<StationSession> m_session;
   std::function<void(const PortEvent&)> m_onEvent;
   std::function<void()> m_onFound;
+  std::map<std::string, SerialPortInfo> m_adapters;
   std::vector<StationCounts> m_counts;
   std::ostringstream m_out;
   std::ostringstream m_err;
@@ -228,6 +235,31 @@ TEST_F(StationSessionTest, EachModuleIsProgrammedOnceInTurnAndLogged) {
   EXPECT_EQ(records[4]["loaded"], 3);
   EXPECT_EQ(records[4]["failed"], 0);
   EXPECT_EQ(records[4]["exit_code"], 0);
+}
+
+// A record names the fixture's adapter too, with what the system knows.
+TEST_F(StationSessionTest, ModuleRecordsCarryTheAdapterWhereItIsKnown) {
+  AddFixture(1, 0);
+  AddFixture(1, 0);
+  AddFixture(1, 0);  // C: a pseudo-terminal, nothing known
+  SerialPortInfo ftdi;
+  ftdi.driver = "ftdi_sio";
+  ftdi.usbId = "0403:6001";
+  ftdi.serial = "A50285BI";
+  ftdi.product = "FT232R USB UART";
+  m_adapters["A"] = ftdi;
+  SerialPortInfo uart;
+  uart.driver = "serial8250";
+  m_adapters["B"] = uart;
+  EXPECT_EQ(Run({"A", "B", "C"}, 1), kExitOk);
+  std::map<std::string, nlohmann::json> adapters;
+  for (const auto& record : Records()) {
+    if (record["record"] == "module") adapters[record["port"]] = record.value("adapter", nlohmann::json());
+  }
+  EXPECT_EQ(adapters["A"], (nlohmann::json{{"driver", "ftdi_sio"}, {"usb", "0403:6001"},
+                                           {"serial", "A50285BI"}}));
+  EXPECT_EQ(adapters["B"], (nlohmann::json{{"driver", "serial8250"}}));
+  EXPECT_EQ(adapters["C"], nlohmann::json());  // no "adapter" at all
 }
 
 TEST_F(StationSessionTest, AModuleLeftOnTheFixtureIsNotProgrammedAgain) {

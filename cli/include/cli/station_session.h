@@ -6,14 +6,17 @@
 
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "cli/audit_log.h"
+#include <nlohmann/json.hpp>
 #include "cli/event_loop.h"
 #include "cli/port_line.h"
+#include "cli/port_list.h"
 #include "cli/port_runner.h"
 #include "cli/run_clock.h"
 #include "cli/station_output.h"
@@ -42,6 +45,11 @@ struct StationSettings {
   std::chrono::milliseconds probeWindow{50};
   /// How often the image file on disk is compared with the snapshot's.
   std::chrono::milliseconds imageCheckPeriod{1000};
+  /// The adapter behind a port, for the records: asked at the start and
+  /// whenever a lost port is back (it may be another adapter then).
+  std::function<SerialPortInfo(const std::string& port)> describePort = [](const std::string& port) {
+    return DescribePort(port);
+  };
 };
 
 class StationSession final : public PortRunnerListener {
@@ -87,6 +95,7 @@ class StationSession final : public PortRunnerListener {
     int strayProbes = 0;  // probes in a row that heard only frames of other commands
     bool opened = false;  // the port has been opened in this session
     bool lost = false;    // it went away: probing until it opens again
+    nlohmann::json adapter;  // driver, usb, serial as far as known; null when nothing is
     size_t module = 0;   // number of the latest module on this port
     EventLoop::Clock::time_point probedAt{};
     EventLoop::TimerId probeTimer = 0;
@@ -110,6 +119,7 @@ class StationSession final : public PortRunnerListener {
   void NotProgrammed(size_t index);
   bool FollowLostLine(size_t index, int code, const PortSummary& result);
   void PortNotice(size_t index, const char* kind, const char* text, const std::string& outcome);
+  void LookUpAdapter(size_t index);
   void StopPort(size_t index, const std::string& reason, int exitCode);
   void NoteFailure(int exitCode);
   void OnLogFailed(const std::string& error);
