@@ -211,6 +211,7 @@ void StationSession::Settle(size_t index) {
   const bool ran = port.phase == Phase::Programming;
 
   if (FollowLostLine(index, code, result)) {
+    // Away, or just gone: the port is polled until it opens again.
   } else if (code == kExitPortOpen) {
     // Not a module's fault: the port itself cannot go on.
     StopPort(index, port.failure.empty() ? result.outcome : port.failure, code);
