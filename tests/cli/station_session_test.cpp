@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <condition_variable>
+#include <filesystem>
 #include <map>
 #include <mutex>
 #include <nlohmann/json.hpp>
@@ -493,6 +494,21 @@ TEST_F(StationSessionTest, AnImageChangedOnDiskIsToldOnceAndNotPickedUp) {
                                                "image_changed",
                                                "module A#2: MODULE LOADED (loaded)",
                                                "session_end"}));
+}
+
+TEST_F(StationSessionTest, AnImageGoneFromDiskIsRecordedWithNoSizeNow) {
+  auto fixture = AddFixture(2, 200);
+  const int code = Run({"A"}, 2, true, [this](size_t module, const PortSummary&) {
+    if (module == 1) std::filesystem::remove(m_imagePath);
+  });
+  EXPECT_EQ(code, kExitOk);
+  EXPECT_EQ(fixture->fixture->FlashedImages().size(), 2u);
+  const auto records = Records();
+  ASSERT_EQ(records.size(), 5u);
+  EXPECT_EQ(records[2]["record"], "image_changed");
+  EXPECT_EQ(records[2]["exists"], false);
+  ASSERT_TRUE(records[2].contains("size_now"));
+  EXPECT_TRUE(records[2]["size_now"].is_null());
 }
 
 }  // namespace
