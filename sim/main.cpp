@@ -36,7 +36,8 @@ int Serve(int argc, char** argv) {
   LineEndpoint line;
   EventReport report(stdout, options.json, SimServer::Now());
   SimServer server(line, report, sink,
-                   {options.lineRate, options.count, {options.modules, options.gapMs, options.faults},
+                   {options.lineRate, options.count,
+                    {options.modules, options.gapMs, options.faults, options.dwellMs},
                     options.adapterLatencyMs});
   std::string error;
   if (!sink.Prepare(error) || !server.Start(error) || !OpenLine(options, line, error)) return Fail(error);

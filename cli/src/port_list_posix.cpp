@@ -105,6 +105,18 @@ std::vector<SerialPortInfo> FindSerialPorts(const std::string& root) {
   return ports;
 }
 
+SerialPortInfo DescribePort(const std::string& port, const std::string& root) {
+  SerialPortInfo info;
+  info.device = DeviceIdentity(port);
+  const std::string name = fs::path(info.device).filename().string();
+  const fs::path ttyDir = fs::path(root) / "sys/class/tty" / name;
+  std::error_code error;
+  if (name.empty() || !fs::exists(ttyDir / "device", error)) return info;
+  FillUsbIdentity(fs::path(root), ttyDir, info);
+  FillDriver(fs::path(root), ttyDir, info);
+  return info;
+}
+
 std::vector<PortColumn> PortTableColumns() {
   return {{"DEVICE", &SerialPortInfo::device},
           {"BY-ID", &SerialPortInfo::byId},

@@ -122,6 +122,7 @@ std::map<std::wstring, SerialPortInfo> DescribedPorts() {
     SerialPortInfo& info = described[name];
     info.product = ToUtf8(DeviceProperty(devices, device, SPDRP_FRIENDLYNAME));
     info.usbId = UsbIdentity(DeviceProperty(devices, device, SPDRP_HARDWAREID));
+    info.driver = ToUtf8(DeviceProperty(devices, device, SPDRP_SERVICE));
   }
   ::SetupDiDestroyDeviceInfoList(devices);
   return described;
@@ -142,6 +143,16 @@ std::vector<SerialPortInfo> FindSerialPorts(const std::string&) {
     return NaturalLess(a.device, b.device);
   });
   return ports;
+}
+
+SerialPortInfo DescribePort(const std::string& port, const std::string&) {
+  const std::string identity = DeviceIdentity(port);
+  for (const SerialPortInfo& info : FindSerialPorts()) {
+    if (DeviceIdentity(info.device) == identity) return info;
+  }
+  SerialPortInfo unknown;
+  unknown.device = port;
+  return unknown;
 }
 
 // Windows gives no by-id links nor USB serial numbers; the device manager's

@@ -308,7 +308,21 @@ class JsonStation final : public TrackingStation {
     PrintStopped(port, reason);
     Write({{"port", m_views.at(port).run.name},
            {"event", "stopped"},
+           {"reason", reason.empty() ? "count" : "port"},
            {"message", reason.empty() ? nlohmann::json(nullptr) : nlohmann::json(reason)},
+           {"elapsed", RoundMs(elapsed)}});
+  }
+
+  void PortAdapter(size_t port, const nlohmann::json& adapter) override {
+    if (m_adapters.size() <= port) m_adapters.resize(port + 1);
+    m_adapters[port] = adapter;
+  }
+
+  void PortEnded(size_t port, const char* why, double elapsed) override {
+    Write({{"port", m_views.at(port).run.name},
+           {"event", "stopped"},
+           {"reason", why},
+           {"message", nullptr},
            {"elapsed", RoundMs(elapsed)}});
   }
 
@@ -343,16 +357,20 @@ class JsonStation final : public TrackingStation {
 
  private:
   nlohmann::json ModuleLine(size_t port, size_t module, const char* state, double elapsed) {
-    return {{"port", m_views.at(port).run.name},
-            {"event", "module"},
-            {"module", module},
-            {"state", state},
-            {"elapsed", RoundMs(elapsed)}};
+    nlohmann::json line = {{"port", m_views.at(port).run.name},
+                           {"event", "module"},
+                           {"module", module},
+                           {"state", state},
+                           {"elapsed", RoundMs(elapsed)}};
+    if (port < m_adapters.size() && !m_adapters[port].is_null()) line["adapter"] = m_adapters[port];
+    return line;
   }
   void WriteModule(size_t port, size_t module, const char* state, double elapsed) {
     Write(ModuleLine(port, module, state, elapsed));
   }
   void Write(const nlohmann::json& line) { m_out << JsonLine(line) << '\n' << std::flush; }
+
+  std::vector<nlohmann::json> m_adapters;  // per port; null: nothing known
 };
 
 // A line per port and a total line under them, redrawn in place as the

@@ -7,6 +7,7 @@
 #include "cli/display_text.h"
 #include "cli/exit_codes.h"
 #include "cli/frame_trace.h"
+#include "protocol/link_frame.h"
 #include "protocol/sha256.h"
 #include "run_views.h"
 
@@ -14,6 +15,10 @@ namespace vexel::cli {
 namespace {
 
 constexpr auto kTickPeriod = std::chrono::milliseconds(100);
+// A module that answers a probe with something else is failed only when it
+// does so twice in a row.
+constexpr int kStrayProbesForAFailure = 2;
+constexpr const char* kNotProgrammed = "not programmed: interrupted before INIT, nothing was sent";
 
 std::string Now() { return UtcTimestamp(std::chrono::system_clock::now()); }
 
@@ -53,6 +58,7 @@ int StationSession::Run() {
     m_loop->CatchInterrupts([this](int) { Interrupt(); });
   }
   m_startedAt = Now();
+  m_session = m_startedAt + "/" + std::to_string(ProcessId());
   m_host = HostName();
   m_imageStamp = StampOfImage();
   StationInfo info;
@@ -63,11 +69,12 @@ int StationSession::Run() {
   info.count = m_settings.count;
   m_output.Started(info);
   nlohmann::json start = Record("session_start");
-  start["time"] = m_startedAt;  // the session is named by its start record's time
+  start["time"] = m_startedAt;  // the session is named by its start time and process
   start["ports"] = m_settings.ports;
   start["count"] = m_settings.count;
   Audit(start);
 
+  for (size_t i = 0; i < m_ports.size(); ++i) LookUpAdapter(i);
   for (size_t i = 0; i < m_ports.size(); ++i) StartProbe(i);
   m_tick = m_loop->StartTimer(EventLoop::Clock::now() + kTickPeriod, [this] { Tick(); });
   m_imageTimer = m_loop->StartTimer(EventLoop::Clock::now() + m_settings.imageCheckPeriod,
@@ -83,6 +90,10 @@ int StationSession::Run() {
     m_loop->StopTimer(m_ports[i].probeTimer);
     Settle(i);
   }
+  const char* why = m_interrupted ? "interrupted" : m_endReason;
+  for (size_t i = 0; i < m_ports.size(); ++i) {
+    if (m_ports[i].phase != Phase::Stopped) m_output.PortEnded(i, why, m_clock.Seconds());
+  }
 
   StationCounts total;
   for (const auto& counts : m_counts) {
@@ -91,7 +102,7 @@ int StationSession::Run() {
     total.failed += counts.failed;
   }
   nlohmann::json end = Record("session_end");
-  end["reason"] = m_interrupted ? "interrupted" : m_endReason;
+  end["reason"] = why;
   end["modules"] = total.modules;
   end["loaded"] = total.loaded;
   end["failed"] = total.failed;
@@ -129,16 +140,21 @@ void StationSession::StartProbe(size_t index) {
   port.probedAt = EventLoop::Clock::now();
   port.found = false;
   port.heard = false;
+  port.heardConnect = false;
   port.runner = std::make_unique<PortRunner>(index, m_settings.ports[index], m_settings.image,
                                              m_image, std::string(), m_lineFactory(), m_clock,
                                              *this, *m_loop);
+  port.runner->SetConnectWindow(m_settings.probeWindow);
   if (port.phase == Phase::Removing) port.runner->SetProbeOnly();
   port.runner->Start();
 }
 
-void StationSession::ScheduleProbe(size_t index) {
+// After a module's run the first probe goes at once: the operator may be
+// swapping it already.
+void StationSession::ScheduleProbe(size_t index, bool atOnce) {
   Port& port = m_ports[index];
-  const auto due = std::max(EventLoop::Clock::now(), port.probedAt + m_settings.probePeriod);
+  const auto now = EventLoop::Clock::now();
+  const auto due = atOnce ? now : std::max(now, port.probedAt + m_settings.probePeriod);
   port.probeTimer = m_loop->StartTimer(due, [this, index] { StartProbe(index); });
 }
 
@@ -147,6 +163,7 @@ void StationSession::Found(size_t index) {
   Port& port = m_ports[index];
   if (port.found || port.phase != Phase::Waiting) return;
   port.found = true;
+  port.strayProbes = 0;
   port.phase = Phase::Programming;
   port.module = m_counts[index].modules + 1;
   port.moduleStart = m_clock.Seconds();
@@ -167,6 +184,9 @@ void StationSession::OnPortFrame(size_t index, bool sent, const char* name, cons
                                  size_t length) {
   // A connect reply shows a module before the probe window is over.
   if (!sent) m_ports[index].heard = true;
+  if (!sent && length > kOffCommand && frame[kOffCommand] == kCmdConnectReply) {
+    m_ports[index].heardConnect = true;
+  }
   if (!sent && m_ports[index].phase == Phase::Waiting && std::string(name) == "CONNECT-REPLY") {
     Found(index);
   }
@@ -187,12 +207,21 @@ void StationSession::Settle(size_t index) {
   const bool answered = port.runner->Answered();
   port.runner.reset();
   const int code = result.exitCode;
+  if (!port.heard) port.strayProbes = 0;
+  const bool ran = port.phase == Phase::Programming;
 
-  if (code == kExitPortOpen) {
+  if (FollowLostLine(index, code, result)) {
+    // Away, or just gone: the port is polled until it opens again.
+  } else if (code == kExitPortOpen) {
     // Not a module's fault: the port itself cannot go on.
     StopPort(index, port.failure.empty() ? result.outcome : port.failure, code);
   } else if (port.phase == Phase::Programming) {
     ModuleEnded(index, result);
+  } else if (port.phase == Phase::Waiting && code == kExitNoConnectReply && port.heard &&
+             !port.heardConnect && ++port.strayProbes < kStrayProbesForAFailure) {
+    // A frame that does not even mean to be a connect reply may be the
+    // last reply of a session killed a moment ago, still on its way: the
+    // module is asked again.
   } else if (port.phase == Phase::Waiting && code != kExitInterrupted &&
              (port.heard || (code != kExitOk && code != kExitNoConnectReply))) {
     // Something answered the probe, but not as a module should: a module
@@ -213,12 +242,61 @@ void StationSession::Settle(size_t index) {
     port.phase = Phase::Waiting;
     m_output.ModuleRemoved(index, module, m_clock.Seconds());
   }
-  if (port.phase != Phase::Stopped && !m_stopping) return ScheduleProbe(index);
+  if (code != kExitPortOpen && code != kExitInterrupted) port.opened = true;
+  if (port.phase != Phase::Stopped && !m_stopping) return ScheduleProbe(index, ran);
   QuitWhenIdle();
+}
+
+// A port that worked and then went away (adapter unplugged, driver stopped)
+// is waited for under its name, not given up: its probes go on trying to
+// open it, and the first that does is taken as any probe of its phase.
+bool StationSession::FollowLostLine(size_t index, int code, const PortSummary& result) {
+  Port& port = m_ports[index];
+  if (port.lost) {
+    if (code == kExitPortOpen || code == kExitLineLost || code == kExitInterrupted) return true;
+    port.lost = false;
+    LookUpAdapter(index);
+    PortNotice(index, "port_back", " is back; the station goes on on it", std::string());
+    return false;
+  }
+  if (code != kExitLineLost && !(code == kExitPortOpen && port.opened)) return false;
+  // The module that was on it may still be there when it comes back.
+  if (port.phase == Phase::Programming) ModuleEnded(index, result);
+  if (port.phase == Phase::Stopped) return true;
+  port.lost = true;
+  PortNotice(index, "port_lost",
+             " went away (adapter unplugged or driver stopped); waiting for it to come back "
+             "under the same name",
+             port.failure.empty() ? result.outcome : port.failure);
+  return true;
+}
+
+// A record names the fixture as well as the port: what is known of the
+// adapter, fields the system does not know left out.
+void StationSession::LookUpAdapter(size_t index) {
+  const SerialPortInfo info = m_settings.describePort(m_settings.ports[index]);
+  nlohmann::json adapter = nlohmann::json::object();
+  if (!info.driver.empty()) adapter["driver"] = info.driver;
+  if (!info.usbId.empty()) adapter["usb"] = info.usbId;
+  if (!info.serial.empty()) adapter["serial"] = info.serial;
+  m_ports[index].adapter = adapter.empty() ? nlohmann::json() : adapter;
+  m_output.PortAdapter(index, m_ports[index].adapter);
+}
+
+void StationSession::PortNotice(size_t index, const char* kind, const char* text,
+                                const std::string& outcome) {
+  const std::string& name = m_settings.ports[index];
+  m_output.Notice(kind, "duvozeviv-cli: " + name + text, m_clock.Seconds());
+  nlohmann::json record = Record(kind);
+  record["port"] = name;
+  if (!m_ports[index].adapter.is_null()) record["adapter"] = m_ports[index].adapter;
+  if (!outcome.empty()) record["outcome"] = outcome;
+  Audit(record);
 }
 
 void StationSession::ModuleEnded(size_t index, const PortSummary& result) {
   Port& port = m_ports[index];
+  if (result.exitCode == kExitInterrupted && !result.started) return NotProgrammed(index);
   StationCounts& counts = m_counts[index];
   ++counts.modules;
   if (result.loaded) {
@@ -232,6 +310,7 @@ void StationSession::ModuleEnded(size_t index, const PortSummary& result) {
 
   nlohmann::json record = Record("module");
   record["port"] = m_settings.ports[index];
+  if (!port.adapter.is_null()) record["adapter"] = port.adapter;
   record["module"] = port.module;
   record["outcome"] = result.loaded ? result.outcome : message;
   record["exit_code"] = result.exitCode;
@@ -246,6 +325,24 @@ void StationSession::ModuleEnded(size_t index, const PortSummary& result) {
   if (m_settings.count > 0 && counts.modules >= m_settings.count) {
     StopPort(index, std::string(), kExitOk);
   }
+}
+
+// Interrupted after the module answered but before INIT: nothing was sent
+// to it, so it is no failure, only a module left as it came.
+void StationSession::NotProgrammed(size_t index) {
+  Port& port = m_ports[index];
+  nlohmann::json record = Record("module");
+  record["port"] = m_settings.ports[index];
+  if (!port.adapter.is_null()) record["adapter"] = port.adapter;
+  record["module"] = port.module;
+  record["outcome"] = kNotProgrammed;
+  record["exit_code"] = kExitInterrupted;
+  record["exit_class"] = ExitClassName(kExitInterrupted);
+  record["bytes"] = 0;
+  record["seconds"] = 0.0;
+  record["bytes_per_second"] = 0.0;
+  Audit(record);
+  port.phase = Phase::Removing;
 }
 
 void StationSession::StopPort(size_t index, const std::string& reason, int exitCode) {
@@ -316,7 +413,7 @@ void StationSession::CheckImage() {
     m_output.Notice("image_changed", text, m_clock.Seconds());
     nlohmann::json record = Record("image_changed");
     record["exists"] = stamp.exists;
-    if (stamp.exists) record["size_now"] = stamp.size;
+    record["size_now"] = stamp.exists ? nlohmann::json(stamp.size) : nlohmann::json(nullptr);
     Audit(record);
   }
   m_imageTimer = m_loop->StartTimer(EventLoop::Clock::now() + m_settings.imageCheckPeriod,
@@ -348,7 +445,7 @@ void StationSession::Audit(nlohmann::json record) {
 nlohmann::json StationSession::Record(const char* kind) const {
   return {{"record", kind},
           {"time", Now()},
-          {"session", m_startedAt},
+          {"session", m_session},
           {"host", m_host},
           {"image", m_settings.image},
           {"size", m_image ? m_image->size() : 0},

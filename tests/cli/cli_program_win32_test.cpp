@@ -64,5 +64,27 @@ TEST(CliProgramWin32, SamePortTwiceByAnyNameIsAUsageError) {
   }
 }
 
+// NUL is a device, not a file; the image is no log, under any spelling.
+TEST(CliProgramWin32, AnAuditLogThatIsADeviceOrTheImageIsRefused) {
+  test::TempDir dir;
+  const std::string image = dir.Write("same.mbf", "image bytes").string();
+  const std::string notAFile =
+      " is not a regular file: the audit log is never a port, a terminal or a pipe";
+  const struct {
+    std::string log;
+    std::string reason;
+  } cases[] = {
+      {"NUL", "NUL" + notAFile},
+      {dir.Path().string(), dir.Path().string() + notAFile},
+      {image, image + " is the image file " + image},
+      {dir.Path().string() + "\\.\\SAME.MBF", dir.Path().string() + "\\.\\SAME.MBF is the image file " + image},
+  };
+  for (const auto& c : cases) {
+    const Outcome run = RunWith({"--station", "--log", c.log, "-p", "COM1", image});
+    EXPECT_EQ(run.code, kExitUsage) << c.log;
+    EXPECT_EQ(run.err, "--log: " + c.reason + "\nRun with --help for more information.\n");
+  }
+}
+
 }  // namespace
 }  // namespace vexel::cli

@@ -40,13 +40,15 @@ class FakeSysfs {
   // A USB serial adapter: the USB device dir holds the identity, the tty
   // hangs below its interface.
   void Usb(const std::string& name, const std::string& usbDir, const std::string& vendor,
-           const std::string& product, const std::string& serial, const std::string& text) {
+           const std::string& product, const std::string& serial, const std::string& text,
+           const std::string& driver = "ftdi_sio") {
     const std::string dev = "sys/devices/pci0000:00/0000:00:14.0/usb1/" + usbDir;
     m_root.Write(dev + "/idVendor", vendor + "\n");
     m_root.Write(dev + "/idProduct", product + "\n");
     if (!serial.empty()) m_root.Write(dev + "/serial", serial + "\n");
     m_root.Write(dev + "/product", text + "\n");
     Tty(dev + "/" + usbDir + ":1.0", name, "../../../" + usbDir + ":1.0");
+    m_root.Link(dev + "/" + usbDir + ":1.0/driver", "../../../../../../bus/usb/drivers/" + driver);
   }
 
   // A tty with no device behind it (virtual consoles, ptmx).
@@ -88,14 +90,12 @@ TEST(PortList, FindsRealPortsWithTheirUsbIdentityAndSkipsTheRest) {
   sysfs.Uart("ttyS10", 4);
   sysfs.Uart("ttyS2", 4);
   sysfs.Usb("ttyUSB0", "1-2", "0403", "6001", "A50285BI", "FT232R USB UART");
-  sysfs.Usb("ttyACM0", "1-3", "2341", "0043", "", "Arduino Uno");
+  sysfs.Usb("ttyACM0", "1-3", "2341", "0043", "", "Arduino Uno", "cdc_acm");
   sysfs.Virtual("tty0");
   sysfs.Virtual("ptmx");
   sysfs.Virtual("console");
   sysfs.ById("usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0", "ttyUSB0");
-  sysfs.Driver("ttyUSB0", "ftdi_sio");
   sysfs.Latency("ttyUSB0", "16\n");
-  sysfs.Driver("ttyACM0", "cdc_acm");
   sysfs.Driver("ttyS0", "serial8250");
 
   const std::vector<SerialPortInfo> expected = {
@@ -124,6 +124,22 @@ TEST(PortList, FindsRealPortsWithTheirUsbIdentityAndSkipsTheRest) {
             "0403:6001  A50285BI  FT232R USB UART  ftdi_sio    16 ms\n");
 }
 
+// What the audit records name a fixture by; nothing but the device for a
+// port the system knows nothing about.
+TEST(PortList, DescribesTheAdapterBehindOnePort) {
+  TempDir root;
+  FakeSysfs sysfs(root);
+  sysfs.Usb("ttyUSB0", "1-2", "0403", "6001", "A50285BI", "FT232R USB UART");
+  sysfs.Uart("ttyS0", 4);
+  const std::string base = root.Path().string();
+  EXPECT_EQ(DescribePort("/dev/ttyUSB0", base),
+            (SerialPortInfo{"/dev/ttyUSB0", "", "0403:6001", "A50285BI", "FT232R USB UART",
+                            "ftdi_sio", ""}));
+  EXPECT_EQ(DescribePort("/dev/ttyS0", base), (SerialPortInfo{"/dev/ttyS0", "", "", "", "", "", ""}));
+  EXPECT_EQ(DescribePort("/dev/pts/99", base),
+            (SerialPortInfo{"/dev/pts/99", "", "", "", "", "", ""}));
+}
+
 TEST(PortList, EmptyOrMissingTreeListsNothing) {
   TempDir root;
   EXPECT_TRUE(FindSerialPorts(root.Path().string()).empty());
@@ -142,8 +158,8 @@ TEST(PortList, ControlCharactersAndBadBytesInUsbStringsAreEscaped) {
   const auto ports = FindSerialPorts(root.Path().string());
   ASSERT_EQ(ports.size(), 1u);
   EXPECT_EQ(FormatPortTable(ports),
-            "DEVICE        BY-ID  USB        SERIAL      PRODUCT                    DRIVER  LATENCY\n"
-            "/dev/ttyUSB0  -      0403:6001  A5\\xFF\\x9B  \\x1B]0;owned\\x07 UART\\x7F  -       -\n");
+            "DEVICE        BY-ID  USB        SERIAL      PRODUCT                    DRIVER    LATENCY\n"
+            "/dev/ttyUSB0  -      0403:6001  A5\\xFF\\x9B  \\x1B]0;owned\\x07 UART\\x7F  ftdi_sio  -\n");
 }
 
 // The latency timer is found through any link to the tty, and a warning

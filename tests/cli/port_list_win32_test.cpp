@@ -9,7 +9,7 @@ namespace {
 // and no serial numbers, so the table has no columns for them.
 TEST(PortListWin32, TableShowsTheNamesTheSystemGives) {
   const std::vector<SerialPortInfo> ports = {
-      {"COM3", "", "0403:6001", "", "USB Serial Port (COM3)", "", ""},
+      {"COM3", "", "0403:6001", "", "USB Serial Port (COM3)", "FTDIBUS", ""},
       {"COM10", "", "", "", "", "", ""},
   };
   EXPECT_EQ(FormatPortTable(ports),

@@ -1,10 +1,12 @@
 // Station sessions over in-process fixtures of modules (sim::ModuleFixture):
 // which modules are programmed, what the audit log holds, how a session ends.
+#include "cli/port_runner.h"
 #include "cli/station_session.h"
 
 #include <gtest/gtest.h>
 
 #include <condition_variable>
+#include <filesystem>
 #include <map>
 #include <mutex>
 #include <nlohmann/json.hpp>
@@ -53,6 +55,7 @@ class HookStation final : public StationOutput {
   void Started(const StationInfo& info) override { m_inner.Started(info); }
   void ModuleFound(size_t port, size_t module, double elapsed) override {
     m_inner.ModuleFound(port, module, elapsed);
+    if (m_onFound) m_onFound();
   }
   void OnEvent(size_t module, const PortEvent& event) override {
     m_inner.OnEvent(module, event);
@@ -81,6 +84,7 @@ class HookStation final : public StationOutput {
   }
 
   std::function<void(const PortEvent&)> m_onEvent;
+  std::function<void()> m_onFound;
 
  private:
   StationOutput& m_inner;
@@ -91,10 +95,12 @@ class StationSessionTest : public ::testing::Test {
  protected:
   // A port whose line leads to a fixture of @p modules modules.
   std::shared_ptr<ModuleLineState> AddFixture(size_t modules, uint32_t gapMs,
-                                              const std::vector<std::string>& faults = {}) {
+                                              const std::vector<std::string>& faults = {},
+                                              uint32_t dwellMs = 0) {
     sim::FixtureConfig config;
     config.modules = modules;
     config.gapMs = gapMs;
+    config.dwellMs = dwellMs;
     for (const auto& spec : faults) {
       sim::ModuleFault fault;
       std::string error;
@@ -117,11 +123,18 @@ class StationSessionTest : public ::testing::Test {
     if (!onEnded) onEnded = [](size_t, const PortSummary&) {};
     HookStation output(*quiet, onEnded);
     output.m_onEvent = m_onEvent;
+    output.m_onFound = m_onFound;
     StationSettings station;
     station.image = m_imagePath;
     station.ports = ports;
     station.count = count;
     station.imageCheckPeriod = std::chrono::milliseconds(20);
+    station.describePort = [this](const std::string& port) {
+      auto it = m_adapters.find(port);
+      SerialPortInfo info = it != m_adapters.end() ? it->second : SerialPortInfo{};
+      info.device = port;
+      return info;
+    };
     std::map<std::string, std::shared_ptr<ModuleLineState>> byPort;
     for (size_t i = 0; i < ports.size(); ++i) byPort[ports[i]] = m_states.at(i);
     m_session = std::make_unique<StationSession>(
@@ -178,6 +191,8 @@ class StationSessionTest : public ::testing::Test {
   std::shared_ptr<MemorySink::Shared> m_log = std::make_shared<MemorySink::Shared>();
   std::unique_ptr<StationSession> m_session;
   std::function<void(const PortEvent&)> m_onEvent;
+  std::function<void()> m_onFound;
+  std::map<std::string, SerialPortInfo> m_adapters;
   std::vector<StationCounts> m_counts;
   std::ostringstream m_out;
   std::ostringstream m_err;
@@ -206,7 +221,9 @@ TEST_F(StationSessionTest, EachModuleIsProgrammedOnceInTurnAndLogged) {
     EXPECT_EQ(record["size"], 300);
     EXPECT_EQ(record["sha256"], sha);
     EXPECT_EQ(record["host"], HostName());
-    EXPECT_EQ(record["session"], records[0]["time"]);
+    // Two sessions started at one moment on one host are two processes.
+    EXPECT_EQ(record["session"], records[0]["time"].get<std::string>() + "/" +
+                                     std::to_string(ProcessId()));
     const std::string time = record["time"];
     EXPECT_EQ(time.size(), 24u) << time;
     EXPECT_EQ(time.back(), 'Z');
@@ -220,6 +237,31 @@ TEST_F(StationSessionTest, EachModuleIsProgrammedOnceInTurnAndLogged) {
   EXPECT_EQ(records[4]["loaded"], 3);
   EXPECT_EQ(records[4]["failed"], 0);
   EXPECT_EQ(records[4]["exit_code"], 0);
+}
+
+// A record names the fixture's adapter too, with what the system knows.
+TEST_F(StationSessionTest, ModuleRecordsCarryTheAdapterWhereItIsKnown) {
+  AddFixture(1, 0);
+  AddFixture(1, 0);
+  AddFixture(1, 0);  // C: a pseudo-terminal, nothing known
+  SerialPortInfo ftdi;
+  ftdi.driver = "ftdi_sio";
+  ftdi.usbId = "0403:6001";
+  ftdi.serial = "A50285BI";
+  ftdi.product = "FT232R USB UART";
+  m_adapters["A"] = ftdi;
+  SerialPortInfo uart;
+  uart.driver = "serial8250";
+  m_adapters["B"] = uart;
+  EXPECT_EQ(Run({"A", "B", "C"}, 1), kExitOk);
+  std::map<std::string, nlohmann::json> adapters;
+  for (const auto& record : Records()) {
+    if (record["record"] == "module") adapters[record["port"]] = record.value("adapter", nlohmann::json());
+  }
+  EXPECT_EQ(adapters["A"], (nlohmann::json{{"driver", "ftdi_sio"}, {"usb", "0403:6001"},
+                                           {"serial", "A50285BI"}}));
+  EXPECT_EQ(adapters["B"], (nlohmann::json{{"driver", "serial8250"}}));
+  EXPECT_EQ(adapters["C"], nlohmann::json());  // no "adapter" at all
 }
 
 TEST_F(StationSessionTest, AModuleLeftOnTheFixtureIsNotProgrammedAgain) {
@@ -237,6 +279,33 @@ TEST_F(StationSessionTest, AModuleLeftOnTheFixtureIsNotProgrammedAgain) {
                                                "module A#1: MODULE LOADED (loaded)",
                                                "session_end"}));
   EXPECT_EQ(Records().back()["reason"], "interrupted");
+}
+
+TEST_F(StationSessionTest, AQuickSwapIsSeenAsANewModule) {
+  // The operator takes each module off 1.1 s after its image is flashed and
+  // puts the next one on as quickly as the station is said to see.
+  const auto swap = static_cast<uint32_t>(kQuickestSwapSeen.count());
+  auto fixture = AddFixture(4, swap, {}, 1100);
+  EXPECT_EQ(Run({"A"}, 4), kExitOk);
+  EXPECT_EQ(fixture->fixture->FlashedBy(), (std::vector<size_t>{1, 2, 3, 4}));
+  EXPECT_EQ(fixture->fixture->Attached(), 4u);
+  EXPECT_EQ(m_err.str(), "");
+}
+
+TEST_F(StationSessionTest, AStrayFrameBeforeTheConnectReplyIsProbedAgainNotAFailure) {
+  // The last ACK of a session killed a moment ago reaches the first probe,
+  // which module 1, still busy, does not answer.
+  auto fixture = AddFixture(1, 0, {"noreply@0#1"});
+  fixture->onOpen = [state = fixture.get()](EventLoop&) {
+    if (state->opens != 1) return;
+    state->rx.assign(kAckFrame.begin(), kAckFrame.end());
+    state->target->PostComMessage(0, EV_RXCHAR, 0);
+  };
+  EXPECT_EQ(Run({"A"}, 1), kExitOk);
+  EXPECT_EQ(fixture->fixture->FlashedBy(), (std::vector<size_t>{1}));
+  EXPECT_EQ(Story(), (std::vector<std::string>{"session_start",
+                                               "module A#1: MODULE LOADED (loaded)",
+                                               "session_end"}));
 }
 
 TEST_F(StationSessionTest, FailedModulesAreLoggedAndTheFirstFailureSetsTheStatus) {
@@ -353,6 +422,61 @@ TEST_F(StationSessionTest, AnInterruptMidModuleClosesThePortAndRecordsIt) {
   EXPECT_EQ(m_err.str(), "A: module 1: interrupted\n");
 }
 
+TEST_F(StationSessionTest, AnInterruptBeforeInitLeavesTheModuleNotProgrammedNotFailed) {
+  auto fixture = AddFixture(2, 50);
+  bool interrupted = false;
+  m_onFound = [&, fixture] {
+    if (interrupted) return;
+    interrupted = true;
+    fixture->loop->Post([this] { m_session->Interrupt(); });
+  };
+  EXPECT_EQ(Run({"A"}, 2), kExitOk);
+  EXPECT_TRUE(fixture->fixture->FlashedImages().empty());
+  EXPECT_EQ(Story(),
+            (std::vector<std::string>{
+                "session_start",
+                "module A#1: not programmed: interrupted before INIT, nothing was sent "
+                "(interrupted)",
+                "session_end"}));
+  const auto records = Records();
+  EXPECT_EQ(records.back()["reason"], "interrupted");
+  EXPECT_EQ(records.back()["failed"], 0);
+  EXPECT_EQ(records.back()["exit_code"], 0);
+  EXPECT_EQ(m_counts[0].failed, 0u);
+}
+
+TEST_F(StationSessionTest, ALineLostMidModuleFailsItAndThePortWaitsForItsDeviceToComeBack) {
+  auto fixture = AddFixture(2, 50, {"delay:60000@3#1"});
+  bool lost = false;
+  m_onEvent = [&lost, state = fixture.get()](const PortEvent& event) {
+    if (lost || event.kind != PortEventKind::Progress || event.position != 64) return;
+    lost = true;
+    // The adapter is pulled: the line reports it, and the device is gone
+    // until it is plugged in again, 700 ms later.
+    state->openResult = 2;
+    state->target->PostComMessage(0, kEventLineLost, 0);
+    state->loop->StartTimer(EventLoop::Clock::now() + std::chrono::milliseconds(700),
+                            [state] { state->openResult = kResultOk; });
+  };
+  EXPECT_EQ(Run({"A"}, 2), kExitLineLost);
+  EXPECT_EQ(fixture->fixture->FlashedBy(), (std::vector<size_t>{2}));
+  // Tried once a probe period while it was away, not in a busy loop.
+  EXPECT_GE(fixture->refusedOpens, 2);
+  EXPECT_LE(fixture->refusedOpens, 5);
+  const std::string lostText = LineLostText("A");
+  EXPECT_EQ(Story(), (std::vector<std::string>{"session_start",
+                                               "module A#1: " + lostText + " (line-lost)",
+                                               "port_lost", "port_back",
+                                               "module A#2: MODULE LOADED (loaded)",
+                                               "session_end"}));
+  EXPECT_EQ(Records()[2]["port"], "A");
+  EXPECT_EQ(m_err.str(),
+            "A: module 1: " + lostText + "\n"
+            "duvozeviv-cli: A went away (adapter unplugged or driver stopped); waiting for it to "
+            "come back under the same name\n"
+            "duvozeviv-cli: A is back; the station goes on on it\n");
+}
+
 TEST_F(StationSessionTest, AnImageChangedOnDiskIsToldOnceAndNotPickedUp) {
   auto fixture = AddFixture(2, 200);
   const int code = Run({"A"}, 2, true, [this](size_t module, const PortSummary&) {
@@ -371,6 +495,21 @@ TEST_F(StationSessionTest, AnImageChangedOnDiskIsToldOnceAndNotPickedUp) {
                                                "image_changed",
                                                "module A#2: MODULE LOADED (loaded)",
                                                "session_end"}));
+}
+
+TEST_F(StationSessionTest, AnImageGoneFromDiskIsRecordedWithNoSizeNow) {
+  auto fixture = AddFixture(2, 200);
+  const int code = Run({"A"}, 2, true, [this](size_t module, const PortSummary&) {
+    if (module == 1) std::filesystem::remove(m_imagePath);
+  });
+  EXPECT_EQ(code, kExitOk);
+  EXPECT_EQ(fixture->fixture->FlashedImages().size(), 2u);
+  const auto records = Records();
+  ASSERT_EQ(records.size(), 5u);
+  EXPECT_EQ(records[2]["record"], "image_changed");
+  EXPECT_EQ(records[2]["exists"], false);
+  ASSERT_TRUE(records[2].contains("size_now"));
+  EXPECT_TRUE(records[2]["size_now"].is_null());
 }
 
 }  // namespace

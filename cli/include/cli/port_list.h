@@ -14,7 +14,7 @@ struct SerialPortInfo {
   std::string usbId;    ///< "vendor:product" in hex, or empty when not on USB
   std::string serial;   ///< the USB serial number, or empty
   std::string product;  ///< the USB product text (Windows: the friendly name), or empty
-  std::string driver;   ///< the kernel driver ("ftdi_sio", "cdc_acm"), or empty
+  std::string driver;   ///< the kernel driver ("ftdi_sio"; Windows: the service), or empty
   std::string latency;  ///< the adapter's latency timer, "16 ms", or empty when it has none
 };
 
@@ -26,6 +26,12 @@ struct SerialPortInfo {
 /// identity the device manager gives; @p root is not used. Sorted by name,
 /// ttyS2 before ttyS10 (COM2 before COM10).
 std::vector<SerialPortInfo> FindSerialPorts(const std::string& root = "/");
+
+/// What the system knows of the adapter behind @p port (a name as -p takes
+/// it), without opening it; only `device` is set when nothing is known
+/// (a pseudo-terminal, a port that is not there). @p root as for
+/// FindSerialPorts.
+SerialPortInfo DescribePort(const std::string& port, const std::string& root = "/");
 
 /// One aligned row per port under a header; "-" where nothing is known.
 /// Linux: DEVICE, BY-ID, USB, SERIAL, PRODUCT, DRIVER, LATENCY; Windows:

@@ -6,19 +6,27 @@
 
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "cli/audit_log.h"
+#include <nlohmann/json.hpp>
 #include "cli/event_loop.h"
 #include "cli/port_line.h"
+#include "cli/port_list.h"
 #include "cli/port_runner.h"
 #include "cli/run_clock.h"
 #include "cli/station_output.h"
 
 namespace vexel::cli {
+
+/// The quickest swap (one module off, the next on) a station always sees
+/// with the default probe period; quicker ones may be taken for the module
+/// that was there, which is then not programmed.
+constexpr std::chrono::milliseconds kQuickestSwapSeen{300};
 
 struct StationSettings {
   std::string image;
@@ -26,11 +34,22 @@ struct StationSettings {
   size_t count = 0;                ///< modules per port; 0 = until interrupted
   bool trace = false;
   bool handleSignals = true;  ///< SIGINT, SIGTERM and SIGHUP end the session
-  /// Probes start at most this often on a port. The controller's probe
-  /// window is a second, so a silent port is asked about once a second.
-  std::chrono::milliseconds probePeriod{1000};
+  /// Probes start at most this often on a port: a module taken off and the
+  /// next one put on within less than this may pass for the same module
+  /// (see kQuickestSwapSeen).
+  std::chrono::milliseconds probePeriod{200};
+  /// A station probe's connect window: the CONNECT and its reply at 57600
+  /// baud take 2 ms on the wire; a USB adapter may hold a short reply up to
+  /// 16 ms; the rest is margin. The programming run itself keeps the
+  /// controller's timings.
+  std::chrono::milliseconds probeWindow{50};
   /// How often the image file on disk is compared with the snapshot's.
   std::chrono::milliseconds imageCheckPeriod{1000};
+  /// The adapter behind a port, for the records: asked at the start and
+  /// whenever a lost port is back (it may be another adapter then).
+  std::function<SerialPortInfo(const std::string& port)> describePort = [](const std::string& port) {
+    return DescribePort(port);
+  };
 };
 
 class StationSession final : public PortRunnerListener {
@@ -72,6 +91,11 @@ class StationSession final : public PortRunnerListener {
     std::unique_ptr<PortRunner> runner;
     bool found = false;  // the runner's probe found a module
     bool heard = false;  // a frame came during the runner's probe, answer or not
+    bool heardConnect = false;  // one of them was meant as a connect reply
+    int strayProbes = 0;  // probes in a row that heard only frames of other commands
+    bool opened = false;  // the port has been opened in this session
+    bool lost = false;    // it went away: probing until it opens again
+    nlohmann::json adapter;  // driver, usb, serial as far as known; null when nothing is
     size_t module = 0;   // number of the latest module on this port
     EventLoop::Clock::time_point probedAt{};
     EventLoop::TimerId probeTimer = 0;
@@ -88,10 +112,14 @@ class StationSession final : public PortRunnerListener {
   };
 
   void StartProbe(size_t index);
-  void ScheduleProbe(size_t index);
+  void ScheduleProbe(size_t index, bool atOnce);
   void Found(size_t index);
   void Settle(size_t index);
   void ModuleEnded(size_t index, const PortSummary& result);
+  void NotProgrammed(size_t index);
+  bool FollowLostLine(size_t index, int code, const PortSummary& result);
+  void PortNotice(size_t index, const char* kind, const char* text, const std::string& outcome);
+  void LookUpAdapter(size_t index);
   void StopPort(size_t index, const std::string& reason, int exitCode);
   void NoteFailure(int exitCode);
   void OnLogFailed(const std::string& error);
@@ -108,7 +136,8 @@ class StationSession final : public PortRunnerListener {
   PortLineFactory m_lineFactory;
   std::string m_logPath;
   RunClock m_clock;
-  std::string m_startedAt;  // UTC, names the session in every record
+  std::string m_startedAt;  // UTC
+  std::string m_session;    // "start time/process id": names the session in every record
   std::string m_host;
   SnapshotImageFile::Bytes m_image;
   std::string m_sha256;
