@@ -6,10 +6,12 @@
 //
 // Two driver behaviours are smoothed here. An event wait may end with no
 // event (Windows does so when the mask changes, some USB drivers and Wine on
-// a pseudo-terminal do so spuriously): the port then looks at its input queue
-// and reports EV_RXCHAR only when bytes are waiting. A wait that fails, or a
-// queue that cannot be read, means the line is gone: every later event wait
-// fails with that code, so a watcher ends instead of spinning.
+// a pseudo-terminal do so spuriously), and bytes that arrive while no wait is
+// armed may raise no event at all: so every wait, once armed, looks at the
+// input queue and completes at once when bytes are already waiting. A wait
+// that fails, or a queue that cannot be read, means the line is gone: every
+// later event wait fails with that code, so a watcher ends instead of
+// spinning.
 #include <windows.h>
 
 #include <algorithm>
@@ -105,31 +107,55 @@ bool QueueState(PortHandle* port, DWORD& queued, DWORD& errors) {
   return true;
 }
 
-// The events a wait that ended empty stands for, read from the queue.
-uint32_t EventsOfQueue(PortHandle* port) {
+// The events the queue stands for; false (the line is gone) when it cannot
+// be read.
+bool EventsOfQueue(PortHandle* port, uint32_t& occurred) {
   DWORD queued = 0;
   DWORD errors = 0;
+  occurred = 0;
   if (!QueueState(port, queued, errors)) {
     port->lostCode = ::GetLastError();
-    return 0;
+    return false;
   }
-  uint32_t occurred = queued > 0 ? EV_RXCHAR : 0;
+  if (queued > 0) occurred |= EV_RXCHAR;
   if ((errors & (CE_RXOVER | CE_OVERRUN | CE_RXPARITY | CE_FRAME)) != 0) occurred |= EV_ERR;
   if ((errors & CE_BREAK) != 0) occurred |= EV_BREAK;
-  return occurred & port->eventMask;
+  occurred &= port->eventMask;
+  return true;
 }
 
 // Stores the event type of a wait the platform ended with @p error (0 for
 // success). ERROR_OPERATION_ABORTED is how a mask change or Wine's empty
-// wait ends; any other failure is a line that is gone.
+// wait ends, and how some drivers end a wait on a device that was pulled:
+// the queue, which cannot be read on such a device, tells the two apart.
+// Any other failure is a line that is gone.
 void FinishWait(PortHandle* port, RecordState& st, DWORD error) {
   uint32_t occurred = error == 0 ? st.events : 0;
-  if (error != 0 && error != ERROR_OPERATION_ABORTED) {
+  if (error == ERROR_OPERATION_ABORTED) {
+    EventsOfQueue(port, occurred);
+  } else if (error != 0) {
     port->lostCode = error;
-  } else if (occurred == 0) {
-    occurred = EventsOfQueue(port);
   }
   st.eventType->store(occurred);
+}
+
+// Runs right after a wait was armed. Bytes that came before it, even just
+// before it, raise no event on drivers that keep no record of events between
+// waits: when the queue holds any, the fresh wait is ended and completes at
+// once with them. Looking only before arming would
+// leave a gap in which a reply is never reported.
+int32_t LookAtQueueOnceArmed(PortHandle* port, SerialOverlapped& record) {
+  RecordState& st = StateOf(record);
+  uint32_t occurred = 0;
+  if (!EventsOfQueue(port, occurred)) {
+    const DWORD lost = port->lostCode;
+    Settle(port, record);
+    return Fail(lost);
+  }
+  if (occurred == 0) return kErrorIoPending;
+  Settle(port, record);  // a wait that completed meanwhile adds its own events
+  st.eventType->store(occurred | (st.events & port->eventMask));
+  return kResultOk;
 }
 
 // Collects the outcome of the completed operation on @p record.
@@ -310,7 +336,7 @@ int32_t StartWait(PortHandle* port, std::atomic<uint32_t>* eventType, SerialOver
   }
   Track(port, record, kWait);
   port->pendingWait = &record;
-  return kErrorIoPending;
+  return LookAtQueueOnceArmed(port, record);
 }
 
 // Under ReadNonBlocking the queue is asked first: Windows returns such a read
@@ -362,9 +388,19 @@ void CancelIo(PortHandle* port, SerialOverlapped& record) {
   if (StateOf(record).port == port) Settle(port, record);
 }
 
+// Wine can signal a wait's event and leave the wait pending for good; the
+// owner, woken by the event, would find nothing to take and never arm again.
+// Such a wait is ended and taken as empty, so the owner arms the next one.
 void CollectEventWait(PortHandle* port) {
   SerialOverlapped* record = port->pendingWait;
-  if (record == nullptr || !HasOverlappedIoCompleted(&StateOf(*record).ov)) return;
+  if (record == nullptr) return;
+  RecordState& st = StateOf(*record);
+  if (!HasOverlappedIoCompleted(&st.ov)) {
+    if (::WaitForSingleObject(st.ov.hEvent, 0) != WAIT_OBJECT_0) return;
+    Settle(port, *record);
+    st.eventType->store(0);
+    return;
+  }
   uint32_t none = 0;
   Collect(port, *record, &none, false);
 }
