@@ -266,11 +266,16 @@ int32_t GetState(PortHandle* port, DeviceSettings& settings) {
   return kResultOk;
 }
 
-// Read first so that the fields DeviceSettings does not carry stay as they are.
+// Read first so that the fields DeviceSettings does not carry stay as they
+// are. Every record written carries the sound fields, so the first setter Open
+// runs replaces whatever another program left in them (equal XON and XOFF
+// characters would make this very call fail).
 int32_t SetState(PortHandle* port, const DeviceSettings& settings) {
   DCB dcb;
   if (!ReadDcb(port, dcb)) return FailLast();
-  ToDcb(settings, dcb);
+  DeviceSettings sound = settings;
+  ApplySoundFields(sound);
+  ToDcb(sound, dcb);
   return ::SetCommState(port->file, &dcb) ? kResultOk : FailLast();
 }
 
