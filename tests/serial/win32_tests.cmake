@@ -37,8 +37,11 @@ add_executable(serial_com_tests
   serial_port_win32_test.cpp
   serial_wnd_win32_test.cpp
   line_lost_win32_test.cpp
+  line_lost_codes_win32_test.cpp
 )
-target_include_directories(serial_com_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
+# The lost-line codes test reaches the port's table of Win32 calls.
+target_include_directories(serial_com_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}
+  ${PROJECT_SOURCE_DIR}/serial/src)
 target_link_libraries(serial_com_tests PRIVATE serial GTest::gtest_main)
 vexel_com_tests(serial_com_tests)
 
