@@ -14,6 +14,7 @@ struct SerialPortInfo {
   std::string usbId;    ///< "vendor:product" in hex, or empty when not on USB
   std::string serial;   ///< the USB serial number, or empty
   std::string product;  ///< the USB product text (Windows: the friendly name), or empty
+  std::string latencyTimer{};  ///< the adapter's latency timer ("16 ms"), or empty
 };
 
 /// Linux: walks @p root/sys/class/tty: entries without a device behind them
@@ -21,12 +22,14 @@ struct SerialPortInfo {
 /// finding a UART (type 0) are left out. @p root stands for "/" so that
 /// tests can pass a fake tree. Windows: the COM ports of
 /// HKLM\HARDWARE\DEVICEMAP\SERIALCOMM, with the friendly name and USB
-/// identity the device manager gives; @p root is not used. Sorted by name,
+/// identity the device manager gives and, for an FTDI adapter, the
+/// LatencyTimer of its device parameters (read only); @p root is not used. Sorted by name,
 /// ttyS2 before ttyS10 (COM2 before COM10).
 std::vector<SerialPortInfo> FindSerialPorts(const std::string& root = "/");
 
 /// One aligned row per port under a header; "-" where nothing is known.
-/// Linux: DEVICE, BY-ID, USB, SERIAL, PRODUCT; Windows: DEVICE, USB, NAME.
+/// Linux: DEVICE, BY-ID, USB, SERIAL, PRODUCT; Windows: DEVICE, USB,
+/// LATENCY ("16 ms"), NAME.
 std::string FormatPortTable(const std::vector<SerialPortInfo>& ports);
 
 /// The device @p port opens, named so that two names of one device give
