@@ -1,5 +1,6 @@
 // Windows's serial ports: the COM ports the serial drivers registered under
-// HKLM\HARDWARE\DEVICEMAP\SERIALCOMM, named as the device manager names them.
+// HKLM\HARDWARE\DEVICEMAP\SERIALCOMM, named as the device manager names them,
+// with the latency timer of FTDI adapters. The registry is only read.
 #include <windows.h>
 #include <devguid.h>
 #include <setupapi.h>
@@ -59,6 +60,30 @@ class RegistryKey {
     return TrimmedString(std::wstring(value, size / sizeof(wchar_t)));
   }
 
+  bool Dword(const wchar_t* name, DWORD& value) const {
+    DWORD size = sizeof value;
+    DWORD type = 0;
+    return m_key != nullptr &&
+           ::RegQueryValueExW(m_key, name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size) ==
+               ERROR_SUCCESS &&
+           type == REG_DWORD;
+  }
+
+  // The names of the key's subkeys.
+  std::vector<std::wstring> Subkeys() const {
+    std::vector<std::wstring> names;
+    for (DWORD index = 0; m_key != nullptr; ++index) {
+      wchar_t name[256];
+      DWORD length = 256;
+      if (::RegEnumKeyExW(m_key, index, name, &length, nullptr, nullptr, nullptr, nullptr) !=
+          ERROR_SUCCESS) {
+        break;
+      }
+      names.emplace_back(name, length);
+    }
+    return names;
+  }
+
  private:
   HKEY m_key = nullptr;
 };
@@ -107,6 +132,26 @@ std::string UsbIdentity(const std::wstring& hardwareId) {
   return id;
 }
 
+// The FTDI driver keeps each adapter's latency timer (in ms, 16 unless
+// changed in the device manager) beside the COM name it gave the adapter:
+// FTDIBUS\<device>\<instance>\Device Parameters, values PortName and
+// LatencyTimer. By COM name.
+std::map<std::wstring, DWORD> FtdiLatencyTimers() {
+  std::map<std::wstring, DWORD> timers;
+  const std::wstring bus = L"SYSTEM\\CurrentControlSet\\Enum\\FTDIBUS";
+  RegistryKey devices(HKEY_LOCAL_MACHINE, bus.c_str());
+  for (const auto& device : devices.Subkeys()) {
+    RegistryKey instances(devices.get(), device.c_str());
+    for (const auto& instance : instances.Subkeys()) {
+      RegistryKey parameters(instances.get(), (instance + L"\\Device Parameters").c_str());
+      const std::wstring name = parameters.String(L"PortName");
+      DWORD latency = 0;
+      if (!name.empty() && parameters.Dword(L"LatencyTimer", latency)) timers[name] = latency;
+    }
+  }
+  return timers;
+}
+
 // What the device manager knows of each present port, by COM name.
 std::map<std::wstring, SerialPortInfo> DescribedPorts() {
   std::map<std::wstring, SerialPortInfo> described;
@@ -132,11 +177,14 @@ std::map<std::wstring, SerialPortInfo> DescribedPorts() {
 
 std::vector<SerialPortInfo> FindSerialPorts(const std::string&) {
   const auto described = DescribedPorts();
+  const auto latencies = FtdiLatencyTimers();
   std::vector<SerialPortInfo> ports;
   for (const auto& name : RegisteredComPorts()) {
     auto it = described.find(name);
     SerialPortInfo info = it != described.end() ? it->second : SerialPortInfo{};
     info.device = ToUtf8(name);
+    auto latency = latencies.find(name);
+    if (latency != latencies.end()) info.latency = std::to_string(latency->second) + " ms";
     ports.push_back(info);
   }
   std::sort(ports.begin(), ports.end(), [](const SerialPortInfo& a, const SerialPortInfo& b) {
@@ -157,9 +205,12 @@ SerialPortInfo DescribePort(const std::string& port, const std::string&) {
 
 // Windows gives no by-id links nor USB serial numbers; the device manager's
 // friendly name ("USB Serial Port (COM3)") is the port's name for users.
+// LATENCY is an FTDI adapter's latency timer: above 1 ms it holds each short
+// reply that long.
 std::vector<PortColumn> PortTableColumns() {
   return {{"DEVICE", &SerialPortInfo::device},
           {"USB", &SerialPortInfo::usbId},
+          {"LATENCY", &SerialPortInfo::latency},
           {"NAME", &SerialPortInfo::product}};
 }
 

@@ -6,10 +6,12 @@
 //
 // Two driver behaviours are smoothed here. An event wait may end with no
 // event (Windows does so when the mask changes, some USB drivers and Wine on
-// a pseudo-terminal do so spuriously): the port then looks at its input queue
-// and reports EV_RXCHAR only when bytes are waiting. A wait that fails, or a
-// queue that cannot be read, means the line is gone: every later event wait
-// fails with that code, so a watcher ends instead of spinning.
+// a pseudo-terminal do so spuriously), and bytes that arrive while no wait is
+// armed may raise no event at all: so every wait, once armed, looks at the
+// input queue and completes at once when bytes are already waiting. A wait
+// that fails, or a read, write or queue call that fails, means the line is
+// gone (a Close's cancellations aside): every later event wait fails with
+// that code, so a watcher reports the loss and ends instead of spinning.
 #include <windows.h>
 
 #include <algorithm>
@@ -20,6 +22,7 @@
 #include <vector>
 
 #include "comm_api.h"
+#include "comm_calls_win32.h"
 #include "record_access.h"
 
 namespace vexel::comm {
@@ -73,16 +76,20 @@ void Untrack(PortHandle* port, SerialOverlapped& record) {
 }
 
 // Cancels whatever the platform still does on @p record and waits until it is
-// done with the record, its buffer and its event mask. Setting the mask again
-// ends a pending event wait on drivers (and Wine) that ignore the cancel.
-void Settle(PortHandle* port, SerialOverlapped& record) {
+// done with the record, its buffer and its event mask; returns how the
+// operation ended (0, ERROR_OPERATION_ABORTED for the cancel, or its
+// failure). Setting the mask again ends a pending event wait on drivers (and
+// Wine) that ignore the cancel.
+DWORD Settle(PortHandle* port, SerialOverlapped& record) {
   RecordState& st = StateOf(record);
-  if (st.port == nullptr) return;
+  if (st.port == nullptr) return 0;
   ::CancelIoEx(port->file, &st.ov);
   if (st.kind == kWait && !HasOverlappedIoCompleted(&st.ov)) ::SetCommMask(port->file, port->eventMask);
   DWORD moved = 0;
-  ::GetOverlappedResult(port->file, &st.ov, &moved, TRUE);
+  const DWORD error =
+      Calls().getOverlappedResult(port->file, &st.ov, &moved, TRUE) ? 0 : ::GetLastError();
   Untrack(port, record);
+  return error;
 }
 
 // Windows clears the record's event when an operation starts; Wine does not
@@ -99,45 +106,111 @@ void Prepare(RecordState& st, const SerialOverlapped& record) {
 bool QueueState(PortHandle* port, DWORD& queued, DWORD& errors) {
   COMSTAT stat{};
   errors = 0;
-  if (!::ClearCommError(port->file, &errors, &stat)) return false;
+  if (!Calls().clearCommError(port->file, &errors, &stat)) return false;
   port->heldErrors |= errors;
   queued = stat.cbInQue;
   return true;
 }
 
-// The events a wait that ended empty stands for, read from the queue.
-uint32_t EventsOfQueue(PortHandle* port) {
+// The line is gone, for the first reason seen. A pending event wait is ended
+// (a new mask does that, from any thread) so that its owner hears of it now
+// rather than when the next event, which may never come, ends the wait.
+void MarkLost(PortHandle* port, DWORD error) {
+  DWORD none = 0;
+  if (!port->lostCode.compare_exchange_strong(none, error)) return;
+  if (port->pendingWait != nullptr) ::SetCommMask(port->file, port->eventMask);
+}
+
+// The line is gone with @p error, which is also the failing call's result.
+int32_t FailLost(PortHandle* port, DWORD error) {
+  MarkLost(port, error);
+  return Fail(error);
+}
+
+// Ends a pending event wait early; a failure its end reports, other than the
+// cancel, is a line that is gone.
+DWORD EndWait(PortHandle* port, SerialOverlapped& record) {
+  const DWORD error = Settle(port, record);
+  if (error != 0 && error != ERROR_OPERATION_ABORTED) MarkLost(port, error);
+  return error;
+}
+
+// A read or write failed with @p error. Cancellation (ERROR_OPERATION_ABORTED)
+// is what a Close or a timed-out call does, and also how some drivers end
+// operations on a device that was pulled: the queue, which cannot be read on
+// such a device, tells the two apart. Any other failure is a line that is gone.
+int32_t TransferFailed(PortHandle* port, DWORD error) {
+  if (error == ERROR_OPERATION_ABORTED) {
+    DWORD queued = 0;
+    DWORD errors = 0;
+    if (QueueState(port, queued, errors)) return Fail(error);
+    error = ::GetLastError();
+  }
+  return FailLost(port, error);
+}
+
+// The events the queue stands for; false (the line is gone) when it cannot
+// be read.
+bool EventsOfQueue(PortHandle* port, uint32_t& occurred) {
   DWORD queued = 0;
   DWORD errors = 0;
+  occurred = 0;
   if (!QueueState(port, queued, errors)) {
-    port->lostCode = ::GetLastError();
-    return 0;
+    MarkLost(port, ::GetLastError());
+    return false;
   }
-  uint32_t occurred = queued > 0 ? EV_RXCHAR : 0;
+  if (queued > 0) occurred |= EV_RXCHAR;
   if ((errors & (CE_RXOVER | CE_OVERRUN | CE_RXPARITY | CE_FRAME)) != 0) occurred |= EV_ERR;
   if ((errors & CE_BREAK) != 0) occurred |= EV_BREAK;
-  return occurred & port->eventMask;
+  occurred &= port->eventMask;
+  return true;
 }
 
 // Stores the event type of a wait the platform ended with @p error (0 for
 // success). ERROR_OPERATION_ABORTED is how a mask change or Wine's empty
-// wait ends; any other failure is a line that is gone.
+// wait ends, and how some drivers end a wait on a device that was pulled:
+// the queue, which cannot be read on such a device, tells the two apart.
+// Any other failure is a line that is gone.
 void FinishWait(PortHandle* port, RecordState& st, DWORD error) {
   uint32_t occurred = error == 0 ? st.events : 0;
-  if (error != 0 && error != ERROR_OPERATION_ABORTED) {
-    port->lostCode = error;
-  } else if (occurred == 0) {
-    occurred = EventsOfQueue(port);
+  if (error == ERROR_OPERATION_ABORTED) {
+    EventsOfQueue(port, occurred);
+  } else if (error != 0) {
+    MarkLost(port, error);
   }
   st.eventType->store(occurred);
+}
+
+// Runs right after a wait was armed. Bytes that came before it, even just
+// before it, raise no event on drivers that keep no record of events between
+// waits: when the queue holds any, the fresh wait is ended and completes at
+// once with them. Looking only before arming would
+// leave a gap in which a reply is never reported.
+int32_t LookAtQueueOnceArmed(PortHandle* port, SerialOverlapped& record) {
+  RecordState& st = StateOf(record);
+  uint32_t occurred = 0;
+  // MarkLost, on another thread, may have found no wait to end just before
+  // this one was armed: the loss is looked at again now that it is.
+  if (port->lostCode != 0 || !EventsOfQueue(port, occurred)) {
+    const DWORD lost = port->lostCode;
+    Settle(port, record);
+    return Fail(lost);
+  }
+  if (occurred == 0) return kErrorIoPending;
+  // A wait that completed meanwhile adds its own events, or its failure.
+  const DWORD error = EndWait(port, record);
+  if (error != 0 && error != ERROR_OPERATION_ABORTED) return Fail(error);
+  st.eventType->store(occurred | (error == 0 ? st.events & port->eventMask : 0));
+  return kResultOk;
 }
 
 // Collects the outcome of the completed operation on @p record.
 int32_t Collect(PortHandle* port, SerialOverlapped& record, uint32_t* count, bool wait) {
   RecordState& st = StateOf(record);
   DWORD moved = 0;
-  const DWORD error =
-      ::GetOverlappedResult(port->file, &st.ov, &moved, wait ? TRUE : FALSE) ? 0 : ::GetLastError();
+  const DWORD error = Calls().getOverlappedResult(port->file, &st.ov, &moved, wait ? TRUE : FALSE)
+                          ? 0
+                          : ::GetLastError();
   if (error == ERROR_IO_INCOMPLETE) return kErrorIoIncomplete;
   const uint32_t kind = st.kind;
   if (st.port != nullptr) Untrack(port, record);
@@ -145,7 +218,7 @@ int32_t Collect(PortHandle* port, SerialOverlapped& record, uint32_t* count, boo
     FinishWait(port, st, error);
     return error == 0 || error == ERROR_OPERATION_ABORTED ? kResultOk : Fail(error);
   }
-  if (error != 0) return Fail(error);
+  if (error != 0) return TransferFailed(port, error);
   *count = moved;
   return kResultOk;
 }
@@ -161,7 +234,7 @@ int32_t StartTransfer(PortHandle* port, SerialOverlapped& record, uint32_t kind,
     return kResultOk;
   }
   const DWORD error = ::GetLastError();
-  if (error != ERROR_IO_PENDING) return Fail(error);
+  if (error != ERROR_IO_PENDING) return TransferFailed(port, error);
   Track(port, record, kind);
   return kErrorIoPending;
 }
@@ -208,6 +281,15 @@ bool ReadDcb(PortHandle* port, DCB& dcb) {
 
 }  // namespace
 
+CommCalls SystemCommCalls() {
+  return {::WaitCommEvent, ::ReadFile, ::WriteFile, ::GetOverlappedResult, ::ClearCommError};
+}
+
+CommCalls& Calls() {
+  static CommCalls calls = SystemCommCalls();
+  return calls;
+}
+
 int32_t OpenPort(const std::string& path, PortHandle*& port) {
   port = nullptr;
   HANDLE file = ::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
@@ -241,11 +323,16 @@ int32_t GetState(PortHandle* port, DeviceSettings& settings) {
   return kResultOk;
 }
 
-// Read first so that the fields DeviceSettings does not carry stay as they are.
+// Read first so that the fields DeviceSettings does not carry stay as they
+// are. Every record written carries the sound fields, so the first setter Open
+// runs replaces whatever another program left in them (equal XON and XOFF
+// characters would make this very call fail).
 int32_t SetState(PortHandle* port, const DeviceSettings& settings) {
   DCB dcb;
   if (!ReadDcb(port, dcb)) return FailLast();
-  ToDcb(settings, dcb);
+  DeviceSettings sound = settings;
+  ApplySoundFields(sound);
+  ToDcb(sound, dcb);
   return ::SetCommState(port->file, &dcb) ? kResultOk : FailLast();
 }
 
@@ -288,7 +375,7 @@ int32_t StartWait(PortHandle* port, std::atomic<uint32_t>* eventType, SerialOver
       // once, and such a wait never ends: a watcher would spin on it and
       // miss every arrival. It is ended and a new one started.
       if (::WaitForSingleObject(st.ov.hEvent, 0) != WAIT_OBJECT_0) return kErrorIoPending;
-      Settle(port, record);
+      EndWait(port, record);
     } else {
       uint32_t none = 0;
       Collect(port, record, &none, false);  // the earlier wait ended; this starts a new one
@@ -300,18 +387,15 @@ int32_t StartWait(PortHandle* port, std::atomic<uint32_t>* eventType, SerialOver
   Prepare(st, record);
   st.events = 0;
   st.eventType = eventType;
-  if (::WaitCommEvent(port->file, &st.events, &st.ov)) {
+  if (Calls().waitCommEvent(port->file, &st.events, &st.ov)) {
     FinishWait(port, st, 0);
     return kResultOk;
   }
   const DWORD error = ::GetLastError();
-  if (error != ERROR_IO_PENDING) {
-    port->lostCode = error;
-    return Fail(error);
-  }
+  if (error != ERROR_IO_PENDING) return FailLost(port, error);
   Track(port, record, kWait);
   port->pendingWait = &record;
-  return kErrorIoPending;
+  return LookAtQueueOnceArmed(port, record);
 }
 
 // Under ReadNonBlocking the queue is asked first: Windows returns such a read
@@ -324,12 +408,12 @@ int32_t StartRead(PortHandle* port, void* buffer, uint32_t length, uint32_t* cou
   if (port->readsAtOnce) {
     DWORD queued = 0;
     DWORD errors = 0;
-    if (!QueueState(port, queued, errors)) return FailLast();
+    if (!QueueState(port, queued, errors)) return FailLost(port, ::GetLastError());
     if (queued == 0) return kResultOk;
     length = std::min<uint32_t>(length, queued);
   }
   return StartTransfer(port, record, kRead, count, [&](OVERLAPPED* ov, DWORD* moved) {
-    return ::ReadFile(port->file, buffer, length, moved, ov);
+    return Calls().readFile(port->file, buffer, length, moved, ov);
   });
 }
 
@@ -338,7 +422,7 @@ int32_t StartWrite(PortHandle* port, const void* data, uint32_t length, uint32_t
   Settle(port, record);
   if (length == 0) return kResultOk;
   return StartTransfer(port, record, kWrite, count, [&](OVERLAPPED* ov, DWORD* moved) {
-    return ::WriteFile(port->file, data, length, moved, ov);
+    return Calls().writeFile(port->file, data, length, moved, ov);
   });
 }
 
@@ -363,16 +447,26 @@ void CancelIo(PortHandle* port, SerialOverlapped& record) {
   if (StateOf(record).port == port) Settle(port, record);
 }
 
+// Wine can signal a wait's event and leave the wait pending for good; the
+// owner, woken by the event, would find nothing to take and never arm again.
+// Such a wait is ended and taken for what its end reports, so the owner arms
+// the next one.
 void CollectEventWait(PortHandle* port) {
   SerialOverlapped* record = port->pendingWait;
-  if (record == nullptr || !HasOverlappedIoCompleted(&StateOf(*record).ov)) return;
+  if (record == nullptr) return;
+  RecordState& st = StateOf(*record);
+  if (!HasOverlappedIoCompleted(&st.ov)) {
+    if (::WaitForSingleObject(st.ov.hEvent, 0) != WAIT_OBJECT_0) return;
+    FinishWait(port, st, Settle(port, *record));
+    return;
+  }
   uint32_t none = 0;
   Collect(port, *record, &none, false);
 }
 
 int32_t ClearErrors(PortHandle* port, uint32_t& errors) {
   DWORD fresh = 0;
-  if (!::ClearCommError(port->file, &fresh, nullptr)) return FailLast();
+  if (!Calls().clearCommError(port->file, &fresh, nullptr)) return FailLost(port, ::GetLastError());
   errors = fresh | port->heldErrors.exchange(0);
   return kResultOk;
 }

@@ -59,6 +59,12 @@ int32_t FlowControlOf(const DeviceSettings& s) {
   return FlowNone;
 }
 
+void ApplySoundFields(DeviceSettings& s) {
+  s.flags = (s.flags & ~kUnsoundFlags) | kFBinary;
+  s.XonChar = kXonChar;
+  s.XoffChar = kXoffChar;
+}
+
 bool ApplyReadMode(CommTimeouts& t, int32_t mode) {
   if (mode < ReadNonBlocking || mode > ReadBlocking) return false;
   t.ReadIntervalTimeout = kReadModeTable[mode][0];

@@ -26,6 +26,15 @@ constexpr uint32_t kFAbortOnError = 0x4000;
 constexpr int kDtrControlShift = 4;
 constexpr int kRtsControlShift = 12;
 
+// The XON and XOFF characters Open sets: DC1 and DC3, as every XON/XOFF
+// device expects them.
+constexpr uint8_t kXonChar = 0x11;
+constexpr uint8_t kXoffChar = 0x13;
+// Flag bits Open clears whatever another program left behind: each loses or
+// replaces received bytes (fNull drops the 0x00 that ends every reply,
+// fDsrSensitivity drops all input while DSR is low, as on a three-wire cable).
+constexpr uint32_t kUnsoundFlags = kFDsrSensitivity | kFErrorChar | kFNull | kFAbortOnError;
+
 // <windows.h> defines these as macros of the same values; where it came first they stand.
 #ifndef DTR_CONTROL_DISABLE
 constexpr uint32_t DTR_CONTROL_DISABLE = 0;
@@ -45,8 +54,8 @@ struct DeviceSettings {
   uint8_t ByteSize = 8;
   uint8_t Parity = NOPARITY;
   uint8_t StopBits = ONESTOPBIT;
-  uint8_t XonChar = 0x11;
-  uint8_t XoffChar = 0x13;
+  uint8_t XonChar = kXonChar;
+  uint8_t XoffChar = kXoffChar;
   uint8_t ErrorChar = 0;
   uint8_t EofChar = 0;
   uint8_t EvtChar = 0;
@@ -77,6 +86,13 @@ bool ApplyFlowControl(DeviceSettings& s, int32_t mode);
 // FlowHardware when DTR and RTS are both handshaking, else FlowXonXoff when
 // XON/XOFF runs both ways, else FlowNone.
 int32_t FlowControlOf(const DeviceSettings& s);
+
+// Sets the fields a record left by another program or a driver can hold at
+// values that lose data or make the platform refuse the whole record (equal
+// XON and XOFF characters): clears kUnsoundFlags, sets fBinary and the XON
+// and XOFF characters. Every other field stays as read. The Windows port
+// writes every record through it, from Open's first setter on.
+void ApplySoundFields(DeviceSettings& s);
 
 // The platform's read and write time-outs of a line.
 struct CommTimeouts {

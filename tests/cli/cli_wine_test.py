@@ -13,9 +13,9 @@ binds simulators to, one simulator per case:
   cli_wine_test.py --cli build-win/cli/duvozeviv-cli.exe [--preload SHIM.so]
 
 --preload gives the Wine processes (only them) the modem-line shim of
-tests/wine/: without it Wine's event wait on a pseudo-terminal sometimes
-stays pending after the line has been idle for a while (about one load in
-fifteen misses its INIT acknowledgement), which Windows's waits never do.
+tests/wine/, with which Wine's event waits on a pseudo-terminal pend as on
+Windows; without it they end early and empty and the serial layer looks at
+the queue itself.
 Checks exact texts, exit codes, the frames the module received and the
 image it flashed. Exit status 0 passed, 1 failed, 77 skipped (no set-up).
 """

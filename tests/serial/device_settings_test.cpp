@@ -79,6 +79,60 @@ TEST(FlowControlOf, LooksAtDtrAndRtsFirstThenXonXoff) {
   }
 }
 
+// Records another program or a driver may leave behind. Open sets the fields
+// that lose data or make the record unusable and keeps every other one.
+struct InheritedCase {
+  const char* what;
+  uint32_t flags;    // as read
+  uint8_t xonChar;   // as read
+  uint8_t xoffChar;  // as read
+  uint32_t soundFlags;
+};
+
+TEST(SoundFields, OpenSetsTheUnsoundFieldsAndKeepsTheRest) {
+  const InheritedCase table[] = {
+      // what                                     flags   xon   xoff  flags after
+      {"already sound",                           0x0001, 0x11, 0x13, 0x0001},
+      {"equal XON and XOFF: SetCommState 87",     0x0001, 0x13, 0x13, 0x0001},
+      {"both characters zero",                    0x0001, 0x00, 0x00, 0x0001},
+      {"fNull drops each reply's closing 0x00",   0x0801, 0x11, 0x13, 0x0001},
+      {"fAbortOnError ends reads on an error",    0x4001, 0x11, 0x13, 0x0001},
+      {"fErrorChar replaces bytes with errors",   0x0401, 0x11, 0x13, 0x0001},
+      {"fDsrSensitivity drops input, DSR low",    0x0041, 0x11, 0x13, 0x0001},
+      {"fBinary clear, which Windows refuses",    0x0000, 0x11, 0x13, 0x0001},
+      {"every flag set",                          0x7FFF, 0x13, 0x11, 0x33BF},
+      {"flow control and parity kept",            0x4B2F, 0x00, 0x00, 0x032F},
+  };
+  for (const InheritedCase& row : table) {
+    DeviceSettings s;
+    s.BaudRate = 57600;
+    s.flags = row.flags;
+    s.XonLim = 1024;
+    s.XoffLim = 512;
+    s.ByteSize = 7;
+    s.Parity = EVENPARITY;
+    s.StopBits = TWOSTOPBITS;
+    s.XonChar = row.xonChar;
+    s.XoffChar = row.xoffChar;
+    s.ErrorChar = '?';
+    s.EofChar = 0x1A;
+    s.EvtChar = '\n';
+    ApplySoundFields(s);
+    EXPECT_EQ(s.flags, row.soundFlags) << row.what;
+    EXPECT_EQ(s.XonChar, 0x11) << row.what;
+    EXPECT_EQ(s.XoffChar, 0x13) << row.what;
+    EXPECT_EQ(s.BaudRate, 57600u) << row.what;
+    EXPECT_EQ(s.XonLim, 1024) << row.what;
+    EXPECT_EQ(s.XoffLim, 512) << row.what;
+    EXPECT_EQ(s.ByteSize, 7) << row.what;
+    EXPECT_EQ(s.Parity, EVENPARITY) << row.what;
+    EXPECT_EQ(s.StopBits, TWOSTOPBITS) << row.what;
+    EXPECT_EQ(s.ErrorChar, '?') << row.what << ": unused once fErrorChar is clear";
+    EXPECT_EQ(s.EofChar, 0x1A) << row.what;
+    EXPECT_EQ(s.EvtChar, '\n') << row.what;
+  }
+}
+
 TEST(LineFormat, ParityBitFollowsParityAndGatesTheReadBack) {
   DeviceSettings s;
   SetLineFormatFields(s, 57600, 8, EVENPARITY, TWOSTOPBITS);

@@ -1,6 +1,7 @@
 // CSerialPort on the Win32 communications calls, over a linked COM pair: the
 // port opens the near end, the test plays the far end.
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <string>
 
@@ -48,6 +49,61 @@ TEST_F(SerialPortWin32Test, OpenAppliesTheDefaults) {
   EXPECT_EQ(m_port.Read(&byte, 1, &count, nullptr, kInfinite), kResultOk);
   EXPECT_EQ(count, 0u);
   EXPECT_EQ(byte, 'x');
+}
+
+// A plain handle of the near port's own, as another program opens it.
+HANDLE OpenNearPlainly() {
+  const std::string path = "\\\\.\\" + test::NearPort();
+  return ::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+}
+
+// The port's record as the platform holds it, read through a plain handle
+// (closed before the port under test opens it).
+DCB ReadRecord() {
+  DCB dcb{};
+  dcb.DCBlength = sizeof dcb;
+  HANDLE port = OpenNearPlainly();
+  if (port != INVALID_HANDLE_VALUE) {
+    ::GetCommState(port, &dcb);
+    ::CloseHandle(port);
+  }
+  return dcb;
+}
+
+// Another program leaves a record behind with equal XON and XOFF characters
+// and the fields that drop or replace received bytes set: Open replaces
+// those and keeps the rest.
+TEST_F(SerialPortWin32Test, OpenReplacesTheUnsoundFieldsAnotherProgramLeft) {
+  HANDLE other = OpenNearPlainly();
+  ASSERT_NE(other, INVALID_HANDLE_VALUE);
+  DCB left{};
+  left.DCBlength = sizeof left;
+  ASSERT_TRUE(::GetCommState(other, &left));
+  left.BaudRate = 19200;
+  left.fNull = TRUE;
+  left.fAbortOnError = TRUE;
+  left.fErrorChar = TRUE;
+  left.fDsrSensitivity = TRUE;
+  left.XonChar = 0x13;
+  left.XoffChar = 0x13;
+  const bool kept = ::SetCommState(other, &left) != FALSE;
+  ::CloseHandle(other);
+  if (!kept) GTEST_SKIP() << "the platform refuses such a record, so none can be left behind";
+  const DCB inherited = ReadRecord();
+  ASSERT_EQ(inherited.XoffChar, 0x13) << "the record left behind is in force";
+
+  OpenPort();
+  EXPECT_EQ(m_port.LastError(), kResultOk);
+  m_port.Close();
+  const DCB opened = ReadRecord();
+  EXPECT_EQ(opened.XonChar, 0x11);
+  EXPECT_EQ(opened.XoffChar, 0x13);
+  EXPECT_EQ(opened.fNull, 0u);
+  EXPECT_EQ(opened.fAbortOnError, 0u);
+  EXPECT_EQ(opened.fErrorChar, 0u);
+  EXPECT_EQ(opened.fDsrSensitivity, 0u);
+  EXPECT_EQ(opened.fBinary, 1u);
+  EXPECT_EQ(opened.BaudRate, 9600u) << "Open's own defaults still apply";
 }
 
 TEST_F(SerialPortWin32Test, SecondOpenGivesAlreadyInitializedAndTheFirstKeepsWorking) {

@@ -37,8 +37,11 @@ add_executable(serial_com_tests
   serial_port_win32_test.cpp
   serial_wnd_win32_test.cpp
   line_lost_win32_test.cpp
+  line_lost_codes_win32_test.cpp
 )
-target_include_directories(serial_com_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
+# The lost-line codes test reaches the port's table of Win32 calls.
+target_include_directories(serial_com_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}
+  ${PROJECT_SOURCE_DIR}/serial/src)
 target_link_libraries(serial_com_tests PRIVATE serial GTest::gtest_main)
 vexel_com_tests(serial_com_tests)
 
@@ -49,4 +52,19 @@ if(TARGET protocol)
     ${CMAKE_CURRENT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/tests/sim)
   target_link_libraries(serial_controller_com_tests PRIVATE serial protocol GTest::gtest_main)
   vexel_com_tests(serial_controller_com_tests)
+endif()
+
+# Arrivals on a line served by its owner's loop, however the waits end. In the
+# cross-build it runs plainly and once more with the shim's late-return mode,
+# in which every idle wait ends before the call that armed it has returned.
+add_executable(serial_wait_race_tests wait_race_win32_test.cpp com_pair_win32.cpp)
+target_include_directories(serial_wait_race_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
+target_link_libraries(serial_wait_race_tests PRIVATE serial GTest::gtest_main)
+vexel_warnings(serial_wait_race_tests)
+add_test(NAME serial_wait_race COMMAND serial_wait_race_tests)
+set_tests_properties(serial_wait_race PROPERTIES LABELS "serial;com")
+if(CMAKE_CROSSCOMPILING)
+  add_test(NAME serial_wait_race.latereturn COMMAND serial_wait_race_tests)
+  set_tests_properties(serial_wait_race.latereturn PROPERTIES LABELS "serial;com"
+    ENVIRONMENT "LD_PRELOAD=${VEXEL_WINE_MODEM_LINES};VEXEL_WINE_LATE_WAIT_RETURN=1")
 endif()

@@ -446,6 +446,35 @@ TEST_P(LoaderFailure, OneMessageBoxWithTheProgramsCaption) {
   }
 }
 
+// An adapter pulled mid-run: one message box with its own text at once, not
+// a reply timer's "Module not responding" seconds later, and the dialog back
+// to NOT CONNECTED with the port closed.
+TEST_F(LoaderDlgTest, LineLostShowsOneBoxAtOnceAndReturnsToNotConnected) {
+  sim::Fault fault;
+  std::string error;
+  ASSERT_TRUE(sim::ParseFault("hangup@3", fault, error)) << error;
+  m_module.AddFault(fault);
+  DialogAnswerer answerer([](HWND box) { PressOk(box); });
+  Connect();
+  const std::string path = TempImage(Pattern(100));
+  m_dlg->SetFileChooser([path](HWND, std::string& chosen) {
+    chosen = path;
+    return true;
+  });
+  const uint64_t started = m_clock.Now();
+  Click(IDC_PROGRAM);
+  ASSERT_TRUE(Pump([&] { return !answerer.Seen().empty(); }));
+  EXPECT_LT(m_clock.Now() - started, 1000u) << "virtual ms to the box: a reply timer ran out";
+  Pump([] { return false; }, 300);
+  ASSERT_EQ(answerer.Seen().size(), 1u);
+  EXPECT_EQ(answerer.Seen()[0].caption, kCaption);
+  EXPECT_EQ(answerer.Seen()[0].text,
+            L"Connection lost: the serial port went away (adapter unplugged or driver stopped)");
+  EXPECT_EQ(answerer.Seen()[0].buttons, 1);
+  ExpectNotConnectedLook();
+  EXPECT_FALSE(m_port->IsOpen());
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Cases, LoaderFailure,
     testing::Values(

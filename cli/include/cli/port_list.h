@@ -23,7 +23,8 @@ struct SerialPortInfo {
 /// finding a UART (type 0) are left out. @p root stands for "/" so that
 /// tests can pass a fake tree. Windows: the COM ports of
 /// HKLM\HARDWARE\DEVICEMAP\SERIALCOMM, with the friendly name and USB
-/// identity the device manager gives; @p root is not used. Sorted by name,
+/// identity the device manager gives and, for an FTDI adapter, the
+/// LatencyTimer of its device parameters (read only); @p root is not used. Sorted by name,
 /// ttyS2 before ttyS10 (COM2 before COM10).
 std::vector<SerialPortInfo> FindSerialPorts(const std::string& root = "/");
 
@@ -35,7 +36,7 @@ SerialPortInfo DescribePort(const std::string& port, const std::string& root = "
 
 /// One aligned row per port under a header; "-" where nothing is known.
 /// Linux: DEVICE, BY-ID, USB, SERIAL, PRODUCT, DRIVER, LATENCY; Windows:
-/// DEVICE, USB, NAME.
+/// DEVICE, USB, LATENCY ("16 ms"), NAME.
 std::string FormatPortTable(const std::vector<SerialPortInfo>& ports);
 
 /// The device @p port opens, named so that two names of one device give
