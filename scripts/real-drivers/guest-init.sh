@@ -1,0 +1,122 @@
+#!/bin/busybox sh
+# The guest's first process (/init of the rig's initramfs): loads the USB
+# serial drivers, runs the loader on the kernel's own 8250 and ftdi_sio
+# drivers and reports each case as a "rig: ..." line on the console, which the
+# host reads (scripts/test-real-drivers.sh). The host unplugs and re-plugs the
+# emulated adapters through QEMU's monitor when this script or the simulators
+# show the moment; every wait here is on a kernel event with a deadline.
+/bin/busybox mkdir -p /proc /sys /dev /tmp
+/bin/busybox mount -t devtmpfs devtmpfs /dev
+exec </dev/console >/dev/console 2>&1
+/bin/busybox --install -s /bin
+export PATH=/bin
+mount -t proc proc /proc
+mount -t sysfs sysfs /sys
+
+CLI=/rig/duvozeviv-cli
+LATENCY=/sys/bus/usb-serial/devices/ttyUSB0/latency_timer
+
+say() { echo "rig: $*"; }
+uptime_ms() { awk '{ printf "%d", $1 * 1000 }' /proc/uptime; }
+
+# The uevent helper writes "ACTION NAME" lines into this fifo; opened for
+# reading and writing so that neither side ever blocks on the open.
+mkfifo /tmp/tty-events
+exec 3<>/tmp/tty-events
+uevent /rig/guest-uevent.sh &
+
+await_tty() {  # ACTION NAME SECONDS: waits for that uevent of the tty
+  local deadline=$(($(uptime_ms) / 1000 + $3)) left event
+  while :; do
+    left=$((deadline - $(uptime_ms) / 1000))
+    [ "$left" -gt 0 ] || return 1
+    read -r -t "$left" event <&3 || return 1
+    [ "$event" = "$1 $2" ] && return 0
+  done
+}
+await_present() {  # NAME SECONDS
+  [ -e "/dev/$1" ] || await_tty add "$1" "$2"
+}
+cpu_ms() {  # FIELD FIELD < stat: the sum of two clock-tick fields, in ms
+  awk -v a="$1" -v b="$2" '{ printf "%d", ($a + $b) * 10 }'
+}
+kernel_time() {  # ERE: the kernel log time (s) of the last line matching it
+  dmesg | awk -v re="$1" '$0 ~ re { t = $0; sub(/^\[ */, "", t); sub(/\].*/, "", t) } END { print t }'
+}
+
+for module in usb-common usbcore xhci-hcd xhci-pci usbserial ftdi_sio; do
+  insmod "/rig/modules/$module.ko" || say "error: insmod $module failed"
+done
+await_present ttyUSB0 60 || say "error: no ttyUSB0"
+await_present ttyUSB1 60 || say "error: no ttyUSB1"
+say "ready uptime_ms=$(uptime_ms)"
+
+# a. A load on the 8250 UART.
+/rig/guest-load.sh a-8250 /dev/ttyS1 /rig/a-8250.mbf
+say "case a-8250 rc=$(cat /tmp/a-8250.rc)"
+
+# a, b. A load on the emulated FTDI adapter; its latency timer is read once the
+# loader holds the line (its "connected" event) and again after it closed it.
+watch_latency() {  # JSON lines of the loader in, "RC DURING" out
+  local line during=none rc
+  while read -r line; do
+    echo "$line" >>/tmp/a-ftdi.json
+    case "$line" in *'"event":"connected"'*) during=$(cat "$LATENCY") && break ;; esac
+  done
+  cat >>/tmp/a-ftdi.json
+  rc=$(sed -n 's/^rc //p' /tmp/a-ftdi.json)
+  echo "${rc:-none} $during"
+}
+echo 16 >"$LATENCY"
+before=$(cat "$LATENCY")
+set -- $( { timeout 60 "$CLI" --json -p /dev/ttyUSB0 /rig/a-ftdi.mbf 2>/tmp/a-ftdi.err; echo "rc $?"; } |
+  watch_latency)
+say "case a-ftdi rc=$1"
+say "case b before=$before during=$2 after=$(cat "$LATENCY")"
+
+# c. The adapter is removed mid-load: the host's device_del comes once the
+# simulator has seen the transfer under way. The loader's CPU time is read
+# when the tty goes away and again after its end.
+say "c-start"
+/rig/guest-load.sh c /dev/ttyUSB0 /rig/c.mbf &
+load=$!
+cpu_at_removal=none
+if await_tty remove ttyUSB0 60; then
+  loader=$(pidof duvozeviv-cli) && cpu_at_removal=$(cpu_ms 14 15 </proc/"$loader"/stat)
+fi
+wait "$load"
+cpu_total=$(cpu_ms 16 17 </tmp/c.stat)
+disconnect=$(kernel_time 'USB disconnect') ended=$(kernel_time 'rig-ended c$')
+gap_ms=$(awk -v d="$disconnect" -v e="$ended" 'BEGIN { if (d == "" || e == "") print "none"; else printf "%d", (e - d) * 1000 }')
+cpu_after=none
+[ "$cpu_at_removal" = none ] || cpu_after=$((cpu_total - cpu_at_removal))
+say "case c rc=$(cat /tmp/c.rc) disconnect_to_end_ms=$gap_ms cpu_after_ms=$cpu_after cpu_total_ms=$cpu_total"
+say "c-result $(grep '"event":"result"' /tmp/c.json)"
+grep -q . /tmp/c.err && sed 's/^/rig: c-stderr /' /tmp/c.err
+
+# d. The adapter comes back (the host's device_add); the next load succeeds.
+say "replug ttyUSB0"
+if await_present ttyUSB0 60; then
+  say "ttyUSB0 back uptime_ms=$(uptime_ms)"
+  /rig/guest-load.sh d /dev/ttyUSB0 /rig/d.mbf
+  say "case d rc=$(cat /tmp/d.rc)"
+else
+  say "case d rc=none (ttyUSB0 not back)"
+fi
+
+# e. A station session on the second adapter, removed and re-plugged while it
+# programs module 2; its lines (one per module with -q) are passed on for the
+# host to act on.
+say "e-start"
+{ timeout 90 "$CLI" --station --count 3 -q --log /tmp/e-audit.jsonl -p /dev/ttyUSB1 /rig/e.mbf 2>&1
+  echo "rc $?"; } |
+  while read -r line; do
+    case "$line" in
+      'rc '*) say "case e rc=${line#rc }" ;;
+      *) say "e-line $line" ;;
+    esac
+  done
+[ -f /tmp/e-audit.jsonl ] && sed 's/^/rig: e-audit /' /tmp/e-audit.jsonl
+
+say "done uptime_ms=$(uptime_ms)"
+poweroff -f

@@ -1,0 +1,250 @@
+#!/usr/bin/env bash
+# The command-line loader on the kernel's own serial drivers: Debian's kernel
+# boots under QEMU (TCG) with a busybox initramfs holding the loader; the guest
+# has an emulated 16550 UART (ttyS1, the 8250 driver) and two emulated FTDI
+# adapters on an xHCI controller (ttyUSB0 and ttyUSB1, ftdi_sio). Each line is
+# a unix-socket chardev, bridged by socat to a vexel-module-sim on the host.
+# One boot runs every case (scripts/real-drivers/guest-init.sh):
+#   a  byte-exact loads on ttyS1 and ttyUSB0
+#   b  ttyUSB0's latency_timer reads 1 while the loader holds the line, 16 after
+#   c  the adapter removed mid-load (monitor device_del): the load ends within
+#      a second, lost-line exit class, no CPU spin
+#   d  the adapter added back (device_add): the next load succeeds
+#   e  a --station session on ttyUSB1 across a removal and a re-plug resumes
+# This script unplugs and re-plugs at the moments the simulators' events and
+# the guest's console show, then prints a table of the cases and figures and
+# exits 1 if one failed. Every wait is on an event (a line in a log, a process
+# ending) with a deadline; no host serial device is ever opened.
+#
+#   scripts/test-real-drivers.sh [BUILD_DIR]     (default build)
+#
+# Needs qemu-system-x86, linux-image-amd64, busybox-static and socat
+# (scripts/deps.sh). VEXEL_RIG_TIMEOUT bounds the guest's run (default 240 s).
+set -euo pipefail
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=$(cd "${1:-$root/build}" && pwd)
+cli=$build/cli/duvozeviv-cli
+sim=$build/sim/vexel-module-sim
+guest=$root/scripts/real-drivers
+run_timeout=${VEXEL_RIG_TIMEOUT:-240}
+started=$EPOCHREALTIME
+
+say() { echo "test-real-drivers: $*"; }
+fail() {
+  echo "test-real-drivers: FAIL: $*" >&2
+  exit 1
+}
+
+for tool in qemu-system-x86_64 socat; do
+  command -v "$tool" >/dev/null || fail "$tool is missing (scripts/deps.sh installs it)"
+done
+[ -x "$cli" ] && [ -x "$sim" ] || fail "build $cli and $sim first"
+kernel=$(ls /boot/vmlinuz-* 2>/dev/null | sort -V | tail -n 1)
+[ -r "$kernel" ] || fail "no readable /boot/vmlinuz-* (install linux-image-amd64)"
+modules=/lib/modules/${kernel#/boot/vmlinuz-}
+busybox=/bin/busybox
+! ldd "$busybox" >/dev/null 2>&1 || fail "$busybox is not static (install busybox-static)"
+
+work=$(mktemp -d /tmp/vexel-rig.XXXXXX)
+[[ $work != *,* ]] || fail "$work: QEMU's options cannot hold a comma"
+children=()
+passed=0
+cleanup() {
+  local pid
+  for pid in "${children[@]}"; do kill "$pid" 2>/dev/null || true; done
+  wait 2>/dev/null || true
+  if [ "$passed" = 1 ]; then rm -rf "$work"; else say "logs kept in $work"; fi
+}
+trap cleanup EXIT
+
+# wait_line FILE FIRST ERE SECONDS: waits until a line at or after line FIRST
+# of FILE matches ERE and prints its number; gives up at the deadline or when
+# QEMU has ended (tail follows the file through inotify).
+wait_line() {
+  local file=$1 n=$2 ere=$3 deadline=$((SECONDS + $4)) line found="" fd tail_pid
+  exec {fd}< <(exec tail -n "+$n" -F ${qemu_pid:+--pid="$qemu_pid"} "$file" 2>/dev/null)
+  tail_pid=$!
+  while ((SECONDS < deadline)) && IFS= read -r -t $((deadline - SECONDS)) -u "$fd" line; do
+    if [[ $line =~ $ere ]]; then
+      found=$n
+      break
+    fi
+    n=$((n + 1))
+  done
+  kill "$tail_pid" 2>/dev/null || true
+  exec {fd}<&-
+  [ -n "$found" ] && echo "$found"
+}
+seconds_since() { awk -v a="$1" -v b="$EPOCHREALTIME" 'BEGIN { printf "%.1f", b - a }'; }
+
+# --- the images and the initramfs ---------------------------------------------
+declare -A size=([a-8250]=4096 [a-ftdi]=8192 [c]=32768 [d]=4096 [e]=8192)
+rootfs=$work/root
+mkdir -p "$rootfs/bin" "$rootfs/rig/modules"
+for name in "${!size[@]}"; do head -c "${size[$name]}" /dev/urandom >"$work/$name.mbf"; done
+cp "$work"/*.mbf "$rootfs/rig/"
+cp "$busybox" "$rootfs/bin/busybox"
+cp "$cli" "$rootfs/rig/"
+for lib in $(ldd "$cli" | grep -o '/[^ ]*'); do
+  mkdir -p "$rootfs$(dirname "$lib")"
+  cp -L "$lib" "$rootfs$lib"
+done
+for module in usb-common usbcore xhci-hcd xhci-pci usbserial ftdi_sio; do
+  file=$(find "$modules" -name "$module.ko*" | head -n 1)
+  [ -n "$file" ] || fail "$module.ko is not in $modules"
+  case $file in
+    *.xz) xz -dc "$file" ;;
+    *.zst) zstd -qdc "$file" ;;
+    *.gz) gzip -dc "$file" ;;
+    *) cat "$file" ;;
+  esac >"$rootfs/rig/modules/$module.ko"
+done
+install -m 755 "$guest/guest-init.sh" "$rootfs/init"
+install -m 755 "$guest/guest-uevent.sh" "$guest/guest-load.sh" "$rootfs/rig/"
+(cd "$rootfs" && find . | "$busybox" cpio -o -H newc 2>/dev/null | gzip -1) >"$work/initrd.gz"
+
+# --- the simulators and their bridges -----------------------------------------
+# ttyS1 and ttyUSB0 each talk to one module; ttyUSB1 to a fixture of three.
+declare -A sim_pid
+start_sim() {  # NAME [OPTIONS]
+  local name=$1
+  shift
+  "$sim" --json --link "$work/$name.link" --out "$work/$name/" "$@" >"$work/$name.events" 2>"$work/$name.err" &
+  children+=($!) sim_pid[$name]=$!
+  wait_line "$work/$name.events" 1 '"event":"ready"' 30 >/dev/null || fail "$name: the simulator did not start"
+}
+start_bridge() {  # NAME: socat listens on NAME.sock; QEMU connects at its start
+  socat -d -d "UNIX-LISTEN:$work/$1.sock" "FILE:$work/$1.link,raw,echo=0" 2>"$work/$1.socat" &
+  children+=($!)
+  wait_line "$work/$1.socat" 1 'listening on' 30 >/dev/null || fail "$1: socat did not listen"
+}
+start_sim s1
+start_sim u0
+start_sim u1 --modules 3 --gap 300
+for name in s1 u0 u1; do start_bridge "$name"; done
+
+# --- the guest ----------------------------------------------------------------
+usb_serial() { echo "usb-serial,id=ftdi$1,chardev=u$1,bus=xhci.0,port=$(($1 + 1))"; }
+qmp_usb_serial() { echo "{\"driver\":\"usb-serial\",\"id\":\"ftdi$1\",\"chardev\":\"u$1\",\"bus\":\"xhci.0\",\"port\":\"$(($1 + 1))\"}"; }
+boot_started=$EPOCHREALTIME
+timeout --signal=KILL "$run_timeout" qemu-system-x86_64 -accel tcg -cpu max -m 256 -smp 1 \
+  -nodefaults -display none -no-reboot \
+  -kernel "$kernel" -initrd "$work/initrd.gz" \
+  -append "console=ttyS0,115200 rdinit=/init panic=-1 loglevel=4" \
+  -chardev "file,id=con,path=$work/console.log" -serial chardev:con \
+  -chardev "socket,id=s1,path=$work/s1.sock" -serial chardev:s1 \
+  -device qemu-xhci,id=xhci \
+  -chardev "socket,id=u0,path=$work/u0.sock" -device "$(usb_serial 0)" \
+  -chardev "socket,id=u1,path=$work/u1.sock" -device "$(usb_serial 1)" \
+  -qmp "unix:$work/qmp.sock,server=on,wait=off" >"$work/qemu.log" 2>&1 &
+qemu_pid=$!
+children+=($qemu_pid)
+
+problems=$work/problems
+touch "$problems"
+monitor() {  # COMMAND ARGUMENTS-JSON: one command on QEMU's monitor (QMP)
+  local answer
+  answer=$(printf '{"execute":"qmp_capabilities"}\n{"execute":"%s","arguments":%s}\n' "$1" "$2" |
+    socat - "UNIX-CONNECT:$work/qmp.sock" 2>&1) || true
+  echo "$1 $2: $answer" >>"$work/monitor.log"
+  [ "$(grep -c '"return"' <<<"$answer")" = 2 ] || echo "monitor: $1 $2 failed" >>"$problems"
+}
+await() {  # FILE FIRST ERE SECONDS WHAT: wait_line, a missed deadline noted
+  local n
+  n=$(wait_line "$1" "$2" "$3" "$4") && echo "$n" && return 0
+  echo "no $5 within $4 s" >>"$problems"
+  echo 1
+  return 1
+}
+console=$work/console.log
+touch "$console"
+boot_s=none
+await "$console" 1 '^rig: ready' 120 "ready guest" >/dev/null && boot_s=$(seconds_since "$boot_started")
+
+# c: the a-ftdi image is flashed, then c's load starts; ten chunks into it
+# the adapter goes.
+n=$(await "$work/u0.events" 1 '"event":"image"' 90 "first image on ttyUSB0") || true
+await "$work/u0.events" $((n + 1)) '"event":"request".*"step":[0-9]{2,}' 90 "transfer on ttyUSB0" >/dev/null &&
+  monitor device_del '{"id":"ftdi0"}'
+# d: the guest asks for the adapter once it has read c's results.
+await "$console" 1 '^rig: replug ttyUSB0' 90 "re-plug request" >/dev/null && {
+  monitor device_add "$(qmp_usb_serial 0)"
+  added=$EPOCHREALTIME
+  await "$console" 1 '^rig: ttyUSB0 back' 60 "ttyUSB0 back" >/dev/null && replug_s=$(seconds_since "$added")
+}
+# e: ten chunks into module 2 the station's adapter goes; it comes back once
+# the station has ended that module.
+n=$(await "$work/u1.events" 1 '"event":"module".*"index":2,"state":"attached"' 120 "module 2 on ttyUSB1") || true
+await "$work/u1.events" "$n" '"event":"request".*"step":[0-9]{2,}' 60 "transfer to module 2" >/dev/null &&
+  monitor device_del '{"id":"ftdi1"}'
+await "$console" 1 '^rig: e-line .*module 2:' 60 "station's end of module 2" >/dev/null || true
+monitor device_add "$(qmp_usb_serial 1)"
+
+qemu_status=0
+wait "$qemu_pid" || qemu_status=$?
+grep -q '^rig: done' "$console" || echo "the guest did not finish (QEMU status $qemu_status)" >>"$problems"
+for name in s1 u0 u1; do
+  kill "${sim_pid[$name]}" 2>/dev/null || true
+  wait "${sim_pid[$name]}" 2>/dev/null || true
+done
+
+# --- results ------------------------------------------------------------------
+rig() { sed -n "s/^rig: $1//p" "$console" | tr -d '\r' | head -n 1; }
+field() { grep -o "$1=[^ ]*" <<<"$2" | cut -d= -f2 | head -n 1; }
+json_field() { grep -o "\"$1\":\(\"[^\"]*\"\|[^,}]*\)" <<<"$2" | head -n 1 | cut -d: -f2- | tr -d '"'; }
+same() { [ -f "$work/$1" ] && cmp -s "$work/$1" "$work/$2"; }
+failed=0
+rows=()
+row() {  # CASE WHAT VERDICT FIGURES
+  local verdict=pass
+  [ "$3" = 0 ] || verdict=FAIL failed=1
+  rows+=("$(printf '%-2s %-44s %-5s %s' "$1" "$2" "$verdict" "$4")")
+}
+ok() { "$@" && echo 0 || echo 1; }
+
+rc=$(field rc "$(rig 'case a-8250 ')")
+row a "byte-exact load on ttyS1 (8250)" "$(ok eval '[ "$rc" = 0 ] && same s1/image-0001.mbf a-8250.mbf')" \
+  "exit $rc, ${size[a-8250]} bytes, image $(same s1/image-0001.mbf a-8250.mbf && echo equal || echo differs)"
+rc=$(field rc "$(rig 'case a-ftdi ')")
+row a "byte-exact load on ttyUSB0 (ftdi_sio)" "$(ok eval '[ "$rc" = 0 ] && same u0/image-0001.mbf a-ftdi.mbf')" \
+  "exit $rc, ${size[a-ftdi]} bytes, image $(same u0/image-0001.mbf a-ftdi.mbf && echo equal || echo differs)"
+
+b=$(rig 'case b ')
+before=$(field before "$b") during=$(field during "$b") after=$(field after "$b")
+row b "latency_timer 1 while held, 16 after" "$(ok eval '[ "$before" = 16 ] && [ "$during" = 1 ] && [ "$after" = 16 ]')" \
+  "before ${before:-?} ms, during ${during:-?} ms, after ${after:-?} ms"
+
+c=$(rig 'case c ') c_result=$(rig 'c-result ')
+rc=$(field rc "$c") gap=$(field disconnect_to_end_ms "$c") cpu_after=$(field cpu_after_ms "$c")
+message=$(json_field message "$c_result")
+c_ok() {
+  [ "$rc" = 9 ] && [[ $gap =~ ^[0-9]+$ ]] && ((gap <= 1000)) &&
+    [[ $cpu_after =~ ^-?[0-9]+$ ]] && ((cpu_after <= 50 + gap / 4))
+}
+row c "adapter removed mid-load: lost line, <= 1 s" "$(ok c_ok)" \
+  "exit ${rc:-?}, USB disconnect to end ${gap:-?} ms, CPU after it ${cpu_after:-?} ms (total $(field cpu_total_ms "$c") ms), \"${message}\""
+
+rc=$(field rc "$(rig 'case d ')")
+row d "re-plugged adapter: next load" "$(ok eval '[ "$rc" = 0 ] && same u0/image-0002.mbf d.mbf')" \
+  "exit ${rc:-?}, ttyUSB0 back ${replug_s:-?} s after device_add, image $(same u0/image-0002.mbf d.mbf && echo equal || echo differs)"
+
+rc=$(field rc "$(rig 'case e ')")
+classes=$(sed -n 's/^rig: e-audit //p' "$console" | grep '"record":"module"' |
+  while read -r record; do printf '%s:%s ' "$(json_field module "$record")" "$(json_field exit_class "$record")"; done)
+classes=${classes% }
+row e "station across removal and re-plug" \
+  "$(ok eval '[ "$rc" = 9 ] && [ "$classes" = "1:loaded 2:line-lost 3:loaded" ] && same u1/image-0001.mbf e.mbf && same u1/image-0002.mbf e.mbf')" \
+  "exit ${rc:-?}, modules ${classes:-none}, images $(same u1/image-0001.mbf e.mbf && same u1/image-0002.mbf e.mbf && echo equal || echo missing/differ)"
+
+echo
+printf '%s\n' "${rows[@]}"
+echo "   boot to drivers loaded: ${boot_s} s; whole rig: $(seconds_since "$started") s"
+sed 's/^/test-real-drivers: note: /' "$problems"
+if [ "$failed" = 0 ] && ! [ -s "$problems" ]; then
+  passed=1
+  say "all cases passed"
+else
+  say "console: $console"
+  exit 1
+fi
