@@ -54,6 +54,7 @@ say "ready uptime_ms=$(uptime_ms)"
 # a. A load on the 8250 UART.
 /rig/guest-load.sh a-8250 /dev/ttyS1 /rig/a-8250.mbf
 say "case a-8250 rc=$(cat /tmp/a-8250.rc)"
+say "result a-8250 $(grep '"event":"result"' /tmp/a-8250.json)"
 
 # a, b. A load on the emulated FTDI adapter; its latency timer is read once the
 # loader holds the line (its "connected" event) and again after it closed it.
@@ -72,6 +73,7 @@ before=$(cat "$LATENCY")
 set -- $( { timeout 60 "$CLI" --json -p /dev/ttyUSB0 /rig/a-ftdi.mbf 2>/tmp/a-ftdi.err; echo "rc $?"; } |
   watch_latency)
 say "case a-ftdi rc=$1"
+say "result a-ftdi $(grep '"event":"result"' /tmp/a-ftdi.json)"
 say "case b before=$before during=$2 after=$(cat "$LATENCY")"
 
 # c. The adapter is removed mid-load: the host's device_del comes once the
@@ -91,7 +93,7 @@ gap_ms=$(awk -v d="$disconnect" -v e="$ended" 'BEGIN { if (d == "" || e == "") p
 cpu_after=none
 [ "$cpu_at_removal" = none ] || cpu_after=$((cpu_total - cpu_at_removal))
 say "case c rc=$(cat /tmp/c.rc) disconnect_to_end_ms=$gap_ms cpu_after_ms=$cpu_after cpu_total_ms=$cpu_total"
-say "c-result $(grep '"event":"result"' /tmp/c.json)"
+say "result c $(grep '"event":"result"' /tmp/c.json)"
 grep -q . /tmp/c.err && sed 's/^/rig: c-stderr /' /tmp/c.err
 
 # d. The adapter comes back (the host's device_add); the next load succeeds.
@@ -100,6 +102,7 @@ if await_present ttyUSB0 60; then
   say "ttyUSB0 back uptime_ms=$(uptime_ms)"
   /rig/guest-load.sh d /dev/ttyUSB0 /rig/d.mbf
   say "case d rc=$(cat /tmp/d.rc)"
+  say "result d $(grep '"event":"result"' /tmp/d.json)"
 else
   say "case d rc=none (ttyUSB0 not back)"
 fi
