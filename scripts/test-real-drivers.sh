@@ -39,8 +39,9 @@ fail() {
 for tool in qemu-system-x86_64 socat; do
   command -v "$tool" >/dev/null || fail "$tool is missing (scripts/deps.sh installs it)"
 done
-[ -x "$cli" ] && [ -x "$sim" ] || fail "build $cli and $sim first"
-kernel=$(ls /boot/vmlinuz-* 2>/dev/null | sort -V | tail -n 1)
+[ -x "$cli" ] || fail "build $cli first"
+[ -x "$sim" ] || fail "build $sim first"
+kernel=$(find /boot -maxdepth 1 -name 'vmlinuz-*' | sort -V | tail -n 1)
 [ -r "$kernel" ] || fail "no readable /boot/vmlinuz-* (install linux-image-amd64)"
 modules=/lib/modules/${kernel#/boot/vmlinuz-}
 busybox=/bin/busybox
@@ -143,7 +144,7 @@ timeout --signal=KILL "$run_timeout" qemu-system-x86_64 -accel tcg -cpu max -m 2
   -chardev "socket,id=u1,path=$work/u1.sock" -device "$(usb_serial 1)" \
   -qmp "unix:$work/qmp.sock,server=on,wait=off" >"$work/qemu.log" 2>&1 &
 qemu_pid=$!
-children+=($qemu_pid)
+children+=("$qemu_pid")
 
 problems=$work/problems
 touch "$problems"
@@ -172,11 +173,13 @@ n=$(await "$work/u0.events" 1 '"event":"image"' 90 "first image on ttyUSB0") || 
 await "$work/u0.events" $((n + 1)) '"event":"request".*"step":200,' 90 "transfer on ttyUSB0" >/dev/null &&
   monitor device_del '{"id":"ftdi0"}'
 # d: the guest asks for the adapter once it has read c's results.
-await "$console" 1 '^rig: replug ttyUSB0' 90 "re-plug request" >/dev/null && {
+if await "$console" 1 '^rig: replug ttyUSB0' 90 "re-plug request" >/dev/null; then
   monitor device_add "$(qmp_usb_serial 0)"
   added=$EPOCHREALTIME
-  await "$console" 1 '^rig: ttyUSB0 back' 60 "ttyUSB0 back" >/dev/null && replug_s=$(seconds_since "$added")
-}
+  if await "$console" 1 '^rig: ttyUSB0 back' 60 "ttyUSB0 back" >/dev/null; then
+    replug_s=$(seconds_since "$added")
+  fi
+fi
 # e: at module 2's 10th request the station's adapter goes; it comes back
 # once the station has ended that module.
 n=$(await "$work/u1.events" 1 '"event":"module".*"index":2,"state":"attached"' 120 "module 2 on ttyUSB1") || true

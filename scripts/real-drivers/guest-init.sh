@@ -70,11 +70,11 @@ watch_latency() {  # JSON lines of the loader in, "RC DURING" out
 }
 echo 16 >"$LATENCY"
 before=$(cat "$LATENCY")
-set -- $( { timeout 60 "$CLI" --json -p /dev/ttyUSB0 /rig/a-ftdi.mbf 2>/tmp/a-ftdi.err; echo "rc $?"; } |
+rc_during=$( { timeout 60 "$CLI" --json -p /dev/ttyUSB0 /rig/a-ftdi.mbf 2>/tmp/a-ftdi.err; echo "rc $?"; } |
   watch_latency)
-say "case a-ftdi rc=$1"
+say "case a-ftdi rc=${rc_during% *}"
 say "result a-ftdi $(grep '"event":"result"' /tmp/a-ftdi.json)"
-say "case b before=$before during=$2 after=$(cat "$LATENCY")"
+say "case b before=$before during=${rc_during#* } after=$(cat "$LATENCY")"
 
 # c. The adapter is removed mid-load: the host's device_del comes once the
 # simulator has seen the transfer under way. The loader's CPU time is read
