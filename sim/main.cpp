@@ -36,7 +36,7 @@ int Serve(int argc, char** argv) {
   LineEndpoint line;
   EventReport report(stdout, options.json, SimServer::Now());
   SimServer server(line, report, sink,
-                   {options.lineRate, options.count, {options.modules, options.gapMs, options.faults}});
+                   {options.lineRate, options.count, {options.modules, options.gapMs, options.faults, options.dwellMs}});
   std::string error;
   if (!sink.Prepare(error) || !server.Start(error) || !OpenLine(options, line, error)) return Fail(error);
   // The path comes first and alone, so a script can read it with one line read.

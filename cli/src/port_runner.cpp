@@ -5,6 +5,13 @@
 #include "cli/open_diagnosis.h"
 
 namespace vexel::cli {
+namespace {
+
+// Stray frames before a connect reply are few; the bound keeps a line that
+// streams noise from holding the loop.
+constexpr int kFramesReadAtWindowEnd = 8;
+
+}  // namespace
 
 PortRunner::PortRunner(size_t index, std::string port, std::string imagePath,
                        SnapshotImageFile::Bytes image, std::string imageError,
@@ -19,7 +26,7 @@ PortRunner::PortRunner(size_t index, std::string port, std::string imagePath,
       m_line(std::move(line)),
       m_image(std::move(image), std::move(imageError)),
       m_controller(m_line->Line(), m_image, *this),
-      m_timers(loop, [this](uint32_t id) { if (!m_ending) m_controller.HandleTimer(id); }) {
+      m_timers(loop, [this](uint32_t id) { OnTimer(id); }) {
   m_controller.SetFrameObserver(this);
   m_line->AttachEventLoop(*this, loop);
 }
@@ -130,7 +137,28 @@ std::string PortRunner::FailureReason() const {
   }
 }
 
-void PortRunner::StartTimer(uint32_t id, uint32_t ms) { m_timers.Start(id, ms); }
+void PortRunner::StartTimer(uint32_t id, uint32_t ms) {
+  if (id == TIMER_CONNECT && m_connectWindow.count() > 0) {
+    ms = static_cast<uint32_t>(m_connectWindow.count());
+  }
+  m_timers.Start(id, ms);
+}
+
+// The loop runs due timers before it looks at the lines: after a stall a
+// short window would close on a reply that is already there, and a module
+// still on the fixture would pass for one taken off. What has come is read
+// first.
+void PortRunner::OnTimer(uint32_t id) {
+  if (m_ending) return;
+  if (id == TIMER_CONNECT && m_connectWindow.count() > 0) {
+    for (int frames = 0; frames < kFramesReadAtWindowEnd; ++frames) {
+      if (m_controller.State() != Probing || m_ending) break;
+      m_controller.HandleLineEvent(EV_RXCHAR);
+    }
+    if (m_ending) return;
+  }
+  m_controller.HandleTimer(id);
+}
 
 void PortRunner::StopTimer(uint32_t id) { m_timers.Stop(id); }
 

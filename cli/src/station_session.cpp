@@ -7,6 +7,7 @@
 #include "cli/display_text.h"
 #include "cli/exit_codes.h"
 #include "cli/frame_trace.h"
+#include "protocol/link_frame.h"
 #include "protocol/sha256.h"
 #include "run_views.h"
 
@@ -14,6 +15,9 @@ namespace vexel::cli {
 namespace {
 
 constexpr auto kTickPeriod = std::chrono::milliseconds(100);
+// A module that answers a probe with something else is failed only when it
+// does so twice in a row.
+constexpr int kStrayProbesForAFailure = 2;
 
 std::string Now() { return UtcTimestamp(std::chrono::system_clock::now()); }
 
@@ -129,16 +133,21 @@ void StationSession::StartProbe(size_t index) {
   port.probedAt = EventLoop::Clock::now();
   port.found = false;
   port.heard = false;
+  port.heardConnect = false;
   port.runner = std::make_unique<PortRunner>(index, m_settings.ports[index], m_settings.image,
                                              m_image, std::string(), m_lineFactory(), m_clock,
                                              *this, *m_loop);
+  port.runner->SetConnectWindow(m_settings.probeWindow);
   if (port.phase == Phase::Removing) port.runner->SetProbeOnly();
   port.runner->Start();
 }
 
-void StationSession::ScheduleProbe(size_t index) {
+// After a module's run the first probe goes at once: the operator may be
+// swapping it already.
+void StationSession::ScheduleProbe(size_t index, bool atOnce) {
   Port& port = m_ports[index];
-  const auto due = std::max(EventLoop::Clock::now(), port.probedAt + m_settings.probePeriod);
+  const auto now = EventLoop::Clock::now();
+  const auto due = atOnce ? now : std::max(now, port.probedAt + m_settings.probePeriod);
   port.probeTimer = m_loop->StartTimer(due, [this, index] { StartProbe(index); });
 }
 
@@ -147,6 +156,7 @@ void StationSession::Found(size_t index) {
   Port& port = m_ports[index];
   if (port.found || port.phase != Phase::Waiting) return;
   port.found = true;
+  port.strayProbes = 0;
   port.phase = Phase::Programming;
   port.module = m_counts[index].modules + 1;
   port.moduleStart = m_clock.Seconds();
@@ -167,6 +177,9 @@ void StationSession::OnPortFrame(size_t index, bool sent, const char* name, cons
                                  size_t length) {
   // A connect reply shows a module before the probe window is over.
   if (!sent) m_ports[index].heard = true;
+  if (!sent && length > kOffCommand && frame[kOffCommand] == kCmdConnectReply) {
+    m_ports[index].heardConnect = true;
+  }
   if (!sent && m_ports[index].phase == Phase::Waiting && std::string(name) == "CONNECT-REPLY") {
     Found(index);
   }
@@ -187,12 +200,19 @@ void StationSession::Settle(size_t index) {
   const bool answered = port.runner->Answered();
   port.runner.reset();
   const int code = result.exitCode;
+  if (!port.heard) port.strayProbes = 0;
+  const bool ran = port.phase == Phase::Programming;
 
   if (code == kExitPortOpen) {
     // Not a module's fault: the port itself cannot go on.
     StopPort(index, port.failure.empty() ? result.outcome : port.failure, code);
   } else if (port.phase == Phase::Programming) {
     ModuleEnded(index, result);
+  } else if (port.phase == Phase::Waiting && code == kExitNoConnectReply && port.heard &&
+             !port.heardConnect && ++port.strayProbes < kStrayProbesForAFailure) {
+    // A frame that does not even mean to be a connect reply may be the
+    // last reply of a session killed a moment ago, still on its way: the
+    // module is asked again.
   } else if (port.phase == Phase::Waiting && code != kExitInterrupted &&
              (port.heard || (code != kExitOk && code != kExitNoConnectReply))) {
     // Something answered the probe, but not as a module should: a module
@@ -213,7 +233,7 @@ void StationSession::Settle(size_t index) {
     port.phase = Phase::Waiting;
     m_output.ModuleRemoved(index, module, m_clock.Seconds());
   }
-  if (port.phase != Phase::Stopped && !m_stopping) return ScheduleProbe(index);
+  if (port.phase != Phase::Stopped && !m_stopping) return ScheduleProbe(index, ran);
   QuitWhenIdle();
 }
 

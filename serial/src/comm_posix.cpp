@@ -279,6 +279,9 @@ int32_t OpenPort(const std::string& path, PortHandle*& port) {
   if (fd < 0) return Fail(errno);
   int32_t result = TakeExclusive(fd);
   if (result != kResultOk) return result;
+  // Bytes left on the line from before (the last reply to a loader killed a
+  // moment ago) would be taken for the answer to this open's first request.
+  ::tcflush(fd, TCIFLUSH);
   termios found{};
   if (::tcgetattr(fd, &found) != 0) {
     result = Fail(errno);

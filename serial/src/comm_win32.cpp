@@ -213,6 +213,7 @@ int32_t OpenPort(const std::string& path, PortHandle*& port) {
   HANDLE file = ::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                               FILE_FLAG_OVERLAPPED, nullptr);
   if (file == INVALID_HANDLE_VALUE) return FailLast();
+  ::PurgeComm(file, PURGE_RXCLEAR);  // input left from before is no reply to this open
   port = new PortHandle;
   port->file = file;
   return kResultOk;

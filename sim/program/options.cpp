@@ -36,16 +36,18 @@ FAULTS (--fault KIND[:N]@STEP[!][#M], repeatable)
   trailing #M gives the fault to module M only (e.g. wrong@1#2); without it
   every module has it, and a fault that applies once applies once per module.
 
-MODULES (--modules N [--gap MS])
+MODULES (--modules N [--gap MS] [--dwell MS])
   A production fixture on which an operator puts N modules one after another,
   for a loader that probes, programs, and waits for the module to go. Module 1
   is there from the start; each module is a fresh one, with its own faults and
   step count. A module is taken off:
     flashed   right after the FLASH that flashed its image (it still answers
-              that FLASH);
+              that FLASH), or --dwell MS after it, answering every CONNECT
+              until then (an operator who takes it off later);
     reprobed  at a CONNECT that comes after it answered a CONNECT (the loader
               is done with it); that CONNECT finds the fixture empty and gets
-              no reply. A CONNECT it did not answer (noreply@0) does not count;
+              no reply. A CONNECT it did not answer (noreply@0) does not count,
+              nor one while a flashed module dwells;
     hangup    at a hangup fault (the program ends).
   The next module is put on MS milliseconds (default 1000) after a removal;
   after module N the fixture stays empty. While it is empty, what the loader
@@ -152,6 +154,10 @@ void AddOptions(CLI::App& app, Options& options, std::vector<std::string>& fault
           ->type_name("N")
           ->check(CLI::Range(size_t{1}, size_t{1000000}));
   app.add_option("--gap", options.gapMs, "with --modules: MS from a module's removal to the next one (default 1000)")
+      ->type_name("MS")
+      ->check(CLI::Range(0u, 3600000u))
+      ->needs(modules);
+  app.add_option("--dwell", options.dwellMs, "with --modules: MS a flashed module stays on (default 0)")
       ->type_name("MS")
       ->check(CLI::Range(0u, 3600000u))
       ->needs(modules);

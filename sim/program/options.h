@@ -17,6 +17,7 @@ struct Options {
   uint32_t lineRate = 0;  ///< --line-rate: pace at this baud rate (0 = off)
   size_t modules = 0;     ///< --modules: modules put on one after another (0 = one, never taken off)
   uint32_t gapMs = 1000;  ///< --gap: from a module's removal to the next one's attach
+  uint32_t dwellMs = 0;   ///< --dwell: how long a flashed module stays on before its removal
   std::vector<ModuleFault> faults;
   bool json = false;
 };

@@ -60,10 +60,13 @@ std::vector<Delivery> ModuleFixture::Consume(const uint8_t* data, size_t length,
 }
 
 void ModuleFixture::Advance(int64_t nowMs) {
+  if (m_removeAtMs && nowMs >= *m_removeAtMs) Remove(*m_removeAtMs, "flashed", false);
   if (m_attachAtMs && nowMs >= *m_attachAtMs) Attach();
 }
 
-std::optional<int64_t> ModuleFixture::NextChangeMs() const { return m_attachAtMs; }
+std::optional<int64_t> ModuleFixture::NextChangeMs() const {
+  return m_removeAtMs ? m_removeAtMs : m_attachAtMs;
+}
 
 void ModuleFixture::ResetLine() {
   if (m_present != 0) m_module->ResetLine();
@@ -87,6 +90,7 @@ void ModuleFixture::Attach() {
 void ModuleFixture::Remove(int64_t nowMs, const char* reason, bool last) {
   const size_t module = m_present;
   m_present = 0;
+  m_removeAtMs.reset();
   if (!last && m_attached < m_config.modules) m_attachAtMs = nowMs + m_config.gapMs;
   if (m_fixtureObserver) m_fixtureObserver->OnModuleRemoved(module, reason);
 }
@@ -102,7 +106,8 @@ bool ModuleFixture::IsReprobe(uint8_t byte) const {
 // One byte at a time, so that a removal takes effect between two requests
 // that came in one read.
 void ModuleFixture::FeedByte(uint8_t byte, int64_t nowMs, std::vector<Delivery>& out) {
-  if (m_answeredConnect && IsReprobe(byte)) return Remove(nowMs, "reprobed", false);
+  // A module left to dwell after its flash stays whatever the loader asks.
+  if (m_answeredConnect && !m_removeAtMs && IsReprobe(byte)) return Remove(nowMs, "reprobed", false);
   m_recorder->Clear();
   m_flashedNow = false;
   std::vector<Delivery> replies = m_module->Consume(&byte, 1);
@@ -110,7 +115,11 @@ void ModuleFixture::FeedByte(uint8_t byte, int64_t nowMs, std::vector<Delivery>&
   std::move(replies.begin(), replies.end(), std::back_inserter(out));
   if (m_recorder->Completed("CONNECT") && m_module->LastAnswered()) m_answeredConnect = true;
   if (hungUp) return Remove(nowMs, "hangup", true);
-  if (m_flashedNow) Remove(nowMs, "flashed", false);
+  if (m_flashedNow && m_config.dwellMs > 0) {
+    m_removeAtMs = nowMs + m_config.dwellMs;
+  } else if (m_flashedNow) {
+    Remove(nowMs, "flashed", false);
+  }
 }
 
 }  // namespace vexel::sim

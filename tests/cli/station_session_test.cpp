@@ -91,10 +91,12 @@ class StationSessionTest : public ::testing::Test {
  protected:
   // A port whose line leads to a fixture of @p modules modules.
   std::shared_ptr<ModuleLineState> AddFixture(size_t modules, uint32_t gapMs,
-                                              const std::vector<std::string>& faults = {}) {
+                                              const std::vector<std::string>& faults = {},
+                                              uint32_t dwellMs = 0) {
     sim::FixtureConfig config;
     config.modules = modules;
     config.gapMs = gapMs;
+    config.dwellMs = dwellMs;
     for (const auto& spec : faults) {
       sim::ModuleFault fault;
       std::string error;
@@ -237,6 +239,33 @@ TEST_F(StationSessionTest, AModuleLeftOnTheFixtureIsNotProgrammedAgain) {
                                                "module A#1: MODULE LOADED (loaded)",
                                                "session_end"}));
   EXPECT_EQ(Records().back()["reason"], "interrupted");
+}
+
+TEST_F(StationSessionTest, AQuickSwapIsSeenAsANewModule) {
+  // The operator takes each module off 1.1 s after its image is flashed and
+  // puts the next one on as quickly as the station is said to see.
+  const auto swap = static_cast<uint32_t>(kQuickestSwapSeen.count());
+  auto fixture = AddFixture(4, swap, {}, 1100);
+  EXPECT_EQ(Run({"A"}, 4), kExitOk);
+  EXPECT_EQ(fixture->fixture->FlashedBy(), (std::vector<size_t>{1, 2, 3, 4}));
+  EXPECT_EQ(fixture->fixture->Attached(), 4u);
+  EXPECT_EQ(m_err.str(), "");
+}
+
+TEST_F(StationSessionTest, AStrayFrameBeforeTheConnectReplyIsProbedAgainNotAFailure) {
+  // The last ACK of a session killed a moment ago reaches the first probe,
+  // which module 1, still busy, does not answer.
+  auto fixture = AddFixture(1, 0, {"noreply@0#1"});
+  fixture->onOpen = [state = fixture.get()](EventLoop&) {
+    if (state->opens != 1) return;
+    state->rx.assign(kAckFrame.begin(), kAckFrame.end());
+    state->target->PostComMessage(0, EV_RXCHAR, 0);
+  };
+  EXPECT_EQ(Run({"A"}, 1), kExitOk);
+  EXPECT_EQ(fixture->fixture->FlashedBy(), (std::vector<size_t>{1}));
+  EXPECT_EQ(Story(), (std::vector<std::string>{"session_start",
+                                               "module A#1: MODULE LOADED (loaded)",
+                                               "session_end"}));
 }
 
 TEST_F(StationSessionTest, FailedModulesAreLoggedAndTheFirstFailureSetsTheStatus) {

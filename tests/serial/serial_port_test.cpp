@@ -2,6 +2,7 @@
 // test plays the far end on the master side.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -61,6 +62,28 @@ TEST_F(SerialPortTest, OpenAppliesTheDefaults) {
   EXPECT_EQ(m_port.Read(&byte, 1, &count, nullptr, kInfinite), kResultOk);
   EXPECT_EQ(count, 0u);
   EXPECT_EQ(byte, 'x');
+}
+
+TEST_F(SerialPortTest, OpenDropsInputLeftOnTheLineFromBefore) {
+  // A second descriptor of the line, raw, sees the stale bytes queued.
+  const int line = ::open(m_pty.SlavePath().c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  ASSERT_GE(line, 0);
+  termios raw{};
+  ASSERT_EQ(::tcgetattr(line, &raw), 0);
+  ::cfmakeraw(&raw);
+  ASSERT_EQ(::tcsetattr(line, TCSANOW, &raw), 0);
+  ASSERT_TRUE(m_pty.Send(std::string("\xB0\xEF\xAA\x01\x00", 5)));
+  pollfd waiting{line, POLLIN, 0};
+  ASSERT_EQ(::poll(&waiting, 1, 10000), 1);
+
+  OpenPort();
+  ::close(line);
+  char byte = 'x';
+  uint32_t count = 99;
+  EXPECT_EQ(m_port.Read(&byte, 1, &count, nullptr, 0), kResultOk);
+  EXPECT_EQ(count, 0u);
+  ASSERT_TRUE(m_pty.Send("fresh"));
+  EXPECT_EQ(ReadExactly(5), "fresh");
 }
 
 TEST_F(SerialPortTest, SecondOpenGivesAlreadyInitializedAndTheFirstKeepsWorking) {

@@ -2,6 +2,7 @@
 // the controller's host operations on the loader's event loop.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <map>
 #include <memory>
@@ -52,6 +53,9 @@ class PortRunner final : public ControllerHost,
   /// Only asks whether a module answers: once the probe window ends with its
   /// reply the line is closed again and nothing is sent. Call before Start.
   void SetProbeOnly() { m_probeOnly = true; }
+  /// A connect window of @p window instead of the controller's second, for
+  /// probes that must come often. Call before Start.
+  void SetConnectWindow(std::chrono::milliseconds window) { m_connectWindow = window; }
   /// Opens the port and starts the connect probe.
   void Start();
   /// Closes the port at once; the port ends as interrupted.
@@ -90,6 +94,7 @@ class PortRunner final : public ControllerHost,
   void Report(PortEventKind kind, const std::string& message = {});
   void Refuse(const std::string& reason);
   void HandleLineEvent(uint32_t wParam);
+  void OnTimer(uint32_t id);
   std::string FailureReason() const;
   void Finish();
 
@@ -109,6 +114,7 @@ class PortRunner final : public ControllerHost,
   uint32_t m_position = 0;
   uint32_t m_total = 0;
   bool m_probeOnly = false;
+  std::chrono::milliseconds m_connectWindow{0};  // 0: the controller's own
   bool m_answered = false;
   bool m_ending = false;  // loaded or failed: the controller's inputs stop here
   bool m_finished = false;

@@ -20,15 +20,26 @@
 
 namespace vexel::cli {
 
+/// The quickest swap (one module off, the next on) a station always sees
+/// with the default probe period; quicker ones may be taken for the module
+/// that was there, which is then not programmed.
+constexpr std::chrono::milliseconds kQuickestSwapSeen{300};
+
 struct StationSettings {
   std::string image;
   std::vector<std::string> ports;  ///< in command-line order
   size_t count = 0;                ///< modules per port; 0 = until interrupted
   bool trace = false;
   bool handleSignals = true;  ///< SIGINT, SIGTERM and SIGHUP end the session
-  /// Probes start at most this often on a port. The controller's probe
-  /// window is a second, so a silent port is asked about once a second.
-  std::chrono::milliseconds probePeriod{1000};
+  /// Probes start at most this often on a port: a module taken off and the
+  /// next one put on within less than this may pass for the same module
+  /// (see kQuickestSwapSeen).
+  std::chrono::milliseconds probePeriod{200};
+  /// A station probe's connect window: the CONNECT and its reply at 57600
+  /// baud take 2 ms on the wire; a USB adapter may hold a short reply up to
+  /// 16 ms; the rest is margin. The programming run itself keeps the
+  /// controller's timings.
+  std::chrono::milliseconds probeWindow{50};
   /// How often the image file on disk is compared with the snapshot's.
   std::chrono::milliseconds imageCheckPeriod{1000};
 };
@@ -72,6 +83,8 @@ class StationSession final : public PortRunnerListener {
     std::unique_ptr<PortRunner> runner;
     bool found = false;  // the runner's probe found a module
     bool heard = false;  // a frame came during the runner's probe, answer or not
+    bool heardConnect = false;  // one of them was meant as a connect reply
+    int strayProbes = 0;  // probes in a row that heard only frames of other commands
     size_t module = 0;   // number of the latest module on this port
     EventLoop::Clock::time_point probedAt{};
     EventLoop::TimerId probeTimer = 0;
@@ -88,7 +101,7 @@ class StationSession final : public PortRunnerListener {
   };
 
   void StartProbe(size_t index);
-  void ScheduleProbe(size_t index);
+  void ScheduleProbe(size_t index, bool atOnce);
   void Found(size_t index);
   void Settle(size_t index);
   void ModuleEnded(size_t index, const PortSummary& result);

@@ -28,6 +28,9 @@ struct FixtureConfig {
   size_t modules = 0;
   uint32_t gapMs = 1000;  ///< from a module's removal to the next one's attach
   std::vector<ModuleFault> faults;
+  /// How long a flashed module stays on the fixture, answering probes,
+  /// before it is taken off; 0 = at once, right after its FLASH.
+  uint32_t dwellMs = 0;
 };
 
 /// Receives the fixture's changes. Not called in the classic mode.
@@ -43,7 +46,8 @@ class FixtureObserver {
 
 /// With N modules: module 1 is on the fixture from the start. A module is
 /// taken off right after the FLASH that flashed its image (it still
-/// answers that FLASH), at a CONNECT that comes after it answered a CONNECT
+/// answers that FLASH; with a dwell, that long after it, and it answers
+/// every CONNECT until then), at a CONNECT that comes after it answered a CONNECT
 /// (that CONNECT finds the fixture empty and is not answered), or when a
 /// hangup fault hangs up instead of a reply (no module follows then). While
 /// the fixture is empty, bytes from the loader are dropped without a trace;
@@ -61,10 +65,11 @@ class ModuleFixture {
   /// Feeds bytes the loader wrote at @p nowMs (after attaching a module
   /// that is due); returns the deliveries of the module present, in order.
   std::vector<Delivery> Consume(const uint8_t* data, size_t length, int64_t nowMs);
-  /// Attaches the next module once its gap is over.
+  /// Takes a flashed module off once its dwell is over; attaches the next
+  /// module once its gap is over.
   void Advance(int64_t nowMs);
   /// When Advance has something to do; nothing while a module is present
-  /// or when no module is left.
+  /// (and not flashed and dwelling) or when no module is left.
   std::optional<int64_t> NextChangeMs() const;
   /// As ModuleSimulator::ResetLine, for the module present.
   void ResetLine();
@@ -100,6 +105,7 @@ class ModuleFixture {
   size_t m_present = 0;
   size_t m_attached = 0;
   std::optional<int64_t> m_attachAtMs;  // when the next module comes, while the fixture is empty
+  std::optional<int64_t> m_removeAtMs;  // when the flashed module present is taken off
   bool m_answeredConnect = false;       // the module present answered a CONNECT
   bool m_flashedNow = false;            // its latest request flashed an image
 
