@@ -21,6 +21,7 @@ constexpr FailureClass kFailureClasses[] = {
     {Failure::InternalError, kExitInvalidResponse},
     {Failure::ImageFile, kExitImageFile},
     {Failure::RunInProgress, kExitInvalidResponse},
+    {Failure::LineLost, kExitLineLost},
 };
 
 }  // namespace
@@ -35,6 +36,7 @@ const std::vector<ExitClass>& ExitClasses() {
       {kExitNotResponding, "not-responding", "the module stopped replying in time"},
       {kExitInvalidResponse, "invalid-response", "invalid response from the module"},
       {kExitAuditLog, "audit-log", "the --station audit log cannot be written"},
+      {kExitLineLost, "line-lost", "a port went away: adapter unplugged or driver stopped"},
       {kExitInterrupted, "interrupted", "interrupted by Ctrl-C, SIGTERM or SIGHUP; every port closed"},
   };
   return classes;

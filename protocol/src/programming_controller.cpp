@@ -109,6 +109,12 @@ void ProgrammingController::StartRun(const std::string& path) {
 }
 
 void ProgrammingController::HandleLineEvent(uint32_t eventType) {
+  if ((eventType & kEventLineLost) != 0) {
+    // Nothing more can come from a line that is gone: say so now rather than
+    // let a reply timer blame the module seconds later.
+    if (m_portOpen) AbandonRun(text::kLineLost, Failure::LineLost);
+    return;
+  }
   if (eventType != EV_RXCHAR) {
     // A break or line error: the outstanding reply, if any, will time out.
     m_state = Probing;

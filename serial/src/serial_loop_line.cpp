@@ -49,10 +49,15 @@ uint32_t CSerialLoopLine::Service() {
   const uint32_t eventType = TakeEventType();
   if (eventType == kNoEventType) return 0;  // not signalled: the wait goes on
   const uint32_t errors = ClearLineErrors();
-  // Fails only on a line that hung up: there is nothing more to wait for.
-  if (WaitForEvent(m_waitRecord, kInfinite) != kResultOk) EndWatch();
-  if (eventType == 0) return 0;
-  return (errors & 0xFFFF) << 16 | (eventType & 0xFFFF);
+  uint32_t report = eventType;
+  // Fails only on a line that is gone: there is nothing more to wait for,
+  // and the owner hears of it now, with whatever the last wait brought.
+  if (WaitForEvent(m_waitRecord, kInfinite) != kResultOk) {
+    EndWatch();
+    report |= kEventLineLost;
+  }
+  if (report == 0) return 0;
+  return (errors & 0xFFFF) << 16 | (report & 0xFFFF);
 }
 
 void CSerialLoopLine::EndWatch() {

@@ -89,6 +89,11 @@ uint32_t CSerialWnd::WatchLoop() {
     }
     result = WaitForEvent(&record, kInfinite);
   }
+  // A wait that cannot be started again means the line is gone, unless Close
+  // is what ended it: tell the owner once, so it need not wait for a timer.
+  if (!m_hStopEvent->Wait(0) && m_hNotifyWnd != nullptr) {
+    m_hNotifyWnd->PostComMessage(m_notifyMessage, kEventLineLost, m_notifyLParam);
+  }
   return static_cast<uint32_t>(result);
 }
 

@@ -118,7 +118,9 @@ void MemoryPort::Deliver(const std::vector<Delivery>& group) {
   m_pending.pop_front();  // deliveries run in scheduling order
   for (const Delivery& delivery : group) {
     if (delivery.hangUp) {
-      // The watcher ends on a hang-up: no more notifications, writes go nowhere.
+      // The watcher reports the loss once and ends: no more notifications,
+      // writes go nowhere.
+      Notify(kEventLineLost);
       m_hungUp = true;
       for (auto handle : m_pending) m_clock.Cancel(handle);
       m_pending.clear();

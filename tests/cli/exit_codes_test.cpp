@@ -13,6 +13,7 @@ TEST(ExitCodes, EachFailureClassHasItsCode) {
       {Failure::None, 0},           {Failure::ImageFile, 3},      {Failure::PortOpen, 4},
       {Failure::LineFormat, 4},     {Failure::NoConnectReply, 5}, {Failure::NotResponding, 6},
       {Failure::InvalidResponse, 7}, {Failure::InternalError, 7}, {Failure::RunInProgress, 7},
+      {Failure::LineLost, 9},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(ExitCodeFor(c.failure), c.code) << static_cast<int>(c.failure);
@@ -47,6 +48,7 @@ TEST(ExitCodes, HelpTableListsEveryClassInOrder) {
             "    6  the module stopped replying in time\n"
             "    7  invalid response from the module\n"
             "    8  the --station audit log cannot be written\n"
+            "    9  a port went away: adapter unplugged or driver stopped\n"
             "  130  interrupted by Ctrl-C, SIGTERM or SIGHUP; every port closed\n");
 }
 

@@ -212,7 +212,7 @@ const FailureCase kFailures[] = {
     {"SilentSecondSend", FaultKind::NoReply, 3, text::kNotResponding, 5000, 64},
     {"SilentSendLast", FaultKind::NoReply, 5, text::kNotResponding, 5000, 192},
     {"SilentFlash", FaultKind::NoReply, 6, text::kNotResponding, 5000, 192},
-    {"HangUpMidImage", FaultKind::HangUp, 4, text::kNotResponding, 5000, 128},
+    {"HangUpMidImage", FaultKind::HangUp, 4, text::kLineLost, 0, 128},
     {"WrongInitReply", FaultKind::WrongReply, 1, text::kInvalidInit, 0, 0},
     {"WrongSendReply", FaultKind::WrongReply, 2, text::kInvalidSend, 0, 0},
     {"WrongSendLastReply", FaultKind::WrongReply, 5, text::kInvalidSendLast, 0, 192},
@@ -346,6 +346,58 @@ TEST(Robustness, BreakDuringARunEndsItByTimeOut) {
   rig.port.Inject({}, EV_ERR);
   rig.clock.AdvanceBy(10000);
   EXPECT_EQ(rig.host.Messages(), Events{text::kNotResponding});
+  EXPECT_TRUE(rig.Settled());
+}
+
+// A line that goes away is reported at once, whatever the controller was
+// doing, and only while its port is open.
+struct LineLostCase {
+  const char* name;
+  int step;         // 0: connected and idle; else the request the loss follows
+  bool running;
+};
+
+class LineLost : public ::testing::TestWithParam<LineLostCase> {};
+
+TEST_P(LineLost, EndsAtOnceSettledWithItsOwnMessage) {
+  const LineLostCase& c = GetParam();
+  LoaderRig rig;
+  rig.Connect();
+  if (c.running) {
+    rig.Fault(FaultKind::NoReply, c.step);
+    rig.controller.StartRun(rig.dir.File("a.mbf", Pattern(200)));
+    rig.clock.AdvanceBy(100);
+  }
+  rig.host.ClearEvents();
+  rig.port.Inject({}, kEventLineLost);
+  rig.clock.AdvanceBy(1);  // the notification is dispatched by the host's loop
+
+  EXPECT_EQ(rig.host.Messages(), Events{text::kLineLost});
+  EXPECT_EQ(rig.controller.LastFailure(), Failure::LineLost);
+  EXPECT_TRUE(rig.Settled());
+  rig.clock.AdvanceBy(20000);
+  EXPECT_EQ(rig.host.Messages().size(), 1u) << "no reply timer speaks after the loss";
+}
+
+const LineLostCase kLineLostCases[] = {
+    {"ConnectedAndIdle", 0, false},
+    {"AwaitingInitReply", 1, true},
+    {"AwaitingChunkReply", 3, true},
+    {"AwaitingFlashReply", 6, true},
+};
+
+INSTANTIATE_TEST_SUITE_P(Cases, LineLost, ::testing::ValuesIn(kLineLostCases),
+                         [](const auto& p) { return std::string(p.param.name); });
+
+TEST(LineLost, DuringTheProbeWindowEndsTheConnectAttempt) {
+  LoaderRig rig;
+  rig.controller.ToggleConnection();
+  rig.clock.AdvanceBy(10);
+  rig.port.Inject({}, kEventLineLost);
+  rig.clock.AdvanceBy(1);
+  EXPECT_EQ(rig.host.Messages(), Events{text::kLineLost});
+  rig.clock.AdvanceBy(5000);
+  EXPECT_EQ(rig.host.Messages().size(), 1u) << "the probe window's timer was stopped";
   EXPECT_TRUE(rig.Settled());
 }
 

@@ -98,7 +98,7 @@ TEST_F(LineLostWin32Test, TheLineEchoesWhileItLives) {
   EXPECT_EQ(line.ExitCode(), 0u) << "a stop request ends the watcher with 0";
 }
 
-TEST_F(LineLostWin32Test, WatcherEndsSilentlyReadsAndWritesFailAndCloseWorks) {
+TEST_F(LineLostWin32Test, WatcherReportsTheLossOnceReadsAndWritesFailAndCloseWorks) {
   ObservedLine line;
   NotifyQueue queue;
   ASSERT_EQ(Open(line, queue), kResultOk);
@@ -120,7 +120,8 @@ TEST_F(LineLostWin32Test, WatcherEndsSilentlyReadsAndWritesFailAndCloseWorks) {
                   std::chrono::duration_cast<std::chrono::milliseconds>(ended - lost).count()),
               line.Arms());
   EXPECT_PRED1(IsLineLostCode, line.ExitCode()) << "the watcher ended for the loss";
-  EXPECT_EQ(queue.Size(), 0u) << "a lost line is not a line event";
+  ASSERT_EQ(queue.Size(), 1u) << "the loss is reported once";
+  EXPECT_EQ(queue.Next()->wParam, kEventLineLost);
 
   // Every later event wait fails at once with the loss, so no loop can spin.
   EXPECT_EQ(line.WaitForEvent(nullptr, kDeadlineMs), static_cast<int32_t>(line.ExitCode()));

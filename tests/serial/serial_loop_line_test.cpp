@@ -155,7 +155,7 @@ TEST_F(SerialLoopLineTest, MaskChangeCompletesTheWaitWithNothingToReportAndWatch
 TEST_F(SerialLoopLineTest, HangUpEndsTheWatchOnceAndLeavesCloseWorking) {
   ASSERT_EQ(Open(), kResultOk);
   m_pty.HangUp();
-  EXPECT_EQ(m_loop.ServiceWhenSignalled(), 0u);
+  EXPECT_EQ(m_loop.ServiceWhenSignalled(), kEventLineLost) << "the owner hears of the loss at once";
   EXPECT_FALSE(m_line.Watched());
   EXPECT_EQ(m_loop.calls, (std::vector<std::string>{"watch", "unwatch"}));
   uint32_t count = 0;

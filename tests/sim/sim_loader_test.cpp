@@ -51,7 +51,13 @@ const LoaderCase kCases[] = {
      {"noise:4@1", "split@2", "oversize@3", "noise:2@4", "split@4", "delay:800@5"},
      true, {}, "MODULE LOADED", 1, 0},
     {"SilentModule", {"silence@3"}, true, {"Module not responding"}, "NOT CONNECTED", 0, 0},
-    {"HangUp", {"hangup@3"}, true, {"Module not responding"}, "NOT CONNECTED", 0, 3},
+    {"HangUp",
+     {"hangup@3"},
+     true,
+     {"Connection lost: the serial port went away (adapter unplugged or driver stopped)"},
+     "NOT CONNECTED",
+     0,
+     3},
 };
 
 // The 200-byte image: SEND at steps 2-4, SENDLAST at 5, FLASH at 6.

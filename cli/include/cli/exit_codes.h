@@ -18,6 +18,7 @@ namespace vexel::cli {
 ///  - 6 module not responding: a reply did not come in time.
 ///  - 7 invalid response from the module (or an internal error).
 ///  - 8 the audit log of a station session cannot be written.
+///  - 9 a port went away during the run (adapter unplugged, driver stopped).
 ///  - 130 interrupted by Ctrl-C, SIGTERM or SIGHUP (Windows: Ctrl-C,
 ///    Ctrl-Break, closing the console); every port was closed. A reader of
 ///    the output that goes away ends only the output, not the load.
@@ -33,6 +34,7 @@ enum ExitCode : int {
   kExitNotResponding = 6,
   kExitInvalidResponse = 7,
   kExitAuditLog = 8,
+  kExitLineLost = 9,
   kExitInterrupted = 130,
 };
 /// @}

@@ -49,6 +49,7 @@ enum class Failure {
   InternalError,     ///< "Internal error: Unknown state"
   ImageFile,         ///< "Unable to open file %s"
   RunInProgress,     ///< a run was requested while one is under way
+  LineLost,          ///< the serial line went away (adapter unplugged, driver stopped)
 };
 
 /// Sees every request written and every complete frame assembled (traces).
@@ -75,6 +76,8 @@ class ProgrammingController {
   /// A programming run of the image at @p path (connected and idle only).
   void StartRun(const std::string& path);
   /// A watcher notification; @p eventType is the low 16 bits of its wParam.
+  /// kEventLineLost on an open port fails at once with Failure::LineLost,
+  /// whatever the state, instead of waiting for a reply timer.
   void HandleLineEvent(uint32_t eventType);
   /// Expiry of host timer @p id.
   void HandleTimer(uint32_t id);
@@ -151,6 +154,8 @@ constexpr const char* kInvalidSendLast = "Invalid response from module for SENDL
 constexpr const char* kInvalidFlash = "Invalid response from module for FLASH";
 constexpr const char* kUnknownState = "Internal error: Unknown state";
 constexpr const char* kUnableToOpenFile = "Unable to open file %s";
+constexpr const char* kLineLost =
+    "Connection lost: the serial port went away (adapter unplugged or driver stopped)";
 constexpr const char* kRunInProgress = "A module is being programmed: wait until it is loaded";
 constexpr const char* kConnected = "CONNECTED";
 constexpr const char* kNotConnected = "NOT CONNECTED";

@@ -39,9 +39,10 @@ class LineEventLoop {
 /// nothing to report. The owner hands the low half to the controller. The
 /// target, message and lParam given to Open are not used: nothing is posted.
 ///
-/// When the line hangs up the wait completes with type 0 and cannot be
-/// started again; the line then stops the loop's watch itself, so the loop
-/// never spins on a dead line (reads and writes fail, Close still works).
+/// When the line is gone (hang-up, adapter unplugged) the next wait cannot be
+/// started; the line then stops the loop's watch itself, so the loop never
+/// spins on a dead line, and Service() adds kEventLineLost to what it returns
+/// (reads and writes fail, Close still works).
 ///
 /// Everything, Service() included, runs on the owner's thread.
 class CSerialLoopLine : public CSerialPort, public ISerialLine {

@@ -86,6 +86,10 @@ constexpr uint32_t EV_RXFLAG = 0x0002;
 constexpr uint32_t EV_BREAK = 0x0040;
 constexpr uint32_t EV_ERR = 0x0080;
 #endif
+/// Not a comm event of the system's: the line itself is gone (an adapter
+/// unplugged, a driver stopped, a hang-up). A watcher reports it once, as its
+/// last event, when its next event wait fails for any reason but a Close.
+constexpr uint32_t kEventLineLost = 0x8000;
 
 // Line error flags carried in the high word of a notification's wParam.
 #ifndef CE_RXOVER

@@ -34,7 +34,8 @@ uint32_t RegisterComMessage(const char* name);
 ///  - lParam: the value given to Open.
 /// One message stands for one arrival however many bytes came, so the owner
 /// reads all that is available when it handles one. The watcher never reads
-/// or writes data. When the line hangs up the watcher ends without a message
+/// or writes data. When the line is gone (hang-up, adapter unplugged) the
+/// watcher posts one last message with event type kEventLineLost and ends
 /// (the owner's reads and writes then fail, and Close still works).
 ///
 /// While the watcher runs, the owner must not call WaitForEvent or
