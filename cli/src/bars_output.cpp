@@ -65,6 +65,12 @@ class BarsOutput final : public TrackingOutput {
     m_dirty = true;
   }
 
+  void Warn(size_t port, const std::string& text) override {
+    if (m_errOnTerminal) Erase();
+    TrackingOutput::Warn(port, text);
+    m_dirty = true;
+  }
+
   void Finish(const std::vector<PortSummary>& rows, int exitCode) override {
     Draw();
     m_out << '\n' << FormatSummary(rows, exitCode) << std::flush;

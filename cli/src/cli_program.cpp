@@ -47,7 +47,8 @@ int ListPorts(const CliOptions& options, std::ostream& out) {
   for (const auto& port : ports) {
     out << JsonLine({{"device", port.device},   {"by_id", OrNull(port.byId)},
                      {"usb", OrNull(port.usbId)}, {"serial", OrNull(port.serial)},
-                     {"product", OrNull(port.product)}})
+                     {"product", OrNull(port.product)}, {"driver", OrNull(port.driver)},
+                     {"latency_timer", OrNull(port.latency)}})
         << '\n';
   }
   return kExitOk;

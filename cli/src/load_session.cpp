@@ -77,6 +77,10 @@ void LoadSession::OnPortFrame(size_t port, bool sent, const char* name, const ui
                                  frame, length));
 }
 
+void LoadSession::OnPortWarning(size_t port, const std::string& text) {
+  m_output.Warn(port, text);
+}
+
 void LoadSession::OnPortFinished(size_t) {
   if (AllFinished()) m_loop->Quit();
 }

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "cli/adapter_latency.h"
 #include "cli/port_list.h"
 #include "serial/port_names.h"
 #include "port_columns.h"
@@ -69,6 +70,16 @@ void FillUsbIdentity(const fs::path& root, const fs::path& ttyDir, SerialPortInf
   }
 }
 
+// The driver bound to the tty's device, and the latency timer of the
+// adapters whose driver has one.
+void FillDriver(const fs::path& root, const fs::path& ttyDir, SerialPortInfo& info) {
+  std::error_code error;
+  const fs::path driver = fs::read_symlink(ttyDir / "device/driver", error);
+  if (!error) info.driver = driver.filename().string();
+  const int ms = ReadLatencyTimer(info.device, root.string());
+  if (ms >= 0) info.latency = std::to_string(ms) + " ms";
+}
+
 }  // namespace
 
 std::vector<SerialPortInfo> FindSerialPorts(const std::string& root) {
@@ -88,6 +99,7 @@ std::vector<SerialPortInfo> FindSerialPorts(const std::string& root) {
     info.device = "/dev/" + name;
     info.byId = FindByIdLink(links, name);
     FillUsbIdentity(base, base / "sys/class/tty" / name, info);
+    FillDriver(base, base / "sys/class/tty" / name, info);
     ports.push_back(info);
   }
   return ports;
@@ -98,7 +110,9 @@ std::vector<PortColumn> PortTableColumns() {
           {"BY-ID", &SerialPortInfo::byId},
           {"USB", &SerialPortInfo::usbId},
           {"SERIAL", &SerialPortInfo::serial},
-          {"PRODUCT", &SerialPortInfo::product}};
+          {"PRODUCT", &SerialPortInfo::product},
+          {"DRIVER", &SerialPortInfo::driver},
+          {"LATENCY", &SerialPortInfo::latency}};
 }
 
 // Two names of one device (COM1 and its path, a by-id link and its target)

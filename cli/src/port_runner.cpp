@@ -13,6 +13,10 @@ constexpr int kFramesReadAtWindowEnd = 8;
 
 }  // namespace
 
+std::string LineLostText(const std::string& port) {
+  return "Connection lost: " + port + " went away (adapter unplugged or driver stopped)";
+}
+
 PortRunner::PortRunner(size_t index, std::string port, std::string imagePath,
                        SnapshotImageFile::Bytes image, std::string imageError,
                        std::unique_ptr<PortLine> line, const RunClock& clock,
@@ -41,6 +45,14 @@ void PortRunner::Start() {
   Report(PortEventKind::Connecting);
   if (const std::string refusal = m_line->Refusal(m_port); !refusal.empty()) return Refuse(refusal);
   m_controller.ToggleConnection();
+  if (!m_ending) CheckAdapter();
+}
+
+// Asked once the port is open: the serial library has asked for low latency
+// by then, so a timer still above 1 ms is one only the user can change.
+void PortRunner::CheckAdapter() {
+  const std::string warning = m_line->AdapterWarning(m_port);
+  if (!warning.empty()) m_listener.OnPortWarning(m_index, warning);
 }
 
 // Not even opened: a port the controller must never see. It ends as a port
@@ -113,10 +125,11 @@ void PortRunner::ShowStatus(const std::string& text) {
 void PortRunner::ShowMessage(const std::string& text) {
   if (m_ending) return;
   m_ending = true;
-  m_failure = text;
+  // The controller's text names no port; the loader's names the one that went.
+  m_failure = m_controller.LastFailure() == Failure::LineLost ? LineLostText(m_port) : text;
   m_exitCode = ExitCodeFor(m_controller.LastFailure());
   const std::string reason = FailureReason();
-  Report(PortEventKind::Failed, reason.empty() ? text : text + ": " + reason);
+  Report(PortEventKind::Failed, reason.empty() ? m_failure : m_failure + ": " + reason);
   m_loop.Post([this] { Finish(); });
 }
 

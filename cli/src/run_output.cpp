@@ -105,6 +105,14 @@ class JsonOutput final : public TrackingOutput {
     Write(line);
   }
 
+  void Warn(size_t port, const std::string& text) override {
+    TrackingOutput::Warn(port, text);
+    if (port >= m_views.size()) return;
+    nlohmann::json line = Common(m_views[port], "warning", m_now);
+    line["message"] = text;
+    Write(line);
+  }
+
   void Finish(const std::vector<PortSummary>& rows, int exitCode) override {
     for (size_t i = 0; i < rows.size() && i < m_views.size(); ++i) {
       const PortSummary& row = rows[i];

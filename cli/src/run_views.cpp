@@ -91,6 +91,12 @@ TrackingOutput::TrackingOutput(const OutputSettings& settings, std::ostream& out
 // written for every frame.
 void TrackingOutput::Trace(const std::string& line) { m_err << line + '\n' << std::flush; }
 
+void TrackingOutput::Warn(size_t port, const std::string& text) {
+  if (port >= m_views.size()) return;
+  m_out << std::flush;
+  m_err << m_views[port].shown << ": warning: " << DisplayText(text) << '\n' << std::flush;
+}
+
 void TrackingOutput::Track(const PortEvent& event) {
   if (event.port >= m_views.size()) m_views.resize(event.port + 1);
   PortView& view = m_views[event.port];

@@ -61,6 +61,7 @@ class TrackingOutput : public RunOutput {
   TrackingOutput(const OutputSettings& settings, std::ostream& out, std::ostream& err);
   void Tick(double elapsed) override { m_now = elapsed; }
   void Trace(const std::string& line) override;
+  void Warn(size_t port, const std::string& text) override;
 
  protected:
   void Track(const PortEvent& event);

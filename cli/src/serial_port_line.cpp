@@ -1,5 +1,6 @@
 #include <type_traits>
 
+#include "cli/adapter_latency.h"
 #include "cli/console.h"
 #include "cli/port_line.h"
 #include "serial/port_names.h"
@@ -20,6 +21,9 @@ class SerialPortLine final : public PortLine {
   }
   std::string Refusal(const std::string& portName) const override {
     return OwnTerminalRefusal(ResolvePortName(portName));
+  }
+  std::string AdapterWarning(const std::string& portName) const override {
+    return LatencyWarning(ResolvePortName(portName));
   }
   std::string DescribeResult(int32_t result) const override {
     return vexel::DescribeResult(result);

@@ -28,10 +28,16 @@
 #include "event_access_posix.h"
 #include "io_status_posix.h"
 #include "termios_mapping.h"
+#include "tty_calls_posix.h"
 
 namespace vexel::comm {
 
 namespace {
+
+int SystemIoctl(int fd, unsigned long request, void* argument) {
+  return ::ioctl(fd, request, argument);
+}
+
 // What a read that returns at once asks the tty for: more than the n_tty
 // input buffer (4095 bytes) ever holds.
 constexpr uint32_t kReadAhead = 4096;
@@ -54,6 +60,8 @@ struct PortHandle {
   uint32_t aheadBegin = 0;
   uint32_t aheadEnd = 0;
   std::atomic<bool> hungUp{false};
+  int serialFlags = 0;           // the driver's serial flags at open
+  bool lowLatencyAsked = false;  // Open set ASYNC_LOW_LATENCY; Close gives the flag back
 
   // Shared with a watcher thread.
   std::mutex lock;
@@ -70,6 +78,25 @@ enum IoKind : uint32_t { kNone = 0, kWait = 1, kRead = 2, kWrite = 3 };
 std::atomic<uint64_t> g_nextSerial{1};
 
 int32_t Fail(int osError) { return RecordOsError(osError); }
+
+// What a tty answers once its device is gone without a hang-up having been
+// seen yet: an unplugged adapter's driver fails requests with ENODEV, a tty
+// being torn down reads and writes with EIO.
+bool IsLineGone(int osError) { return osError == EIO || osError == ENODEV || osError == ENXIO; }
+
+// Marks the line gone and completes a pending event wait, so that its owner
+// learns of the loss now (its next wait fails) rather than waiting for an
+// edge that will never come.
+void MarkLost(PortHandle* port) {
+  port->hungUp = true;
+  std::lock_guard<std::mutex> guard(port->lock);
+  if (port->pendingWait != nullptr) port->pendingWait->hEvent->Set();
+}
+
+int32_t FailLine(PortHandle* port, int osError) {
+  if (IsLineGone(osError)) MarkLost(port);
+  return Fail(osError);
+}
 
 bool Retry(ssize_t n) { return n < 0 && errno == EINTR; }
 
@@ -127,7 +154,7 @@ int32_t Finish(PortHandle* port, SerialOverlapped& record, int32_t result) {
 
 uint32_t ErrorEventsLocked(PortHandle* port) {
   serial_icounter_struct now{};
-  if (!port->haveCounters || ::ioctl(port->fd, TIOCGICOUNT, &now) != 0) return 0;
+  if (!port->haveCounters || Tty().ioctl(port->fd, TIOCGICOUNT, &now) != 0) return 0;
   return EventsOfErrors(ErrorFlagsBetween(port->counted, now));
 }
 
@@ -154,7 +181,7 @@ void HarvestLocked(PortHandle* port, SerialOverlapped& record) {
 ssize_t ReadRetrying(int fd, void* buffer, size_t length) {
   ssize_t n;
   do {
-    n = ::read(fd, buffer, length);
+    n = Tty().read(fd, buffer, length);
   } while (Retry(n));
   return n;
 }
@@ -196,7 +223,7 @@ int32_t ReadAtOnce(PortHandle* port, IoStatus& st, uint32_t length) {
     return kResultOk;
   }
   if (st.done > 0 || (n < 0 && errno == EAGAIN)) return kResultOk;
-  return Fail(n == 0 ? EIO : errno);  // end of file on a tty: it hung up
+  return FailLine(port, n == 0 ? EIO : errno);  // end of file on a tty: it hung up
 }
 
 // A blocking read gathers what arrives behind the bytes read ahead and moves
@@ -210,7 +237,7 @@ int32_t ProgressRead(PortHandle* port, IoStatus& st) {
     const ssize_t n = FillAhead(port, wanted - AheadCount(port));
     if (n > 0) continue;
     if (n < 0 && errno == EAGAIN) return kErrorIoPending;
-    return Fail(n == 0 ? EIO : errno);  // end of file on a tty: it hung up
+    return FailLine(port, n == 0 ? EIO : errno);  // end of file on a tty: it hung up
   }
   TakeAhead(port, st, wanted);
   return kResultOk;
@@ -218,14 +245,14 @@ int32_t ProgressRead(PortHandle* port, IoStatus& st) {
 
 int32_t ProgressWrite(PortHandle* port, IoStatus& st) {
   while (st.done < st.length) {
-    ssize_t n = ::write(port->fd, static_cast<const char*>(st.buffer) + st.done,
+    ssize_t n = Tty().write(port->fd, static_cast<const char*>(st.buffer) + st.done,
                         st.length - st.done);
     if (n > 0) {
       st.done += static_cast<uint32_t>(n);
     } else if (n < 0 && errno == EAGAIN) {
       return kErrorIoPending;
     } else if (!Retry(n)) {
-      return Fail(n == 0 ? EIO : errno);
+      return FailLine(port, n == 0 ? EIO : errno);
     }
   }
   return kResultOk;
@@ -262,6 +289,29 @@ int32_t StartTransfer(PortHandle* port, SerialOverlapped& record, uint32_t kind,
   return result;
 }
 
+// A driver with a latency timer (FTDI) holds short replies until it runs out,
+// 16 ms by default; with ASYNC_LOW_LATENCY it sends them after 1 ms. Drivers
+// without the setting, and pseudo-terminals, refuse the request (ENOTTY,
+// EOPNOTSUPP, EINVAL) or ignore the flag: never a reason to fail the open.
+void AskLowLatency(PortHandle* port) {
+  serial_struct info{};
+  if (Tty().ioctl(port->fd, TIOCGSERIAL, &info) != 0) return;
+  port->serialFlags = info.flags;
+  if ((info.flags & ASYNC_LOW_LATENCY) != 0) return;
+  info.flags |= ASYNC_LOW_LATENCY;
+  port->lowLatencyAsked = Tty().ioctl(port->fd, TIOCSSERIAL, &info) == 0;
+}
+
+// Only the flag Open changed goes back; a line that is gone refuses, and
+// its driver has forgotten the setting with the device anyway.
+void GiveBackLatency(PortHandle* port) {
+  if (!port->lowLatencyAsked) return;
+  serial_struct info{};
+  if (Tty().ioctl(port->fd, TIOCGSERIAL, &info) != 0) return;
+  info.flags = (info.flags & ~ASYNC_LOW_LATENCY) | (port->serialFlags & ASYNC_LOW_LATENCY);
+  Tty().ioctl(port->fd, TIOCSSERIAL, &info);
+}
+
 void PrepareRecord(SerialOverlapped& record, void* buffer, uint32_t length, bool resetEvent = true) {
   if (resetEvent) record.hEvent->Reset();
   IoStatus& st = StatusOf(record);
@@ -294,6 +344,7 @@ int32_t OpenPort(const std::string& path, PortHandle*& port) {
   port->serial = g_nextSerial.fetch_add(1);
   port->shadow.flags |= (DTR_CONTROL_ENABLE << kDtrControlShift) |
                         (RTS_CONTROL_ENABLE << kRtsControlShift);
+  AskLowLatency(port);
   return kResultOk;
 }
 
@@ -311,6 +362,7 @@ void ClosePort(PortHandle* port) {
     }
   }
   ::tcsetattr(port->fd, TCSANOW, &port->found);  // a hung-up line refuses; nothing to keep then
+  GiveBackLatency(port);
   ReleaseLine(port->fd);
   delete port;
 }
@@ -320,7 +372,7 @@ int32_t SetupQueues(PortHandle* port, uint32_t /*rxQueue*/, uint32_t /*txQueue*/
   if (::tcgetattr(port->fd, &t) != 0) return Fail(errno);
   MakeRaw(t);
   if (::tcsetattr(port->fd, TCSANOW, &t) != 0) return Fail(errno);
-  port->haveCounters = ::ioctl(port->fd, TIOCGICOUNT, &port->counted) == 0;
+  port->haveCounters = Tty().ioctl(port->fd, TIOCGICOUNT, &port->counted) == 0;
   return kResultOk;
 }
 
@@ -468,11 +520,18 @@ int32_t ClearErrors(PortHandle* port, uint32_t& errors) {
   errors = 0;
   if (!port->haveCounters) return kResultOk;
   serial_icounter_struct now{};
-  if (::ioctl(port->fd, TIOCGICOUNT, &now) != 0) return Fail(errno);
+  if (Tty().ioctl(port->fd, TIOCGICOUNT, &now) != 0) return FailLine(port, errno);
   std::lock_guard<std::mutex> guard(port->lock);
   errors = ErrorFlagsBetween(port->counted, now);
   port->counted = now;
   return kResultOk;
+}
+
+TtyCalls SystemTtyCalls() { return {::read, ::write, SystemIoctl}; }
+
+TtyCalls& Tty() {
+  static TtyCalls calls = SystemTtyCalls();
+  return calls;
 }
 
 }  // namespace vexel::comm

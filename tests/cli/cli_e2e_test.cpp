@@ -206,6 +206,47 @@ TEST_F(CliEndToEnd, EachFailureClassHasItsTextAndExitCode) {
   }
 }
 
+// A port that goes away mid-load (an adapter pulled out hangs its tty up, as
+// the simulator's end of a pty does when it is killed or hangs up): the port
+// ends at once, not at a reply timer, with the loader's own text naming it
+// and status 9, in the lines, the summary and the JSON events.
+TEST_F(CliEndToEnd, APortThatGoesAwayEndsWithItsOwnTextAndStatusNine) {
+  const std::string image = WriteImage(16 * 1024);
+  const auto chunkSeen = [](const std::string& out) { return Contains(out, "\"step\":5,"); };
+  for (const char* how : {"killed", "hangup", "json"}) {
+    const bool killed = std::string(how) != "hangup";
+    SimModule module(killed ? std::vector<std::string>{"--line-rate", "57600"}
+                            : std::vector<std::string>{"--fault", "hangup@5"});
+    const bool json = std::string(how) == "json";
+    ChildProcess cli(json ? Cli({"--json", "-p", module.Path(), image})
+                          : Cli({"-p", module.Path(), image}));
+    ASSERT_TRUE(module.Process().WaitForOut(chunkSeen, 60s)) << how;
+    if (killed) module.Process().Signal(SIGKILL);
+    ASSERT_EQ(cli.WaitExit(), kExitLineLost) << how << cli.Err();
+    const std::string text =
+        "Connection lost: " + module.Path() + " went away (adapter unplugged or driver stopped)";
+    EXPECT_EQ(cli.Err(), module.Path() + ": " + text + "\n") << how;
+    const auto lines = Lines(cli.Out());
+    ASSERT_GE(lines.size(), 3u) << how;
+    if (!json) {
+      const auto row = Fields(lines[lines.size() - 2]);
+      ASSERT_GE(row.size(), 3u) << lines[lines.size() - 2];
+      EXPECT_EQ(row[0], module.Path());
+      EXPECT_EQ(lines[lines.size() - 2].find(text), module.Path().size() + 2) << how;
+      EXPECT_EQ(lines.back(), "0 of 1 modules loaded; exit status 9");
+      continue;
+    }
+    const auto failed = nlohmann::json::parse(lines[lines.size() - 3]);
+    EXPECT_EQ(failed["event"], "failed");
+    EXPECT_EQ(failed["message"], text);
+    const auto result = nlohmann::json::parse(lines[lines.size() - 2]);
+    EXPECT_EQ(result["event"], "result");
+    EXPECT_EQ(result["status"], text);
+    EXPECT_EQ(result["exit_code"], kExitLineLost);
+    EXPECT_EQ(nlohmann::json::parse(lines.back())["exit_code"], kExitLineLost);
+  }
+}
+
 TEST_F(CliEndToEnd, MissingImageOrPortAndBadArguments) {
   SimModule module;
   const std::string missing = (m_dir.Path() / "missing.mbf").string();

@@ -32,6 +32,7 @@ class HookOutput final : public RunOutput {
     m_hook(event);
   }
   void Trace(const std::string& line) override { m_inner.Trace(line); }
+  void Warn(size_t port, const std::string& text) override { m_inner.Warn(port, text); }
   void Finish(const std::vector<PortSummary>& rows, int code) override {
     m_inner.Finish(rows, code);
   }

@@ -55,6 +55,8 @@ TEST_F(LoadSessionTest, EachFailureClassEndsWithItsTextAndCode) {
       {"wrong@2", 7, "Invalid response from module for SEND", false},
       {"wrong@5", 7, "Invalid response from module for SENDLAST", false},
       {"wrong@6", 7, "Invalid response from module for FLASH", true},
+      {"hangup@3", 9,
+       "Connection lost: /dev/ttyVX0 went away (adapter unplugged or driver stopped)", false},
   };
   const std::string path = WriteImage(ImageOf(200));  // SEND at steps 2-4, SENDLAST 5, FLASH 6
   for (const auto& c : cases) {
@@ -74,6 +76,21 @@ TEST_F(LoadSessionTest, EachFailureClassEndsWithItsTextAndCode) {
 
 
 
+
+// The adapter is asked about once its port is open, and a port that cannot
+// be opened is not asked at all.
+TEST_F(LoadSessionTest, AnAdapterWarningIsShownOncePerOpenPort) {
+  auto slow = AddPort();
+  slow->adapterWarning = "the adapter's latency timer is 16 ms";
+  auto missing = AddPort();
+  missing->openResult = kErrorFileNotFound;
+  missing->adapterWarning = "never asked";
+  auto fine = AddPort();
+  EXPECT_EQ(Run({"A", "B", "C"}, WriteImage(ImageOf(100))), 4);
+  EXPECT_EQ(m_err.str(),
+            "A: warning: the adapter's latency timer is 16 ms\nB: Cannot open open B: result 2\n");
+  EXPECT_EQ(m_out.str(), "A: MODULE LOADED\nC: MODULE LOADED\n");
+}
 
 TEST_F(LoadSessionTest, FourPortsInParallelOneFailing) {
   const std::string image = ImageOf(1000);

@@ -22,6 +22,7 @@ struct ModuleLineState {
   int32_t lineFormatResult = kResultOk;
   int osError = 0;
   std::string device;  ///< DevicePath's answer; the port name when empty
+  std::string adapterWarning;  ///< AdapterWarning's answer
   sim::ModuleSimulator module;
   /// When set, a fixture of modules that come and go answers instead of
   /// @c module (its clock: milliseconds of the event loop's clock).
@@ -55,6 +56,7 @@ class ModuleLine final : public PortLine, public ISerialLine {
   ISerialLine& Line() override { return *this; }
   void AttachEventLoop(LineEventLoop&, EventLoop& loop) override { m_loop = &loop; }
   int LastOsError() const override { return m_state->osError; }
+  std::string AdapterWarning(const std::string&) const override { return m_state->adapterWarning; }
   std::string DevicePath(const std::string& portName) const override {
     return m_state->device.empty() ? portName : m_state->device;
   }
@@ -105,14 +107,16 @@ class ModuleLine final : public PortLine, public ISerialLine {
                                              : m_state->module.Consume(bytes, length);
     for (auto& delivery : deliveries) {
       at += delivery.delayMs;
-      if (delivery.hangUp) break;
+      // A hang-up is the line's last event, as the serial library reports it.
+      const uint32_t event = delivery.hangUp ? kEventLineLost : EV_RXCHAR;
       const auto due = EventLoop::Clock::now() + std::chrono::milliseconds(at);
       m_loop->StartTimer(due, [state = m_state, generation = m_state->generation,
-                               bytes = delivery.bytes] {
+                               bytes = delivery.bytes, event] {
         if (generation != state->generation || state->target == nullptr) return;
         state->rx.insert(state->rx.end(), bytes.begin(), bytes.end());
-        state->target->PostComMessage(0, EV_RXCHAR, 0);
+        state->target->PostComMessage(0, event, 0);
       });
+      if (delivery.hangUp) break;
     }
     return kResultOk;
   }

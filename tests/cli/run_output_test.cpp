@@ -172,6 +172,30 @@ TEST(RunOutput, TraceLinesGoToTheErrorStream) {
   }
 }
 
+// A warning goes to the error stream in every mode, with the port, and is
+// also a JSON event; it changes nothing of the port's state.
+TEST(RunOutput, WarningsGoToTheErrorStreamAndAreAJsonEvent) {
+  const std::string text = "the adapter's latency timer is 16 ms";
+  for (OutputMode mode : {OutputMode::Lines, OutputMode::Quiet, OutputMode::Json, OutputMode::Bars}) {
+    Streams s;
+    auto output = Make(mode, s, {"A", "B\n"});
+    output->OnEvent(Event(1, PortEventKind::Connecting, 0.0, 0, 0, "NOT CONNECTED"));
+    const std::string before = s.out.str();
+    output->Warn(1, text);
+    EXPECT_EQ(s.err.str(), "B\\x0A: warning: " + text + "\n") << static_cast<int>(mode);
+    if (mode == OutputMode::Bars) continue;  // the bars are erased above it and redrawn later
+    const std::string added = s.out.str().substr(before.size());
+    if (mode != OutputMode::Json) {
+      EXPECT_EQ(added, "") << static_cast<int>(mode);
+      continue;
+    }
+    EXPECT_EQ(nlohmann::json::parse(added),
+              nlohmann::json({{"port", "B\n"}, {"event", "warning"}, {"position", 0},
+                              {"total", 0}, {"status", "NOT CONNECTED"}, {"message", text},
+                              {"elapsed", 0.0}}));
+  }
+}
+
 // Port names and failure texts come from outside: a newline in them must not
 // forge a line, an escape must not reach the terminal.
 constexpr const char* kForgingName = "/x/a\nFAKE: MODULE LOADED";

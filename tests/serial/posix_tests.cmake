@@ -11,6 +11,7 @@ target_sources(serial_tests PRIVATE
   result_text_test.cpp
   serial_port_test.cpp
   serial_loop_line_test.cpp
+  tty_faults_posix_test.cpp
 )
 target_link_libraries(serial_tests PRIVATE serial_test_support)
 

@@ -565,6 +565,10 @@ const FailureCase kFailures[] = {
     {"WrongSendReply", {"--fault", "wrong@3"}, 200, "Invalid response from module for SEND"},
     {"WrongSendLastReply", {"--fault", "wrong@5"}, 200, "Invalid response from module for SENDLAST"},
     {"WrongFlashReply", {"--fault", "wrong@6"}, 200, "Invalid response from module for FLASH"},
+    // The line hangs up mid-run, as when an adapter is pulled out: said at
+    // once, not as "Module not responding" when the reply timer runs out.
+    {"LineLost", {"--fault", "hangup@3"}, 200,
+     "Connection lost: the serial port went away (adapter unplugged or driver stopped)"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Cases, LoaderFailure, testing::ValuesIn(kFailures),

@@ -45,6 +45,7 @@ class LoadSession final : public PortRunnerListener {
   void OnPortFrame(size_t port, bool sent, const char* name, const uint8_t* frame,
                    size_t length) override;
   void OnPortFinished(size_t port) override;
+  void OnPortWarning(size_t port, const std::string& text) override;
 
  private:
   bool AllFinished() const;

@@ -29,6 +29,9 @@ class PortLine {
   /// Empty, or why the port must not be opened at all (the loader's own
   /// terminal); asked before the line is opened.
   virtual std::string Refusal(const std::string& /*portName*/) const { return {}; }
+  /// Empty, or a warning about the adapter behind the open port (its latency
+  /// timer still above 1 ms); asked once the line is open.
+  virtual std::string AdapterWarning(const std::string& /*portName*/) const { return {}; }
   /// Words a serial result code when no OS error is known.
   virtual std::string DescribeResult(int32_t result) const = 0;
   /// Gives the line the loop it runs on: @p lineLoop, the runner's side of

@@ -14,6 +14,8 @@ struct SerialPortInfo {
   std::string usbId;    ///< "vendor:product" in hex, or empty when not on USB
   std::string serial;   ///< the USB serial number, or empty
   std::string product;  ///< the USB product text (Windows: the friendly name), or empty
+  std::string driver;   ///< the kernel driver ("ftdi_sio", "cdc_acm"), or empty
+  std::string latency;  ///< the adapter's latency timer, "16 ms", or empty when it has none
 };
 
 /// Linux: walks @p root/sys/class/tty: entries without a device behind them
@@ -26,7 +28,8 @@ struct SerialPortInfo {
 std::vector<SerialPortInfo> FindSerialPorts(const std::string& root = "/");
 
 /// One aligned row per port under a header; "-" where nothing is known.
-/// Linux: DEVICE, BY-ID, USB, SERIAL, PRODUCT; Windows: DEVICE, USB, NAME.
+/// Linux: DEVICE, BY-ID, USB, SERIAL, PRODUCT, DRIVER, LATENCY; Windows:
+/// DEVICE, USB, NAME.
 std::string FormatPortTable(const std::vector<SerialPortInfo>& ports);
 
 /// The device @p port opens, named so that two names of one device give

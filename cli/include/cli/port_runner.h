@@ -27,10 +27,16 @@ class PortRunnerListener {
                            size_t length) = 0;
   /// The port has ended (loaded or failed) and its line is closed.
   virtual void OnPortFinished(size_t port) = 0;
+  /// Something the user should fix about the port, said once per runner
+  /// (the adapter's latency timer).
+  virtual void OnPortWarning(size_t /*port*/, const std::string& /*text*/) {}
 
  protected:
   ~PortRunnerListener() = default;
 };
+
+/// The loader's text for a port that went away during its run.
+std::string LineLostText(const std::string& port);
 
 /// Connects, programs the image, disconnects. Lives on the thread that runs
 /// the event loop. Its line either is watched by that loop or posts from a
@@ -93,6 +99,7 @@ class PortRunner final : public ControllerHost,
  private:
   void Report(PortEventKind kind, const std::string& message = {});
   void Refuse(const std::string& reason);
+  void CheckAdapter();
   void HandleLineEvent(uint32_t wParam);
   void OnTimer(uint32_t id);
   std::string FailureReason() const;

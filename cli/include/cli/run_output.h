@@ -44,6 +44,9 @@ class RunOutput {
   virtual void OnEvent(const PortEvent& event) = 0;
   /// Called about ten times a second; terminal bars redraw here.
   virtual void Tick(double elapsed) { (void)elapsed; }
+  /// Something the user should fix about port @p port; shown once, on the
+  /// error stream as "PORT: warning: text" (--json: also a "warning" event).
+  virtual void Warn(size_t port, const std::string& text) { (void)port, (void)text; }
   /// One --trace line (without newline), written to the error stream.
   virtual void Trace(const std::string& line) = 0;
   /// After the last port ended: the summary.
