@@ -16,7 +16,7 @@ mount -t sysfs sysfs /sys
 CLI=/rig/duvozeviv-cli
 LATENCY=/sys/bus/usb-serial/devices/ttyUSB0/latency_timer
 
-say() { echo "rig: $*"; }
+say() { echo "rig: $*" >/dev/console; }
 uptime_ms() { awk '{ printf "%d", $1 * 1000 }' /proc/uptime; }
 
 # The uevent helper writes "ACTION NAME" lines into this fifo; opened for
@@ -40,6 +40,17 @@ await_present() {  # NAME SECONDS
 cpu_ms() {  # FIELD FIELD < stat: the sum of two clock-tick fields, in ms
   awk -v a="$1" -v b="$2" '{ printf "%d", ($a + $b) * 10 }'
 }
+copy_until() {  # TEXT: copies lines from stdin to stdout up to one holding TEXT
+  local line
+  while read -r line; do
+    echo "$line"
+    case "$line" in *"$1"*) return 0 ;; esac
+  done
+  return 1
+}
+ms_between() {  # T1 T2 (s): T2 - T1 in ms, or "none"
+  awk -v a="$1" -v b="$2" 'BEGIN { if (a == "" || b == "") print "none"; else printf "%d", (b - a) * 1000 }'
+}
 kernel_time() {  # ERE: the kernel log time (s) of the last line matching it
   dmesg | awk -v re="$1" '$0 ~ re { t = $0; sub(/^\[ */, "", t); sub(/\].*/, "", t) } END { print t }'
 }
@@ -52,47 +63,40 @@ await_present ttyUSB1 60 || say "error: no ttyUSB1"
 say "ready uptime_ms=$(uptime_ms)"
 
 # a. A load on the 8250 UART.
-/rig/guest-load.sh a-8250 /dev/ttyS1 /rig/a-8250.mbf
+/rig/guest-load.sh a-8250 /dev/ttyS1 /rig/a-8250.mbf >/tmp/a-8250.json
 say "case a-8250 rc=$(cat /tmp/a-8250.rc)"
 say "result a-8250 $(grep '"event":"result"' /tmp/a-8250.json)"
 
 # a, b. A load on the emulated FTDI adapter; its latency timer is read once the
 # loader holds the line (its "connected" event) and again after it closed it.
-watch_latency() {  # JSON lines of the loader in, "RC DURING" out
-  local line during=none rc
-  while read -r line; do
-    echo "$line" >>/tmp/a-ftdi.json
-    case "$line" in *'"event":"connected"'*) during=$(cat "$LATENCY") && break ;; esac
-  done
-  cat >>/tmp/a-ftdi.json
-  rc=$(sed -n 's/^rc //p' /tmp/a-ftdi.json)
-  echo "${rc:-none} $during"
-}
 echo 16 >"$LATENCY"
 before=$(cat "$LATENCY")
-rc_during=$( { timeout 60 "$CLI" --json -p /dev/ttyUSB0 /rig/a-ftdi.mbf 2>/tmp/a-ftdi.err; echo "rc $?"; } |
-  watch_latency)
-say "case a-ftdi rc=${rc_during% *}"
+/rig/guest-load.sh a-ftdi /dev/ttyUSB0 /rig/a-ftdi.mbf | {
+  copy_until '"event":"connected"' && cat "$LATENCY" >/tmp/b.during
+  cat
+} >/tmp/a-ftdi.json
+say "case a-ftdi rc=$(cat /tmp/a-ftdi.rc)"
 say "result a-ftdi $(grep '"event":"result"' /tmp/a-ftdi.json)"
-say "case b before=$before during=${rc_during#* } after=$(cat "$LATENCY")"
+say "case b before=$before during=$(cat /tmp/b.during) after=$(cat "$LATENCY")"
 
-# c. The adapter is removed mid-load: the host's device_del comes once the
-# simulator has seen the transfer under way. The loader's CPU time is read
-# when the tty goes away and again after its end.
+# c. The adapter is removed mid-load. The simulator leaves the 200th request
+# unanswered, so the loader waits with 198 chunks (12672 bytes) acknowledged;
+# then its CPU time is read, the kernel log marked, and the host is told to
+# unplug (device_del).
 say "c-start"
-/rig/guest-load.sh c /dev/ttyUSB0 /rig/c.mbf &
-load=$!
-cpu_at_removal=none
-if await_tty remove ttyUSB0 60; then
-  loader=$(pidof duvozeviv-cli) && cpu_at_removal=$(cpu_ms 14 15 </proc/"$loader"/stat)
-fi
-wait "$load"
-cpu_total=$(cpu_ms 16 17 </tmp/c.stat)
-disconnect=$(kernel_time 'USB disconnect') ended=$(kernel_time 'rig-ended c$')
-gap_ms=$(awk -v d="$disconnect" -v e="$ended" 'BEGIN { if (d == "" || e == "") print "none"; else printf "%d", (e - d) * 1000 }')
-cpu_after=none
-[ "$cpu_at_removal" = none ] || cpu_after=$((cpu_total - cpu_at_removal))
-say "case c rc=$(cat /tmp/c.rc) disconnect_to_end_ms=$gap_ms cpu_after_ms=$cpu_after cpu_total_ms=$cpu_total"
+/rig/guest-load.sh c /dev/ttyUSB0 /rig/c.mbf | {
+  if copy_until '"position":12672,'; then
+    echo "rig-waiting c" >/dev/kmsg
+    cpu_ms 14 15 </proc/"$(pidof duvozeviv-cli)"/stat >/tmp/c.cpu-waiting
+    say "c-waiting"
+  fi
+  cat
+} >/tmp/c.json
+cpu_total=$(cpu_ms 16 17 </tmp/c.stat) cpu_waiting=$(cat /tmp/c.cpu-waiting)
+waiting=$(kernel_time 'rig-waiting c$') disconnect=$(kernel_time 'USB disconnect') ended=$(kernel_time 'rig-ended c$')
+say "case c rc=$(cat /tmp/c.rc) disconnect_to_end_ms=$(ms_between "$disconnect" "$ended")" \
+  "cpu_after_waiting_ms=$((cpu_total - ${cpu_waiting:-0})) wall_after_waiting_ms=$(ms_between "$waiting" "$ended")" \
+  "cpu_total_ms=$cpu_total"
 say "result c $(grep '"event":"result"' /tmp/c.json)"
 grep -q . /tmp/c.err && sed 's/^/rig: c-stderr /' /tmp/c.err
 
@@ -100,7 +104,7 @@ grep -q . /tmp/c.err && sed 's/^/rig: c-stderr /' /tmp/c.err
 say "replug ttyUSB0"
 if await_present ttyUSB0 60; then
   say "ttyUSB0 back uptime_ms=$(uptime_ms)"
-  /rig/guest-load.sh d /dev/ttyUSB0 /rig/d.mbf
+  /rig/guest-load.sh d /dev/ttyUSB0 /rig/d.mbf >/tmp/d.json
   say "case d rc=$(cat /tmp/d.rc)"
   say "result d $(grep '"event":"result"' /tmp/d.json)"
 else
