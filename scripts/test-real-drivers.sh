@@ -223,7 +223,7 @@ failed=0
 row() {  # CASE WHAT CHECK FIGURES: CHECK is a function that passes or fails
   local verdict=pass
   "$3" || verdict=FAIL failed=1
-  rows+=("$(printf '%-2s %-46s %-5s %s' "$1" "$2" "$verdict" "$4")")
+  rows+=("$(printf '%-4s %-46s %-6s %s' "$1" "$2" "$verdict" "$4")")
 }
 
 a_8250=$(field rc "$(rig 'case a-8250 ')") a_ftdi=$(field rc "$(rig 'case a-ftdi ')")
@@ -270,8 +270,9 @@ row e "station across a removal and a re-plug" e_ok \
   "exit ${e_rc:-?}, modules ${modules:-none}, images $(exact_word u1/image-0001.mbf e) and $(exact_word u1/image-0002.mbf e)"
 
 echo
+printf '%-4s %-46s %-6s %s\n' case what result figures
 printf '%s\n' "${rows[@]}"
-echo "   boot to drivers loaded: ${boot_s} s; whole rig: $(seconds_since "$started") s"
+echo "     boot to drivers loaded: ${boot_s} s; whole rig: $(seconds_since "$started") s"
 sed 's/^/test-real-drivers: note: /' "$problems"
 if [ "$failed" = 0 ] && ! [ -s "$problems" ]; then
   passed=1
