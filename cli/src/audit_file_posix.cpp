@@ -15,7 +15,7 @@ namespace {
 
 class AuditFile final : public AuditSink {
  public:
-  explicit AuditFile(int fd) : m_fd(fd) {}
+  AuditFile(int fd, bool partialLine) : m_fd(fd), m_partialLine(partialLine) {}
   ~AuditFile() override { ::close(m_fd); }
   AuditFile(const AuditFile&) = delete;
   AuditFile& operator=(const AuditFile&) = delete;
@@ -23,7 +23,10 @@ class AuditFile final : public AuditSink {
   int Append(const std::string& line) override {
     struct stat before {};
     if (::fstat(m_fd, &before) != 0) return errno;
-    int error = WriteAll(line);
+    // The tail of a line cut short by a crash keeps its own line: the first
+    // record starts on a new one.
+    int error = WriteAll(m_partialLine ? '\n' + line : line);
+    if (error == 0) m_partialLine = false;
     // A pipe or a terminal as the log has nothing to sync (EINVAL).
     if (error == 0 && ::fdatasync(m_fd) != 0 && errno != EINVAL) error = errno;
     // A partly written line would glue itself to the next record: cut it off.
@@ -48,21 +51,47 @@ class AuditFile final : public AuditSink {
   }
 
   int m_fd;
+  bool m_partialLine;  // the file does not end with a newline
 };
+
+bool EndsInPartialLine(int fd) {
+  struct stat file {};
+  char last = '\n';
+  if (::fstat(fd, &file) != 0 || !S_ISREG(file.st_mode) || file.st_size == 0) return false;
+  return ::pread(fd, &last, 1, file.st_size - 1) == 1 && last != '\n';
+}
 
 }  // namespace
 
+std::string AuditLogRefusal(const std::string& path, const std::string& imagePath) {
+  struct stat log {};
+  if (::stat(path.c_str(), &log) != 0) return {};  // a new file, or a failure open words
+  if (!S_ISREG(log.st_mode)) {
+    return path + " is not a regular file: the audit log is never a port, a terminal or a pipe";
+  }
+  struct stat image {};
+  if (::stat(imagePath.c_str(), &image) == 0 && image.st_dev == log.st_dev &&
+      image.st_ino == log.st_ino) {
+    return path + " is the image file " + imagePath;
+  }
+  return {};
+}
+
 std::unique_ptr<AuditSink> OpenAuditFile(const std::string& path, int& osError) {
   int fd = -1;
+  // O_NONBLOCK and O_NOCTTY: should a pipe or a terminal have taken the
+  // name since it was checked, the open neither waits for a reader nor
+  // takes a controlling terminal.
   do {
-    fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    fd = ::open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK,
+                0644);
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) {
     osError = errno;
     return nullptr;
   }
   osError = 0;
-  return std::make_unique<AuditFile>(fd);
+  return std::make_unique<AuditFile>(fd, EndsInPartialLine(fd));
 }
 
 std::string HostName() {
@@ -72,5 +101,7 @@ std::string HostName() {
   if (::gethostname(name, sizeof name - 1) != 0) return {};
   return name;
 }
+
+uint64_t ProcessId() { return static_cast<uint64_t>(::getpid()); }
 
 }  // namespace vexel::cli

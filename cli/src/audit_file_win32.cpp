@@ -33,7 +33,7 @@ std::string Utf8Of(const std::wstring& wide) {
 
 class AuditFile final : public AuditSink {
  public:
-  explicit AuditFile(HANDLE file) : m_file(file) {}
+  AuditFile(HANDLE file, bool partialLine) : m_file(file), m_partialLine(partialLine) {}
   ~AuditFile() override { ::CloseHandle(m_file); }
   AuditFile(const AuditFile&) = delete;
   AuditFile& operator=(const AuditFile&) = delete;
@@ -43,7 +43,9 @@ class AuditFile final : public AuditSink {
     if (!::GetFileSizeEx(m_file, &end) || !::SetFilePointerEx(m_file, end, nullptr, FILE_BEGIN)) {
       return static_cast<int>(::GetLastError());
     }
-    DWORD error = WriteAll(line);
+    // The tail of a line cut short by a crash keeps its own line.
+    DWORD error = WriteAll(m_partialLine ? '\n' + line : line);
+    if (error == 0) m_partialLine = false;
     if (error == 0 && !::FlushFileBuffers(m_file)) error = ::GetLastError();
     // A partly written line would glue itself to the next record: cut it off.
     if (error != 0 && ::SetFilePointerEx(m_file, end, nullptr, FILE_BEGIN)) ::SetEndOfFile(m_file);
@@ -64,19 +66,60 @@ class AuditFile final : public AuditSink {
   }
 
   HANDLE m_file;
+  bool m_partialLine;  // the file does not end with a newline
 };
+
+bool EndsInPartialLine(HANDLE file) {
+  LARGE_INTEGER size{};
+  if (!::GetFileSizeEx(file, &size) || size.QuadPart == 0) return false;
+  LARGE_INTEGER last{};
+  last.QuadPart = size.QuadPart - 1;
+  char byte = '\n';
+  DWORD n = 0;
+  if (!::SetFilePointerEx(file, last, nullptr, FILE_BEGIN)) return false;
+  return ::ReadFile(file, &byte, 1, &n, nullptr) && n == 1 && byte != '\n';
+}
+
+// A handle for looking at a file only; null when there is none.
+HANDLE OpenToLookAt(const std::string& path) {
+  HANDLE file = ::CreateFileW(WideOf(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  return file == INVALID_HANDLE_VALUE ? nullptr : file;
+}
 
 }  // namespace
 
+std::string AuditLogRefusal(const std::string& path, const std::string& imagePath) {
+  HANDLE log = OpenToLookAt(path);
+  if (log == nullptr) return {};  // a new file, or a failure the open words
+  BY_HANDLE_FILE_INFORMATION logInfo{};
+  const bool disk = ::GetFileType(log) == FILE_TYPE_DISK &&
+                    ::GetFileInformationByHandle(log, &logInfo) &&
+                    (logInfo.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+  ::CloseHandle(log);
+  if (!disk) {
+    return path + " is not a regular file: the audit log is never a port, a terminal or a pipe";
+  }
+  HANDLE image = OpenToLookAt(imagePath);
+  if (image == nullptr) return {};
+  BY_HANDLE_FILE_INFORMATION imageInfo{};
+  const bool same = ::GetFileInformationByHandle(image, &imageInfo) &&
+                    imageInfo.dwVolumeSerialNumber == logInfo.dwVolumeSerialNumber &&
+                    imageInfo.nFileIndexHigh == logInfo.nFileIndexHigh &&
+                    imageInfo.nFileIndexLow == logInfo.nFileIndexLow;
+  ::CloseHandle(image);
+  return same ? path + " is the image file " + imagePath : std::string();
+}
+
 std::unique_ptr<AuditSink> OpenAuditFile(const std::string& path, int& osError) {
-  HANDLE file = ::CreateFileW(WideOf(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+  HANDLE file = ::CreateFileW(WideOf(path).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                               OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
     osError = static_cast<int>(::GetLastError());
     return nullptr;
   }
   osError = 0;
-  return std::make_unique<AuditFile>(file);
+  return std::make_unique<AuditFile>(file, EndsInPartialLine(file));
 }
 
 std::string HostName() {
@@ -87,5 +130,7 @@ std::string HostName() {
   name.resize(size);
   return Utf8Of(name);
 }
+
+uint64_t ProcessId() { return ::GetCurrentProcessId(); }
 
 }  // namespace vexel::cli

@@ -1,5 +1,7 @@
 #include "cli/cli_program.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <nlohmann/json.hpp>
 #include <ostream>
@@ -12,6 +14,7 @@
 #include "cli/station_session.h"
 #include "cli/output_channel.h"
 #include "cli/port_list.h"
+#include "protocol/sha256.h"
 
 namespace vexel::cli {
 namespace {
@@ -54,14 +57,8 @@ int ListPorts(const CliOptions& options, std::ostream& out) {
   return kExitOk;
 }
 
-// The image's one snapshot is taken before any port is opened, so that a
-// wrong path is a usage-level failure rather than one failure per port.
-int TakeImage(const CliOptions& options, SnapshotImageFile& image, std::ostream& out,
-              std::ostream& err) {
-  if (image.Open(options.image)) return kExitOk;
-  std::string text = text::kUnableToOpenFile;
-  text.replace(text.find("%s"), 2, options.image);
-  text += ": " + image.LastError();
+void ImageFailure(const CliOptions& options, const std::string& text, std::ostream& out,
+                  std::ostream& err) {
   err << kProgramName << ": " << DisplayText(text) << '\n';
   if (options.json) {
     out << JsonLine({{"port", nullptr},   {"event", "failed"},     {"position", 0},
@@ -69,6 +66,30 @@ int TakeImage(const CliOptions& options, SnapshotImageFile& image, std::ostream&
                      {"message", text},   {"elapsed", 0}})
         << '\n';
   }
+}
+
+// The image's one snapshot is taken before any port is opened, so that a
+// wrong path is a usage-level failure rather than one failure per port.
+int TakeImage(const CliOptions& options, SnapshotImageFile& image, std::ostream& out,
+              std::ostream& err) {
+  if (!image.Open(options.image)) {
+    std::string text = text::kUnableToOpenFile;
+    text.replace(text.find("%s"), 2, options.image);
+    ImageFailure(options, text + ": " + image.LastError(), out, err);
+    return kExitImageFile;
+  }
+  if (options.expectSha256.empty()) return kExitOk;
+  // What is compared is the snapshot that would be sent, not the file.
+  const SnapshotImageFile::Bytes bytes = image.Snapshot();
+  const std::string actual = Sha256Hex(bytes->data(), bytes->size());
+  std::string expected = options.expectSha256;
+  std::transform(expected.begin(), expected.end(), expected.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  if (actual == expected) return kExitOk;
+  ImageFailure(options,
+               options.image + " is not the expected image: its SHA-256 is " + actual +
+                   ", --expect-sha256 is " + expected + "; nothing was sent",
+               out, err);
   return kExitImageFile;
 }
 
@@ -104,6 +125,11 @@ int Station(const CliOptions& options, SnapshotImageFile& image, std::ostream& o
             std::ostream& err) {
   std::unique_ptr<AuditSink> sink;
   if (!options.log.empty()) {
+    if (const std::string refusal = AuditLogRefusal(options.log, options.image);
+        !refusal.empty()) {
+      err << "--log: " << DisplayText(refusal) << "\nRun with --help for more information.\n";
+      return kExitUsage;
+    }
     int osError = 0;
     sink = OpenAuditFile(options.log, osError);
     if (!sink) {

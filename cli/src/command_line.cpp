@@ -20,7 +20,27 @@ std::string Footer() {
          ExitCodeTable() +
          "With several ports the first failing port in command-line order sets the status.\n"
          "A --station session ends with 0 after Ctrl-C or --count when no module failed,\n"
-         "else with the class of its first failure.\n";
+         "else with the class of its first failure. It probes each port five times a\n"
+         "second: a swap (one module off, the next on) of 0.3 s or more is always seen;\n"
+         "a quicker one may be taken for the module that was there.\n";
+}
+
+// CLI11 would take 0x10 or 1e3 for a number; a count is written in decimal.
+std::string DecimalOnly(const std::string& text) {
+  if (!text.empty() && text.find_first_not_of("0123456789") == std::string::npos) return {};
+  return "a decimal number is needed, not " + text;
+}
+
+// An empty name would turn the audit log off without a word.
+std::string NotEmpty(const std::string& text) {
+  return text.empty() ? "a file name is needed" : std::string();
+}
+
+std::string Sha256Hex(const std::string& text) {
+  if (text.size() == 64 && text.find_first_not_of("0123456789abcdefABCDEF") == std::string::npos) {
+    return {};
+  }
+  return "64 hexadecimal digits are needed, not " + text;
 }
 
 void Describe(CLI::App& app, CliOptions& options) {
@@ -51,12 +71,20 @@ void Describe(CLI::App& app, CliOptions& options) {
       "taken off, and again, until Ctrl-C or --count");
   app.add_option("--count", options.count, "--station: stop each port after N modules")
       ->type_name("N")
+      ->check(CLI::Validator(DecimalOnly, "N"))
       ->check(CLI::Range(size_t{1}, size_t{1000000000}))
       ->needs(station);
   app.add_option("--log", options.log,
-                 "--station: append an audit record per module to FILE (JSON Lines)")
+                 "--station: append an audit record per module to FILE (JSON Lines); a "
+                 "regular file or a new one, never the image, a port or a terminal")
       ->type_name("FILE")
+      ->check(CLI::Validator(NotEmpty, "FILE"))
       ->needs(station);
+  app.add_option("--expect-sha256", options.expectSha256,
+                 "Refuse to start unless the image's SHA-256 is HEX (64 hex digits, any case); "
+                 "no port is opened otherwise")
+      ->type_name("HEX")
+      ->check(CLI::Validator(Sha256Hex, "HEX"));
   listPorts->excludes(station);
   app.set_version_flag("--version", std::string(kProgramName) + " 1.0.0.1");
   app.footer(Footer());

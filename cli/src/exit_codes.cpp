@@ -30,12 +30,14 @@ const std::vector<ExitClass>& ExitClasses() {
   static const std::vector<ExitClass> classes = {
       {kExitOk, "loaded", "every port ended with MODULE LOADED"},
       {kExitUsage, "usage", "bad or missing arguments"},
-      {kExitImageFile, "image-file", "the image file cannot be opened or read"},
-      {kExitPortOpen, "port", "a port cannot be opened or set to 57600 8E2"},
+      {kExitImageFile, "image-file",
+       "the image file cannot be opened or read, or is not the one --expect-sha256 names"},
+      {kExitPortOpen, "port",
+       "a port cannot be opened or set to 57600 8E2, or is the loader's own terminal"},
       {kExitNoConnectReply, "no-connect-reply", "no connect reply within the 1 s probe window"},
       {kExitNotResponding, "not-responding", "the module stopped replying in time"},
       {kExitInvalidResponse, "invalid-response", "invalid response from the module"},
-      {kExitAuditLog, "audit-log", "the --station audit log cannot be written"},
+      {kExitAuditLog, "audit-log", "the --station audit log cannot be opened or written"},
       {kExitLineLost, "line-lost", "a port went away: adapter unplugged or driver stopped"},
       {kExitInterrupted, "interrupted", "interrupted by Ctrl-C, SIGTERM or SIGHUP; every port closed"},
   };

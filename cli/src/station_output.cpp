@@ -308,7 +308,16 @@ class JsonStation final : public TrackingStation {
     PrintStopped(port, reason);
     Write({{"port", m_views.at(port).run.name},
            {"event", "stopped"},
+           {"reason", reason.empty() ? "count" : "port"},
            {"message", reason.empty() ? nlohmann::json(nullptr) : nlohmann::json(reason)},
+           {"elapsed", RoundMs(elapsed)}});
+  }
+
+  void PortEnded(size_t port, const char* why, double elapsed) override {
+    Write({{"port", m_views.at(port).run.name},
+           {"event", "stopped"},
+           {"reason", why},
+           {"message", nullptr},
            {"elapsed", RoundMs(elapsed)}});
   }
 

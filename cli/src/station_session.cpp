@@ -18,6 +18,7 @@ constexpr auto kTickPeriod = std::chrono::milliseconds(100);
 // A module that answers a probe with something else is failed only when it
 // does so twice in a row.
 constexpr int kStrayProbesForAFailure = 2;
+constexpr const char* kNotProgrammed = "not programmed: interrupted before INIT, nothing was sent";
 
 std::string Now() { return UtcTimestamp(std::chrono::system_clock::now()); }
 
@@ -57,6 +58,7 @@ int StationSession::Run() {
     m_loop->CatchInterrupts([this](int) { Interrupt(); });
   }
   m_startedAt = Now();
+  m_session = m_startedAt + "/" + std::to_string(ProcessId());
   m_host = HostName();
   m_imageStamp = StampOfImage();
   StationInfo info;
@@ -67,7 +69,7 @@ int StationSession::Run() {
   info.count = m_settings.count;
   m_output.Started(info);
   nlohmann::json start = Record("session_start");
-  start["time"] = m_startedAt;  // the session is named by its start record's time
+  start["time"] = m_startedAt;  // the session is named by its start time and process
   start["ports"] = m_settings.ports;
   start["count"] = m_settings.count;
   Audit(start);
@@ -87,6 +89,10 @@ int StationSession::Run() {
     m_loop->StopTimer(m_ports[i].probeTimer);
     Settle(i);
   }
+  const char* why = m_interrupted ? "interrupted" : m_endReason;
+  for (size_t i = 0; i < m_ports.size(); ++i) {
+    if (m_ports[i].phase != Phase::Stopped) m_output.PortEnded(i, why, m_clock.Seconds());
+  }
 
   StationCounts total;
   for (const auto& counts : m_counts) {
@@ -95,7 +101,7 @@ int StationSession::Run() {
     total.failed += counts.failed;
   }
   nlohmann::json end = Record("session_end");
-  end["reason"] = m_interrupted ? "interrupted" : m_endReason;
+  end["reason"] = why;
   end["modules"] = total.modules;
   end["loaded"] = total.loaded;
   end["failed"] = total.failed;
@@ -239,6 +245,7 @@ void StationSession::Settle(size_t index) {
 
 void StationSession::ModuleEnded(size_t index, const PortSummary& result) {
   Port& port = m_ports[index];
+  if (result.exitCode == kExitInterrupted && !result.started) return NotProgrammed(index);
   StationCounts& counts = m_counts[index];
   ++counts.modules;
   if (result.loaded) {
@@ -266,6 +273,23 @@ void StationSession::ModuleEnded(size_t index, const PortSummary& result) {
   if (m_settings.count > 0 && counts.modules >= m_settings.count) {
     StopPort(index, std::string(), kExitOk);
   }
+}
+
+// Interrupted after the module answered but before INIT: nothing was sent
+// to it, so it is no failure, only a module left as it came.
+void StationSession::NotProgrammed(size_t index) {
+  Port& port = m_ports[index];
+  nlohmann::json record = Record("module");
+  record["port"] = m_settings.ports[index];
+  record["module"] = port.module;
+  record["outcome"] = kNotProgrammed;
+  record["exit_code"] = kExitInterrupted;
+  record["exit_class"] = ExitClassName(kExitInterrupted);
+  record["bytes"] = 0;
+  record["seconds"] = 0.0;
+  record["bytes_per_second"] = 0.0;
+  Audit(record);
+  port.phase = Phase::Removing;
 }
 
 void StationSession::StopPort(size_t index, const std::string& reason, int exitCode) {
@@ -336,7 +360,7 @@ void StationSession::CheckImage() {
     m_output.Notice("image_changed", text, m_clock.Seconds());
     nlohmann::json record = Record("image_changed");
     record["exists"] = stamp.exists;
-    if (stamp.exists) record["size_now"] = stamp.size;
+    record["size_now"] = stamp.exists ? nlohmann::json(stamp.size) : nlohmann::json(nullptr);
     Audit(record);
   }
   m_imageTimer = m_loop->StartTimer(EventLoop::Clock::now() + m_settings.imageCheckPeriod,
@@ -368,7 +392,7 @@ void StationSession::Audit(nlohmann::json record) {
 nlohmann::json StationSession::Record(const char* kind) const {
   return {{"record", kind},
           {"time", Now()},
-          {"session", m_startedAt},
+          {"session", m_session},
           {"host", m_host},
           {"image", m_settings.image},
           {"size", m_image ? m_image->size() : 0},

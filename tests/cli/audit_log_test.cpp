@@ -127,6 +127,20 @@ TEST(AuditFile, AppendsWholeLinesAfterWhatTheFileHeld) {
   EXPECT_TRUE(failures.Errors().empty());
 }
 
+// A crash or a power cut mid-write left half a line: it keeps a line of its
+// own, and the first record starts on a new one.
+TEST(AuditFile, ARecordAfterAPartialLastLineStartsOnANewLine) {
+  TempDir dir;
+  const auto path = dir.Write("station.jsonl", "{\"record\":\"module\",\"port\":\"x\",\"mod");
+  int error = -1;
+  auto sink = OpenAuditFile(path.string(), error);
+  ASSERT_NE(sink, nullptr) << error;
+  EXPECT_EQ(sink->Append(Line(1)), 0);
+  EXPECT_EQ(sink->Append(Line(2)), 0);
+  sink.reset();
+  EXPECT_EQ(ReadText(path), "{\"record\":\"module\",\"port\":\"x\",\"mod\n" + Line(1) + Line(2));
+}
+
 TEST(AuditFile, CreatesAMissingFile) {
   TempDir dir;
   const auto path = dir.Path() / "new.jsonl";

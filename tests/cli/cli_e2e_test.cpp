@@ -21,6 +21,7 @@
 #include "cli/exit_codes.h"
 #include "cli/frame_trace.h"
 #include "cli/load_session.h"
+#include "protocol/sha256.h"
 #include "temp_dir.h"
 #include "text_fields.h"
 
@@ -140,6 +141,38 @@ TEST_F(CliEndToEnd, OneModuleIsLoaded) {
   EXPECT_EQ(module.Process().WaitExit(), 0) << module.Process().Out();
   std::ifstream received(m_dir.Path() / "received.mbf", std::ios::binary);
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(received), {}), m_image);
+}
+
+// A wrong --expect-sha256 sends nothing to any port, for a load and a
+// station alike; the right one, in any case, loads as before.
+TEST_F(CliEndToEnd, AnExpectedHashGuardsEveryPort) {
+  SimModule a({"--count", "1"});
+  SimModule b({"--count", "1"});
+  ASSERT_FALSE(a.Path().empty());
+  ASSERT_FALSE(b.Path().empty());
+  const std::string image = WriteImage(1000);
+  const std::string sha = Sha256Hex(reinterpret_cast<const uint8_t*>(m_image.data()), m_image.size());
+  std::string wrong = sha;
+  wrong[0] = wrong[0] == '0' ? '1' : '0';
+  for (const bool station : {false, true}) {
+    std::vector<std::string> args = {"--expect-sha256", wrong, "-p", a.Path(), "-p", b.Path(), image};
+    if (station) args.insert(args.begin(), "--station");
+    ChildProcess cli(Cli(args));
+    EXPECT_EQ(cli.WaitExit(), kExitImageFile);
+    EXPECT_EQ(cli.Err(), "duvozeviv-cli: " + image + " is not the expected image: its SHA-256 is " +
+                             sha + ", --expect-sha256 is " + wrong + "; nothing was sent\n");
+  }
+  std::string upper = sha;
+  for (auto& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  ChildProcess cli(Cli({"-q", "--expect-sha256", upper, "-p", a.Path(), "-p", b.Path(), image}));
+  ASSERT_EQ(cli.WaitExit(), 0) << cli.Err();
+  for (SimModule* module : {&a, &b}) {
+    EXPECT_EQ(module->Process().WaitExit(), 0);
+    const auto requests = module->Requests();
+    ASSERT_FALSE(requests.empty());
+    EXPECT_EQ(requests.front(), "b0ef0100");  // the good load's CONNECT came first
+    EXPECT_EQ(std::count(requests.begin(), requests.end(), "b0ef0100"), 1);
+  }
 }
 
 TEST_F(CliEndToEnd, ComOneIsTheDefaultPortAndResolvesThroughTheEnvironment) {

@@ -70,7 +70,8 @@ TEST(CommandLine, HelpShowsOptionsAndTheExitCodeTable) {
   EXPECT_EQ(parsed.exitCode, 0);
   EXPECT_EQ(parsed.err, "");
   for (const char* item : {"-p,--port NAME", "--list-ports", "-q,--quiet", "--json", "--trace",
-                           "--station", "--count N", "--log FILE", "IMAGE"}) {
+                           "--station", "--count N", "--log FILE", "--expect-sha256 HEX",
+                           "IMAGE", "a swap (one module off, the next on) of 0.3 s or more is always seen"}) {
     EXPECT_NE(parsed.out.find(item), std::string::npos) << item;
   }
   EXPECT_NE(parsed.out.find("Exit status:\n" + ExitCodeTable()), std::string::npos);
@@ -102,6 +103,15 @@ TEST(CommandLine, StationTakesACountAndALog) {
       {{"--station", "--count", "0", "a.mbf"},
        "--count: Value 0 not in range 1 to 1000000000"},
       {{"--station", "--list-ports"}, "--list-ports excludes --station"},
+      // CLI11 alone would read these as 16 and 1000.
+      {{"--station", "--count", "0x10", "a.mbf"},
+       "--count: a decimal number is needed, not 0x10"},
+      {{"--station", "--count", "1e3", "a.mbf"},
+       "--count: a decimal number is needed, not 1e3"},
+      // An empty name would turn the log off without a word.
+      {{"--station", "--log", "", "a.mbf"}, "--log: a file name is needed"},
+      {{"--expect-sha256", "abc", "a.mbf"},
+       "--expect-sha256: 64 hexadecimal digits are needed, not abc"},
       {{"--station"}, "IMAGE is required"},
   };
   for (const auto& c : errors) {

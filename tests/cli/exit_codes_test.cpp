@@ -42,12 +42,12 @@ TEST(ExitCodes, HelpTableListsEveryClassInOrder) {
   EXPECT_EQ(ExitCodeTable(),
             "    0  every port ended with MODULE LOADED\n"
             "    2  bad or missing arguments\n"
-            "    3  the image file cannot be opened or read\n"
-            "    4  a port cannot be opened or set to 57600 8E2\n"
+            "    3  the image file cannot be opened or read, or is not the one --expect-sha256 names\n"
+            "    4  a port cannot be opened or set to 57600 8E2, or is the loader's own terminal\n"
             "    5  no connect reply within the 1 s probe window\n"
             "    6  the module stopped replying in time\n"
             "    7  invalid response from the module\n"
-            "    8  the --station audit log cannot be written\n"
+            "    8  the --station audit log cannot be opened or written\n"
             "    9  a port went away: adapter unplugged or driver stopped\n"
             "  130  interrupted by Ctrl-C, SIGTERM or SIGHUP; every port closed\n");
 }

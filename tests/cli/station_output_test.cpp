@@ -111,6 +111,25 @@ TEST(StationOutput, PlainLinesTellEachStepOfEachModule) {
             "fw.mbf changed on disk\n");
 }
 
+// Every port ends with a stopped event, whatever ended the session.
+TEST(StationOutput, JsonTellsWhyEachPortStopped) {
+  OutputSettings settings;
+  settings.mode = OutputMode::Json;
+  settings.ports = {"A", "B", "C", "D"};
+  std::ostringstream out;
+  std::ostringstream err;
+  auto output = MakeStationOutput(settings, out, err);
+  output->PortStopped(0, "", 1.0);
+  output->PortStopped(1, "Cannot open open B: result 5", 1.5);
+  output->PortEnded(2, "interrupted", 2.0);
+  output->PortEnded(3, "log-failed", 2.5);
+  EXPECT_EQ(out.str(),
+            R"({"elapsed":1.0,"event":"stopped","message":null,"port":"A","reason":"count"})" "\n"
+            R"({"elapsed":1.5,"event":"stopped","message":"Cannot open open B: result 5","port":"B","reason":"port"})" "\n"
+            R"({"elapsed":2.0,"event":"stopped","message":null,"port":"C","reason":"interrupted"})" "\n"
+            R"({"elapsed":2.5,"event":"stopped","message":null,"port":"D","reason":"log-failed"})" "\n");
+}
+
 TEST(StationOutput, QuietShowsOnlyEachModulesResult) {
   const Printed printed = PlaySession(OutputMode::Quiet);
   EXPECT_EQ(printed.out, "/dev/ttyUSB0: module 1: MODULE LOADED\n");

@@ -53,6 +53,7 @@ class HookStation final : public StationOutput {
   void Started(const StationInfo& info) override { m_inner.Started(info); }
   void ModuleFound(size_t port, size_t module, double elapsed) override {
     m_inner.ModuleFound(port, module, elapsed);
+    if (m_onFound) m_onFound();
   }
   void OnEvent(size_t module, const PortEvent& event) override {
     m_inner.OnEvent(module, event);
@@ -81,6 +82,7 @@ class HookStation final : public StationOutput {
   }
 
   std::function<void(const PortEvent&)> m_onEvent;
+  std::function<void()> m_onFound;
 
  private:
   StationOutput& m_inner;
@@ -119,6 +121,7 @@ class StationSessionTest : public ::testing::Test {
     if (!onEnded) onEnded = [](size_t, const PortSummary&) {};
     HookStation output(*quiet, onEnded);
     output.m_onEvent = m_onEvent;
+    output.m_onFound = m_onFound;
     StationSettings station;
     station.image = m_imagePath;
     station.ports = ports;
@@ -180,6 +183,7 @@ class StationSessionTest : public ::testing::Test {
   std::shared_ptr<MemorySink::Shared> m_log = std::make_shared<MemorySink::Shared>();
   std::unique_ptr<StationSession> m_session;
   std::function<void(const PortEvent&)> m_onEvent;
+  std::function<void()> m_onFound;
   std::vector<StationCounts> m_counts;
   std::ostringstream m_out;
   std::ostringstream m_err;
@@ -208,7 +212,9 @@ TEST_F(StationSessionTest, EachModuleIsProgrammedOnceInTurnAndLogged) {
     EXPECT_EQ(record["size"], 300);
     EXPECT_EQ(record["sha256"], sha);
     EXPECT_EQ(record["host"], HostName());
-    EXPECT_EQ(record["session"], records[0]["time"]);
+    // Two sessions started at one moment on one host are two processes.
+    EXPECT_EQ(record["session"], records[0]["time"].get<std::string>() + "/" +
+                                     std::to_string(ProcessId()));
     const std::string time = record["time"];
     EXPECT_EQ(time.size(), 24u) << time;
     EXPECT_EQ(time.back(), 'Z');
@@ -380,6 +386,29 @@ TEST_F(StationSessionTest, AnInterruptMidModuleClosesThePortAndRecordsIt) {
                                                "session_end"}));
   EXPECT_EQ(Records().back()["reason"], "interrupted");
   EXPECT_EQ(m_err.str(), "A: module 1: interrupted\n");
+}
+
+TEST_F(StationSessionTest, AnInterruptBeforeInitLeavesTheModuleNotProgrammedNotFailed) {
+  auto fixture = AddFixture(2, 50);
+  bool interrupted = false;
+  m_onFound = [&, fixture] {
+    if (interrupted) return;
+    interrupted = true;
+    fixture->loop->Post([this] { m_session->Interrupt(); });
+  };
+  EXPECT_EQ(Run({"A"}, 2), kExitOk);
+  EXPECT_TRUE(fixture->fixture->FlashedImages().empty());
+  EXPECT_EQ(Story(),
+            (std::vector<std::string>{
+                "session_start",
+                "module A#1: not programmed: interrupted before INIT, nothing was sent "
+                "(interrupted)",
+                "session_end"}));
+  const auto records = Records();
+  EXPECT_EQ(records.back()["reason"], "interrupted");
+  EXPECT_EQ(records.back()["failed"], 0);
+  EXPECT_EQ(records.back()["exit_code"], 0);
+  EXPECT_EQ(m_counts[0].failed, 0u);
 }
 
 TEST_F(StationSessionTest, AnImageChangedOnDiskIsToldOnceAndNotPickedUp) {

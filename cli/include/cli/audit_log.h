@@ -8,6 +8,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -34,6 +35,12 @@ class AuditSink {
 /// Opens @p path for appending, creating it (0644 on POSIX); null and
 /// @p osError set on failure.
 std::unique_ptr<AuditSink> OpenAuditFile(const std::string& path, int& osError);
+
+/// Empty, or why @p path must not be the audit log: it exists and is not a
+/// regular file (a port, a terminal, a pipe, a directory), or it is the
+/// image file @p imagePath itself. Asked before the log is opened, so that
+/// nothing is opened, let alone written, on the wrong file.
+std::string AuditLogRefusal(const std::string& path, const std::string& imagePath);
 
 /// "audit log PATH: TEXT", TEXT the system's wording of @p osError: how a
 /// failure to open or to write the log is reported.
@@ -87,5 +94,9 @@ std::string UtcTimestamp(std::chrono::system_clock::time_point when);
 /// This machine's host name as UTF-8 (gethostname; the DNS host name on
 /// Windows).
 std::string HostName();
+
+/// This process's id (getpid; GetCurrentProcessId on Windows): with the
+/// start time and the host it tells apart sessions started at one moment.
+uint64_t ProcessId();
 
 }  // namespace vexel::cli

@@ -47,6 +47,12 @@ class StationOutput {
   /// The port takes no more modules: --count reached (@p reason empty), or
   /// why it cannot go on.
   virtual void PortStopped(size_t port, const std::string& reason, double elapsed) = 0;
+  /// The session ended while the port still took modules: @p why
+  /// "interrupted" or "log-failed". Only --json tells it (its `stopped`
+  /// event); the other outputs say it once for the session.
+  virtual void PortEnded(size_t port, const char* why, double elapsed) {
+    (void)port, (void)why, (void)elapsed;
+  }
   /// Something about the whole session: @p event "image_changed" or
   /// "log_failed", and its text for people.
   virtual void Notice(const char* event, const std::string& text, double elapsed) = 0;

@@ -105,6 +105,7 @@ class StationSession final : public PortRunnerListener {
   void Found(size_t index);
   void Settle(size_t index);
   void ModuleEnded(size_t index, const PortSummary& result);
+  void NotProgrammed(size_t index);
   void StopPort(size_t index, const std::string& reason, int exitCode);
   void NoteFailure(int exitCode);
   void OnLogFailed(const std::string& error);
@@ -121,7 +122,8 @@ class StationSession final : public PortRunnerListener {
   PortLineFactory m_lineFactory;
   std::string m_logPath;
   RunClock m_clock;
-  std::string m_startedAt;  // UTC, names the session in every record
+  std::string m_startedAt;  // UTC
+  std::string m_session;    // "start time/process id": names the session in every record
   std::string m_host;
   SnapshotImageFile::Bytes m_image;
   std::string m_sha256;
