@@ -209,7 +209,8 @@ void StationSession::Settle(size_t index) {
   if (!port.heard) port.strayProbes = 0;
   const bool ran = port.phase == Phase::Programming;
 
-  if (code == kExitPortOpen) {
+  if (FollowLostLine(index, code, result)) {
+  } else if (code == kExitPortOpen) {
     // Not a module's fault: the port itself cannot go on.
     StopPort(index, port.failure.empty() ? result.outcome : port.failure, code);
   } else if (port.phase == Phase::Programming) {
@@ -239,8 +240,42 @@ void StationSession::Settle(size_t index) {
     port.phase = Phase::Waiting;
     m_output.ModuleRemoved(index, module, m_clock.Seconds());
   }
+  if (code != kExitPortOpen && code != kExitInterrupted) port.opened = true;
   if (port.phase != Phase::Stopped && !m_stopping) return ScheduleProbe(index, ran);
   QuitWhenIdle();
+}
+
+// A port that worked and then went away (adapter unplugged, driver stopped)
+// is waited for under its name, not given up: its probes go on trying to
+// open it, and the first that does is taken as any probe of its phase.
+bool StationSession::FollowLostLine(size_t index, int code, const PortSummary& result) {
+  Port& port = m_ports[index];
+  if (port.lost) {
+    if (code == kExitPortOpen || code == kExitLineLost || code == kExitInterrupted) return true;
+    port.lost = false;
+    PortNotice(index, "port_back", " is back; the station goes on on it", std::string());
+    return false;
+  }
+  if (code != kExitLineLost && !(code == kExitPortOpen && port.opened)) return false;
+  // The module that was on it may still be there when it comes back.
+  if (port.phase == Phase::Programming) ModuleEnded(index, result);
+  if (port.phase == Phase::Stopped) return true;
+  port.lost = true;
+  PortNotice(index, "port_lost",
+             " went away (adapter unplugged or driver stopped); waiting for it to come back "
+             "under the same name",
+             port.failure.empty() ? result.outcome : port.failure);
+  return true;
+}
+
+void StationSession::PortNotice(size_t index, const char* kind, const char* text,
+                                const std::string& outcome) {
+  const std::string& name = m_settings.ports[index];
+  m_output.Notice(kind, "duvozeviv-cli: " + name + text, m_clock.Seconds());
+  nlohmann::json record = Record(kind);
+  record["port"] = name;
+  if (!outcome.empty()) record["outcome"] = outcome;
+  Audit(record);
 }
 
 void StationSession::ModuleEnded(size_t index, const PortSummary& result) {

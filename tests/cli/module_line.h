@@ -30,6 +30,7 @@ struct ModuleLineState {
   /// Called at every successful Open, with the loop the line runs on.
   std::function<void(EventLoop&)> onOpen;
   int opens = 0;
+  int refusedOpens = 0;  ///< Opens that failed with openResult
   EventLoop* loop = nullptr;  ///< the loop of the line opened last
   bool open = false;
   int closes = 0;
@@ -68,7 +69,10 @@ class ModuleLine final : public PortLine, public ISerialLine {
                uint32_t) override {
     if (m_resolve && !m_state->open) m_state = m_resolve(port);
     if (m_state->open) return kErrorAlreadyInitialized;
-    if (m_state->openResult != kResultOk) return m_state->openResult;
+    if (m_state->openResult != kResultOk) {
+      ++m_state->refusedOpens;
+      return m_state->openResult;
+    }
     m_state->open = true;
     m_state->target = target;
     ++m_state->opens;

@@ -411,6 +411,38 @@ TEST_F(StationSessionTest, AnInterruptBeforeInitLeavesTheModuleNotProgrammedNotF
   EXPECT_EQ(m_counts[0].failed, 0u);
 }
 
+TEST_F(StationSessionTest, ALineLostMidModuleFailsItAndThePortWaitsForItsDeviceToComeBack) {
+  auto fixture = AddFixture(2, 50, {"delay:60000@3#1"});
+  bool lost = false;
+  m_onEvent = [&lost, state = fixture.get()](const PortEvent& event) {
+    if (lost || event.kind != PortEventKind::Progress || event.position != 64) return;
+    lost = true;
+    // The adapter is pulled: the line reports it, and the device is gone
+    // until it is plugged in again, 700 ms later.
+    state->openResult = 2;
+    state->target->PostComMessage(0, kEventLineLost, 0);
+    state->loop->StartTimer(EventLoop::Clock::now() + std::chrono::milliseconds(700),
+                            [state] { state->openResult = kResultOk; });
+  };
+  EXPECT_EQ(Run({"A"}, 2), kExitLineLost);
+  EXPECT_EQ(fixture->fixture->FlashedBy(), (std::vector<size_t>{2}));
+  // Tried once a probe period while it was away, not in a busy loop.
+  EXPECT_GE(fixture->refusedOpens, 2);
+  EXPECT_LE(fixture->refusedOpens, 5);
+  const std::string lostText = text::kLineLost;
+  EXPECT_EQ(Story(), (std::vector<std::string>{"session_start",
+                                               "module A#1: " + lostText + " (line-lost)",
+                                               "port_lost", "port_back",
+                                               "module A#2: MODULE LOADED (loaded)",
+                                               "session_end"}));
+  EXPECT_EQ(Records()[2]["port"], "A");
+  EXPECT_EQ(m_err.str(),
+            "A: module 1: " + lostText + "\n"
+            "duvozeviv-cli: A went away (adapter unplugged or driver stopped); waiting for it to "
+            "come back under the same name\n"
+            "duvozeviv-cli: A is back; the station goes on on it\n");
+}
+
 TEST_F(StationSessionTest, AnImageChangedOnDiskIsToldOnceAndNotPickedUp) {
   auto fixture = AddFixture(2, 200);
   const int code = Run({"A"}, 2, true, [this](size_t module, const PortSummary&) {

@@ -85,6 +85,8 @@ class StationSession final : public PortRunnerListener {
     bool heard = false;  // a frame came during the runner's probe, answer or not
     bool heardConnect = false;  // one of them was meant as a connect reply
     int strayProbes = 0;  // probes in a row that heard only frames of other commands
+    bool opened = false;  // the port has been opened in this session
+    bool lost = false;    // it went away: probing until it opens again
     size_t module = 0;   // number of the latest module on this port
     EventLoop::Clock::time_point probedAt{};
     EventLoop::TimerId probeTimer = 0;
@@ -106,6 +108,8 @@ class StationSession final : public PortRunnerListener {
   void Settle(size_t index);
   void ModuleEnded(size_t index, const PortSummary& result);
   void NotProgrammed(size_t index);
+  bool FollowLostLine(size_t index, int code, const PortSummary& result);
+  void PortNotice(size_t index, const char* kind, const char* text, const std::string& outcome);
   void StopPort(size_t index, const std::string& reason, int exitCode);
   void NoteFailure(int exitCode);
   void OnLogFailed(const std::string& error);
