@@ -151,7 +151,7 @@ touch "$problems"
 await() {  # FILE FIRST ERE SECONDS WHAT: wait_line, a missed deadline noted
   local n
   n=$(wait_line "$1" "$2" "$3" "$4") && echo "$n" && return 0
-  echo "no $5 within $4 s" >>"$problems"
+  echo "no $5 (deadline $4 s, or QEMU ended)" >>"$problems"
   echo 1
   return 1
 }
@@ -213,11 +213,15 @@ done
 
 # --- results ------------------------------------------------------------------
 rig() { sed -n "s/^rig: $1//p" "$console" | tr -d '\r' | head -n 1; }
-field() { grep -o "$1=[^ ]*" <<<"$2" | cut -d= -f2 | head -n 1; }
-json_field() { grep -o "\"$1\":\(\"[^\"]*\"\|[^,}]*\)" <<<"$2" | head -n 1 | cut -d: -f2- | tr -d '"'; }
+field() { { grep -o "$1=[^ ]*" <<<"$2" || true; } | head -n 1 | cut -d= -f2; }  # NAME TEXT
+json_field() { { grep -o "\"$1\":\(\"[^\"]*\"\|[^,}]*\)" <<<"$2" || true; } | head -n 1 | cut -d: -f2- | tr -d '"'; }
 exact() { [ -f "$work/$1" ] && cmp -s "$work/$1" "$work/$2.mbf"; }  # RECEIVED SENT
 exact_word() { exact "$@" && echo equal || echo "not equal"; }
-load_seconds() { printf '%.1f' "$(json_field seconds "$(rig "result $1 ")")" 2>/dev/null || echo "?"; }
+load_seconds() {  # NAME: INIT to the FLASH acknowledgement, as the loader measured it
+  local seconds
+  seconds=$(json_field seconds "$(rig "result $1 ")")
+  if [ -n "$seconds" ]; then printf '%.1f' "$seconds"; else echo "?"; fi
+}
 rows=()
 failed=0
 row() {  # CASE WHAT CHECK FIGURES: CHECK is a function that passes or fails
@@ -244,14 +248,15 @@ c=$(rig 'case c ') c_result=$(rig 'result c ')
 c_rc=$(field rc "$c") gap=$(field disconnect_to_end_ms "$c")
 cpu_after=$(field cpu_after_waiting_ms "$c") wall_after=$(field wall_after_waiting_ms "$c")
 number() { [[ $1 =~ ^[0-9]+$ ]]; }
-c_message=$(json_field message "$c_result")
+c_message=$(json_field message "$c_result") c_position=$(json_field position "$c_result")
+c_cpu_total=$(field cpu_total_ms "$c")
 c_ok() {  # a lost line within a second; from the wait to the end, the CPU mostly idle
   [ "$c_rc" = 9 ] && number "$gap" && ((gap <= 1000)) &&
     [ "$c_message" = "Connection lost: /dev/ttyUSB0 went away (adapter unplugged or driver stopped)" ] &&
     number "$cpu_after" && number "$wall_after" && ((cpu_after <= wall_after / 2 + 30))
 }
 row c "adapter removed mid-load: lost line in <= 1 s" c_ok \
-  "exit ${c_rc:-?} at byte $(json_field position "$c_result") of ${size[c]}, USB disconnect to end ${gap:-?} ms; from the loader's wait to its end ${wall_after:-?} ms, CPU ${cpu_after:-?} ms (whole load $(field cpu_total_ms "$c") ms); \"$c_message\""
+  "exit ${c_rc:-?} at byte ${c_position:-?} of ${size[c]}, USB disconnect to end ${gap:-?} ms; from the loader's wait to its end ${wall_after:-?} ms, CPU ${cpu_after:-?} ms (whole load ${c_cpu_total:-?} ms); \"$c_message\""
 
 d_rc=$(field rc "$(rig 'case d ')")
 d_ok() { [ "$d_rc" = 0 ] && exact u0/image-0002.mbf d; }
@@ -259,7 +264,7 @@ row d "re-plugged adapter: the next load" d_ok \
   "exit ${d_rc:-?}, ttyUSB0 back ${replug_s:-?} s after device_add, image $(exact_word u0/image-0002.mbf d)"
 
 e_rc=$(field rc "$(rig 'case e ')")
-modules=$(sed -n 's/^rig: e-audit //p' "$console" | grep '"record":"module"' |
+modules=$(sed -n 's/^rig: e-audit \(.*"record":"module".*\)/\1/p' "$console" |
   while read -r record; do echo -n "$(json_field module "$record"):$(json_field exit_class "$record") "; done)
 modules=${modules% }
 e_ok() {  # module 2 lost with the line, module 3 programmed after the re-plug
