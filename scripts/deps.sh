@@ -13,6 +13,8 @@ packages=(
   socat lintian
   # the Windows edition: cross-compiler, Wine to run it, NSIS for its setup program
   g++-mingw-w64-x86-64-posix wine wine64 fonts-wine nsis imagemagick xdotool
+  # the rig on the kernel's own serial drivers: a guest kernel, its initramfs shell, the emulator
+  qemu-system-x86 linux-image-amd64 busybox-static
 )
 
 missing=()

@@ -53,6 +53,9 @@ scripts/test-windows.sh build-win
 scripts/test-windows-run.sh
 scripts/test-windows-installer.sh
 
+echo "== the command-line loader on the kernel's own 8250 and ftdi_sio drivers, in a QEMU guest"
+scripts/test-real-drivers.sh build
+
 echo "== benchmark harness (tiny sizes: keeps it working, asserts nothing)"
 /usr/bin/python3 bench/run_bench.py --build build --quick
 
