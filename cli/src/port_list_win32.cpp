@@ -10,6 +10,7 @@
 #include <cwctype>
 #include <map>
 
+#include "cli/adapter_latency.h"
 #include "cli/port_list.h"
 #include "port_columns.h"
 #include "serial/port_names.h"
@@ -212,6 +213,14 @@ std::vector<PortColumn> PortTableColumns() {
           {"USB", &SerialPortInfo::usbId},
           {"LATENCY", &SerialPortInfo::latency},
           {"NAME", &SerialPortInfo::product}};
+}
+
+int ReadLatencyTimer(const std::string& device, const std::string&) {
+  std::string name = DeviceIdentity(device);
+  if (name.rfind("\\\\.\\", 0) == 0) name.erase(0, 4);
+  const auto timers = FtdiLatencyTimers();
+  const auto found = timers.find(std::wstring(name.begin(), name.end()));  // COM names are ASCII
+  return found == timers.end() ? -1 : static_cast<int>(found->second);
 }
 
 // Device names are case-blind, and COMn is \\.\COMn.

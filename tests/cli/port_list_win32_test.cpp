@@ -4,6 +4,7 @@
 #include <cwchar>
 #include <string>
 
+#include "cli/adapter_latency.h"
 #include "cli/port_list.h"
 
 namespace vexel::cli {
@@ -85,6 +86,22 @@ TEST_F(FtdiAdapters, EachPortShowsItsAdaptersLatencyTimer) {
   EXPECT_EQ(LatencyOf(ports, "COM6"), "1 ms");
   EXPECT_EQ(LatencyOf(ports, "COM1"), "") << "not an FTDI adapter";
   EXPECT_EQ(LatencyOf(ports, "COM99"), "not listed") << "an adapter not plugged in";
+}
+
+// The loader's warning on opening such a port names the device manager's
+// setting; at 1 ms, or on a port that is no FTDI adapter, it says nothing.
+TEST_F(FtdiAdapters, ALatencyTimerAboveOneMillisecondIsWarnedOf) {
+  if (!AddAdapter(L"0000", L"COM5", 16) || !AddAdapter(L"0001", L"COM6", 1)) {
+    GTEST_SKIP() << "cannot register an adapter here (needs the right to write HKLM)";
+  }
+  EXPECT_EQ(LatencyWarning("\\\\.\\com5"),
+            "the adapter's latency timer is 16 ms, so every reply waits up to that long; set it "
+            "to 1 in the device manager: the port's Properties, Port Settings, Advanced..., "
+            "Latency Timer (msec)");
+  EXPECT_EQ(ReadLatencyTimer("COM5"), 16);
+  EXPECT_EQ(LatencyWarning("COM6"), "");
+  EXPECT_EQ(LatencyWarning("COM7"), "");
+  EXPECT_EQ(ReadLatencyTimer("COM7"), -1);
 }
 
 }  // namespace
