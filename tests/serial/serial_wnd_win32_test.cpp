@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
+#include <iterator>
 #include <memory>
 #include <optional>
 #include <string>
@@ -110,7 +112,18 @@ TEST_F(SerialWndWin32Test, DestructionStopsTheWatcherBeforeTheTargetGoes) {
   target.reset();
   ASSERT_TRUE(m_far.Send("after"));  // nobody may post to the freed target
   ASSERT_EQ(Open(&m_queue, 0, 0), kResultOk) << "destruction closed the port";
-  EXPECT_EQ(Drain(6), "dafter");
+  // The open dropped the "d" left unread; "after" may still have been on its
+  // way through the pair then, so only its tail can come before "new".
+  ASSERT_TRUE(m_far.Send("new"));
+  const std::string tails[] = {"new", "rnew", "ernew", "ternew", "fternew", "afternew"};
+  std::string received;
+  auto whole = [&] { return std::find(std::begin(tails), std::end(tails), received) != std::end(tails); };
+  while (received.size() < 8 && !whole()) {
+    const std::string byte = Drain(1);
+    if (byte.empty()) break;
+    received += byte;
+  }
+  EXPECT_TRUE(whole()) << "only a tail of what was sent before the open may come: " << received;
 }
 
 // A break: EV_BREAK in the low word and CE_BREAK in the high word, the error
