@@ -53,6 +53,10 @@ class TrackingStation : public StationOutput {
 
   void Started(const StationInfo& info) override { m_info = info; }
 
+  void PortWarning(size_t port, const std::string& text, double elapsed) override {
+    Notice("warning", m_views.at(port).run.name + ": warning: " + text, elapsed);
+  }
+
   void ModuleFound(size_t port, size_t module, double elapsed) override {
     StationView& view = m_views.at(port);
     view.phase = Phase::Connecting;
@@ -324,6 +328,12 @@ class JsonStation final : public TrackingStation {
            {"reason", why},
            {"message", nullptr},
            {"elapsed", RoundMs(elapsed)}});
+  }
+
+  void PortWarning(size_t port, const std::string& text, double elapsed) override {
+    const PortView& run = m_views.at(port).run;
+    m_err << run.shown << ": warning: " << DisplayText(text) << '\n' << std::flush;
+    Write({{"port", run.name}, {"event", "warning"}, {"message", text}, {"elapsed", RoundMs(elapsed)}});
   }
 
   void Notice(const char* event, const std::string& text, double elapsed) override {

@@ -196,6 +196,13 @@ void StationSession::OnPortFrame(size_t index, bool sent, const char* name, cons
 }
 
 // Runners finish inside their own calls; they are let go from the loop.
+void StationSession::OnPortWarning(size_t index, const std::string& text) {
+  Port& port = m_ports[index];
+  if (port.warned) return;
+  port.warned = true;
+  m_output.PortWarning(index, text, m_clock.Seconds());
+}
+
 void StationSession::OnPortFinished(size_t index) {
   m_loop->Post([this, index] { Settle(index); });
 }

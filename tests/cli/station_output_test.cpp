@@ -146,6 +146,25 @@ TEST(StationOutput, JsonModuleEventsNameTheAdapterWhereKnown) {
             R"({"elapsed":1.0,"event":"module","module":1,"port":"B","state":"removed"})" "\n");
 }
 
+// An adapter warning: a line on the error stream in every mode, and in JSON
+// the event a load writes for it.
+TEST(StationOutput, AdapterWarningsGoToTheErrorStreamAndJson) {
+  for (OutputMode mode : {OutputMode::Lines, OutputMode::Quiet, OutputMode::Json}) {
+    OutputSettings settings;
+    settings.mode = mode;
+    settings.ports = {"A\n"};
+    std::ostringstream out;
+    std::ostringstream err;
+    auto output = MakeStationOutput(settings, out, err);
+    output->PortWarning(0, "the adapter's latency timer is 16 ms", 1.25);
+    EXPECT_EQ(err.str(), "A\\x0A: warning: the adapter's latency timer is 16 ms\n");
+    EXPECT_EQ(out.str(), mode != OutputMode::Json
+                             ? ""
+                             : R"({"elapsed":1.25,"event":"warning","message":"the adapter's latency timer is 16 ms","port":"A\n"})"
+                               "\n");
+  }
+}
+
 TEST(StationOutput, QuietShowsOnlyEachModulesResult) {
   const Printed printed = PlaySession(OutputMode::Quiet);
   EXPECT_EQ(printed.out, "/dev/ttyUSB0: module 1: MODULE LOADED\n");

@@ -72,6 +72,9 @@ class HookStation final : public StationOutput {
   void PortStopped(size_t port, const std::string& reason, double elapsed) override {
     m_inner.PortStopped(port, reason, elapsed);
   }
+  void PortWarning(size_t port, const std::string& text, double elapsed) override {
+    m_inner.PortWarning(port, text, elapsed);
+  }
   void Notice(const char* event, const std::string& text, double elapsed) override {
     m_inner.Notice(event, text, elapsed);
   }
@@ -262,6 +265,16 @@ TEST_F(StationSessionTest, ModuleRecordsCarryTheAdapterWhereItIsKnown) {
                                            {"serial", "A50285BI"}}));
   EXPECT_EQ(adapters["B"], (nlohmann::json{{"driver", "serial8250"}}));
   EXPECT_EQ(adapters["C"], nlohmann::json());  // no "adapter" at all
+}
+
+// A station opens its port for every probe: the adapter's warning is still
+// shown once a session, not once a probe.
+TEST_F(StationSessionTest, AnAdapterWarningIsShownOncePerPortAndSession) {
+  auto slow = AddFixture(3, 400);
+  slow->adapterWarning = "the adapter's latency timer is 16 ms";
+  AddFixture(3, 400);
+  EXPECT_EQ(Run({"A", "B"}, 3), kExitOk);
+  EXPECT_EQ(m_err.str(), "A: warning: the adapter's latency timer is 16 ms\n");
 }
 
 TEST_F(StationSessionTest, AModuleLeftOnTheFixtureIsNotProgrammedAgain) {

@@ -59,6 +59,10 @@ class StationOutput {
   virtual void PortEnded(size_t port, const char* why, double elapsed) {
     (void)port, (void)why, (void)elapsed;
   }
+  /// A warning about @p port's adapter (its latency timer), once per port
+  /// and session: "PORT: warning: text" on the error stream, and with
+  /// --json a "warning" event as a load writes it.
+  virtual void PortWarning(size_t port, const std::string& text, double elapsed) = 0;
   /// Something about the whole session: @p event "image_changed" or
   /// "log_failed", and its text for people.
   virtual void Notice(const char* event, const std::string& text, double elapsed) = 0;

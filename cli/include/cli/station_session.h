@@ -78,6 +78,7 @@ class StationSession final : public PortRunnerListener {
   void OnPortFrame(size_t port, bool sent, const char* name, const uint8_t* frame,
                    size_t length) override;
   void OnPortFinished(size_t port) override;
+  void OnPortWarning(size_t port, const std::string& text) override;
 
  private:
   enum class Phase {
@@ -95,6 +96,7 @@ class StationSession final : public PortRunnerListener {
     int strayProbes = 0;  // probes in a row that heard only frames of other commands
     bool opened = false;  // the port has been opened in this session
     bool lost = false;    // it went away: probing until it opens again
+    bool warned = false;  // its adapter warning was shown: once a session, not per probe
     nlohmann::json adapter;  // driver, usb, serial as far as known; null when nothing is
     size_t module = 0;   // number of the latest module on this port
     EventLoop::Clock::time_point probedAt{};
