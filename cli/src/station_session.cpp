@@ -195,7 +195,6 @@ void StationSession::OnPortFrame(size_t index, bool sent, const char* name, cons
                                  frame, length));
 }
 
-// Runners finish inside their own calls; they are let go from the loop.
 void StationSession::OnPortWarning(size_t index, const std::string& text) {
   Port& port = m_ports[index];
   if (port.warned) return;
@@ -203,6 +202,7 @@ void StationSession::OnPortWarning(size_t index, const std::string& text) {
   m_output.PortWarning(index, text, m_clock.Seconds());
 }
 
+// Runners finish inside their own calls; they are let go from the loop.
 void StationSession::OnPortFinished(size_t index) {
   m_loop->Post([this, index] { Settle(index); });
 }
@@ -294,9 +294,7 @@ void StationSession::PortNotice(size_t index, const char* kind, const char* text
                                 const std::string& outcome) {
   const std::string& name = m_settings.ports[index];
   m_output.Notice(kind, "duvozeviv-cli: " + name + text, m_clock.Seconds());
-  nlohmann::json record = Record(kind);
-  record["port"] = name;
-  if (!m_ports[index].adapter.is_null()) record["adapter"] = m_ports[index].adapter;
+  nlohmann::json record = PortRecord(kind, index);
   if (!outcome.empty()) record["outcome"] = outcome;
   Audit(record);
 }
@@ -315,9 +313,7 @@ void StationSession::ModuleEnded(size_t index, const PortSummary& result) {
   counts.last = result.outcome;
   const std::string message = port.failure.empty() ? result.outcome : port.failure;
 
-  nlohmann::json record = Record("module");
-  record["port"] = m_settings.ports[index];
-  if (!port.adapter.is_null()) record["adapter"] = port.adapter;
+  nlohmann::json record = PortRecord("module", index);
   record["module"] = port.module;
   record["outcome"] = result.loaded ? result.outcome : message;
   record["exit_code"] = result.exitCode;
@@ -338,9 +334,7 @@ void StationSession::ModuleEnded(size_t index, const PortSummary& result) {
 // to it, so it is no failure, only a module left as it came.
 void StationSession::NotProgrammed(size_t index) {
   Port& port = m_ports[index];
-  nlohmann::json record = Record("module");
-  record["port"] = m_settings.ports[index];
-  if (!port.adapter.is_null()) record["adapter"] = port.adapter;
+  nlohmann::json record = PortRecord("module", index);
   record["module"] = port.module;
   record["outcome"] = kNotProgrammed;
   record["exit_code"] = kExitInterrupted;
@@ -446,6 +440,14 @@ void StationSession::Tick() {
 
 void StationSession::Audit(nlohmann::json record) {
   if (m_log) m_log->Append(record);
+}
+
+// A record about one port names its adapter too, as far as it is known.
+nlohmann::json StationSession::PortRecord(const char* kind, size_t index) const {
+  nlohmann::json record = Record(kind);
+  record["port"] = m_settings.ports[index];
+  if (!m_ports[index].adapter.is_null()) record["adapter"] = m_ports[index].adapter;
+  return record;
 }
 
 // What every record carries: when, where, and which image.

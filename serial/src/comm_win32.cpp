@@ -184,8 +184,8 @@ void FinishWait(PortHandle* port, RecordState& st, DWORD error) {
 // Runs right after a wait was armed. Bytes that came before it, even just
 // before it, raise no event on drivers that keep no record of events between
 // waits: when the queue holds any, the fresh wait is ended and completes at
-// once with them. Looking only before arming would
-// leave a gap in which a reply is never reported.
+// once with them. Looking only before arming would leave a gap in which a
+// reply is never reported.
 int32_t LookAtQueueOnceArmed(PortHandle* port, SerialOverlapped& record) {
   RecordState& st = StateOf(record);
   uint32_t occurred = 0;

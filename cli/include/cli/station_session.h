@@ -132,6 +132,7 @@ class StationSession final : public PortRunnerListener {
   FileStamp StampOfImage() const;
   void Audit(nlohmann::json record);
   nlohmann::json Record(const char* kind) const;
+  nlohmann::json PortRecord(const char* kind, size_t index) const;
 
   StationSettings m_settings;
   StationOutput& m_output;
