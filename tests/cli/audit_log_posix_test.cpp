@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/audit_log.h"
+#include "audit/audit_log.h"
 #include "temp_dir.h"
 
 namespace vexel::cli::test {

@@ -1,7 +1,7 @@
 // The audit log: the lines in the file, the writer thread against a slow and
 // a failing disk, several appending threads, and the UTC time stamps. The
 // AuditLog cases also run under ThreadSanitizer.
-#include "cli/audit_log.h"
+#include "audit/audit_log.h"
 
 #include <gtest/gtest.h>
 

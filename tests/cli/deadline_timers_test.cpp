@@ -1,6 +1,6 @@
 // The port's controller timers: never early however often they are
 // restarted, repeating until stopped, silent once stopped.
-#include "cli/deadline_timers.h"
+#include "loop/deadline_timers.h"
 
 #include <gtest/gtest.h>
 

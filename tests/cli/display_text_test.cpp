@@ -1,4 +1,4 @@
-#include "cli/display_text.h"
+#include "output/display_text.h"
 
 #include <gtest/gtest.h>
 

@@ -6,7 +6,7 @@
 #include <functional>
 #include <memory>
 
-#include "cli/event_loop.h"
+#include "loop/event_loop.h"
 
 namespace vexel::cli::test {
 

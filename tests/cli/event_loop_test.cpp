@@ -1,7 +1,7 @@
 // The loader's event loop, with eventfds standing in for the lines' wait
 // handles: who is called, how often, removal from inside a handler, timers
 // on the monotonic clock, calls posted from other threads, and interrupts.
-#include "cli/event_loop.h"
+#include "loop/event_loop.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "cli/frame_trace.h"
+#include "runner/frame_trace.h"
 
 #include <gtest/gtest.h>
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/load_session.h"
+#include "session/load_session.h"
 #include "module_line.h"
 #include "temp_dir.h"
 

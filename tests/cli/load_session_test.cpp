@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 #include <sstream>
 
-#include "cli/frame_trace.h"
+#include "runner/frame_trace.h"
 #include "load_session_fixture.h"
 #include "text_fields.h"
 

@@ -9,7 +9,7 @@
 #include <memory>
 #include <string>
 
-#include "cli/port_line.h"
+#include "runner/port_line.h"
 #include "sim/module_fixture.h"
 #include "sim/module_simulator.h"
 

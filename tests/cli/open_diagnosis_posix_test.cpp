@@ -1,4 +1,4 @@
-#include "cli/open_diagnosis.h"
+#include "runner/open_diagnosis.h"
 
 #include <grp.h>
 #include <sys/stat.h>

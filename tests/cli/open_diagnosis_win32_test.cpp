@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "cli/open_diagnosis.h"
+#include "runner/open_diagnosis.h"
 #include "serial/serial_port.h"
 
 namespace vexel::cli {

@@ -1,6 +1,6 @@
-#include "cli/adapter_latency.h"
-#include "cli/open_diagnosis.h"
-#include "cli/port_list.h"
+#include "runner/adapter_latency.h"
+#include "runner/open_diagnosis.h"
+#include "port_list/port_list.h"
 
 #include <gtest/gtest.h>
 

@@ -4,8 +4,8 @@
 #include <cwchar>
 #include <string>
 
-#include "cli/adapter_latency.h"
-#include "cli/port_list.h"
+#include "runner/adapter_latency.h"
+#include "port_list/port_list.h"
 
 namespace vexel::cli {
 namespace {

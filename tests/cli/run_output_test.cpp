@@ -1,4 +1,4 @@
-#include "cli/run_output.h"
+#include "output/run_output.h"
 
 #include <gtest/gtest.h>
 

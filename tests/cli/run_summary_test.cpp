@@ -1,4 +1,4 @@
-#include "cli/run_summary.h"
+#include "output/run_summary.h"
 
 #include <gtest/gtest.h>
 

@@ -10,7 +10,7 @@
 
 #include "child_process.h"
 #include "cli/exit_codes.h"
-#include "cli/port_runner.h"
+#include "runner/port_runner.h"
 #include "e2e_support.h"
 #include "protocol/programming_controller.h"
 #include "temp_dir.h"

@@ -1,6 +1,6 @@
 // What each way of showing a station session prints for one scripted
 // session: two modules on one port, the first loaded, the second failing.
-#include "cli/station_output.h"
+#include "output/station_output.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // Station sessions over in-process fixtures of modules (sim::ModuleFixture):
 // which modules are programmed, what the audit log holds, how a session ends.
-#include "cli/port_runner.h"
-#include "cli/station_session.h"
+#include "runner/port_runner.h"
+#include "session/station_session.h"
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,7 @@
 // (wait_handle_posix.cpp, wait_handle_win32.cpp).
 #pragma once
 
-#include "cli/event_loop.h"
+#include "loop/event_loop.h"
 
 namespace vexel::cli::test {
 
