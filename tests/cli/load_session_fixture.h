@@ -22,6 +22,34 @@ inline std::string ImageOf(size_t length) {
   return image;
 }
 
+// The platform's loop, except that it cannot catch the user's interrupts,
+// as when the signal handlers cannot be installed.
+inline std::unique_ptr<EventLoop> MakeLoopWithoutInterrupts(
+    LoopClock& clock = LoopClock::Steady()) {
+  class Loop final : public EventLoop {
+   public:
+    explicit Loop(LoopClock& clock) : m_inner(EventLoop::Create(clock)) {}
+    Clock::time_point Now() const override { return m_inner->Now(); }
+    int Watch(WaitHandle handle, Callback onSignalled) override {
+      return m_inner->Watch(handle, std::move(onSignalled));
+    }
+    void Unwatch(WaitHandle handle) override { m_inner->Unwatch(handle); }
+    TimerId StartTimer(Clock::time_point due, Callback onDue) override {
+      return m_inner->StartTimer(due, std::move(onDue));
+    }
+    void StopTimer(TimerId id) override { m_inner->StopTimer(id); }
+    void Post(Callback call) override { m_inner->Post(std::move(call)); }
+    void Run() override { m_inner->Run(); }
+    void Quit() override { m_inner->Quit(); }
+    bool CatchInterrupts(std::function<void(int)>) override { return false; }
+    void ReleaseInterrupts() override {}
+
+   private:
+    std::unique_ptr<EventLoop> m_inner;
+  };
+  return std::make_unique<Loop>(clock);
+}
+
 // Passes events on to another output and lets a test act on them.
 class HookOutput final : public RunOutput {
  public:
@@ -64,10 +92,17 @@ class LoadSessionTest : public ::testing::Test {
     auto quiet = MakeRunOutput(settings, m_out, m_err);
     HookOutput output(*quiet, std::move(hook));
     size_t next = 0;
-    LoadSession session({imagePath, ports, trace, true}, output,
-                        [&] { return std::make_unique<ModuleLine>(m_states.at(next++)); });
-    const int code = session.Run();
-    m_results = session.Results();
+    SessionSettings session{imagePath, ports, trace, true};
+    if (m_refuseInterrupts) session.makeLoop = [] { return MakeLoopWithoutInterrupts(); };
+    LoadSession load(session, output,
+                     [&] { return std::make_unique<ModuleLine>(m_states.at(next++)); });
+    // As the program does: the snapshot is taken before the session runs.
+    SnapshotImageFile image;
+    EXPECT_TRUE(image.Open(imagePath)) << imagePath;
+    load.SetImageSnapshot(image.Snapshot());
+    const int code = load.Run();
+    m_refused = load.Refused();
+    m_results = load.Results();
     return code;
   }
 
@@ -120,6 +155,8 @@ class LoadSessionTest : public ::testing::Test {
   }
 
   TempDir m_dir;
+  bool m_refuseInterrupts = false;
+  bool m_refused = false;
   std::vector<std::shared_ptr<ModuleLineState>> m_states;
   std::vector<PortSummary> m_results;
   std::ostringstream m_out;

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <sstream>
 
+#include "cli/exit_codes.h"
 #include "runner/frame_trace.h"
 #include "load_session_fixture.h"
 #include "text_fields.h"
@@ -137,6 +138,18 @@ TEST_F(LoadSessionTest, EveryPortSendsTheSameImageEvenIfTheFileIsReplaced) {
   }
 }
 
+
+// Without its interrupts caught, Ctrl-C would end the load with its ports
+// open: it opens nothing and prints nothing; the program says why.
+TEST_F(LoadSessionTest, ALoadThatCannotCatchInterruptsOpensNothing) {
+  auto module = AddPort();
+  m_refuseInterrupts = true;
+  EXPECT_EQ(Run({"COM1"}, WriteImage(ImageOf(10))), kExitInvalidResponse);
+  EXPECT_TRUE(m_refused);
+  EXPECT_EQ(module->opens, 0);
+  EXPECT_EQ(m_out.str(), "");
+  EXPECT_EQ(m_err.str(), "");
+}
 
 TEST_F(LoadSessionTest, TraceShowsEveryFrameByteForByte) {
   AddPort();

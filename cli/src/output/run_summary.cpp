@@ -35,8 +35,8 @@ std::vector<std::string> Cells(const PortSummary& row) {
 
 }  // namespace
 
-void LineTally::OnSent(const std::string& name, size_t length, double now) {
-  if (name == "INIT") {
+void LineTally::OnSent(FrameName name, size_t length, double now) {
+  if (name == FrameName::Init) {
     m_started = m_counting = true;
     m_flashSent = m_complete = false;
     m_lineBytes = 0;
@@ -44,13 +44,13 @@ void LineTally::OnSent(const std::string& name, size_t length, double now) {
   }
   if (!m_counting) return;
   m_lineBytes += length;
-  if (name == "FLASH") m_flashSent = true;
+  if (name == FrameName::Flash) m_flashSent = true;
 }
 
-void LineTally::OnReceived(const std::string& name, size_t length, double now) {
+void LineTally::OnReceived(FrameName name, size_t length, double now) {
   if (!m_counting) return;
   m_lineBytes += length;
-  if (m_flashSent && name == "ACK") {
+  if (m_flashSent && name == FrameName::Ack) {
     m_counting = false;
     m_complete = true;
     m_end = now;

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "protocol/frame_name.h"
+
 namespace vexel::cli {
 
 /// Line bits per byte at 8E2: start, 8 data, parity, 2 stop.
@@ -16,9 +18,9 @@ constexpr double kLineBaud = 57600.0;
 /// INIT to the FLASH ACK, and times it.
 class LineTally {
  public:
-  /// @p name is the request's name (RequestName), @p now in seconds.
-  void OnSent(const std::string& name, size_t length, double now);
-  void OnReceived(const std::string& name, size_t length, double now);
+  /// @p name is what the request is (RequestName), @p now in seconds.
+  void OnSent(FrameName name, size_t length, double now);
+  void OnReceived(FrameName name, size_t length, double now);
 
   bool Started() const { return m_started; }
   bool Complete() const { return m_complete; }

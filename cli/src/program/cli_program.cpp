@@ -73,7 +73,9 @@ int ListPorts(const CliOptions& options, std::ostream& out) {
   return kExitOk;
 }
 
-void ImageFailure(const CliOptions& options, const std::string& text, std::ostream& out,
+// A failure before any port is opened: said on stderr, and as the one event
+// of a --json run.
+void EarlyFailure(const CliOptions& options, const std::string& text, std::ostream& out,
                   std::ostream& err) {
   err << kProgramName << ": " << DisplayText(text) << '\n';
   if (options.json) {
@@ -91,7 +93,7 @@ int TakeImage(const CliOptions& options, SnapshotImageFile& image, std::ostream&
   if (!image.Open(options.image)) {
     std::string text = text::kUnableToOpenFile;
     text.replace(text.find("%s"), 2, options.image);
-    ImageFailure(options, text + ": " + image.LastError(), out, err);
+    EarlyFailure(options, text + ": " + image.LastError(), out, err);
     return kExitImageFile;
   }
   if (options.expectSha256.empty()) return kExitOk;
@@ -102,7 +104,7 @@ int TakeImage(const CliOptions& options, SnapshotImageFile& image, std::ostream&
   std::transform(expected.begin(), expected.end(), expected.begin(),
                  [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
   if (actual == expected) return kExitOk;
-  ImageFailure(options,
+  EarlyFailure(options,
                options.image + " is not the expected image: its SHA-256 is " + actual +
                    ", --expect-sha256 is " + expected + "; nothing was sent",
                out, err);
@@ -122,17 +124,33 @@ OutputSettings ChooseOutput(const CliOptions& options) {
   return settings;
 }
 
-int Load(const CliOptions& options, const SnapshotImageFile& image, std::ostream& out,
-         std::ostream& err) {
-  auto output = MakeRunOutput(ChooseOutput(options), out, err);
+// What a load and a station take from the command line alike.
+SessionSettings SessionFrom(const CliOptions& options) {
   SessionSettings settings;
   settings.image = options.image;
   settings.ports = options.ports;
   settings.trace = options.trace;
-  LoadSession session(settings, *output,
-                      options.watcherThreads ? MakeThreadedSerialPortLine : MakeSerialPortLine);
+  return settings;
+}
+
+PortLineFactory LineFactoryFor(const CliOptions& options) {
+  return options.watcherThreads ? MakeThreadedSerialPortLine : MakeSerialPortLine;
+}
+
+// A session that could not catch Ctrl-C has opened nothing: it is said here.
+int Ended(const CliOptions& options, int code, bool refused, std::ostream& out,
+          std::ostream& err) {
+  if (refused) EarlyFailure(options, kInterruptsNotCaught, out, err);
+  return code;
+}
+
+int Load(const CliOptions& options, const SnapshotImageFile& image, std::ostream& out,
+         std::ostream& err) {
+  auto output = MakeRunOutput(ChooseOutput(options), out, err);
+  LoadSession session(SessionFrom(options), *output, LineFactoryFor(options));
   session.SetImageSnapshot(image.Snapshot());
-  return session.Run();
+  const int code = session.Run();
+  return Ended(options, code, session.Refused(), out, err);
 }
 
 // Module after module until Ctrl-C or --count. The log is opened first: a
@@ -155,17 +173,17 @@ int Station(const CliOptions& options, SnapshotImageFile& image, std::ostream& o
   }
   auto output = MakeStationOutput(ChooseOutput(options), out, err);
   StationSettings settings;
-  settings.image = options.image;
-  settings.ports = options.ports;
+  static_cast<SessionSettings&>(settings) = SessionFrom(options);
   settings.count = options.count;
-  settings.trace = options.trace;
+  settings.program = kProgramName;
   StationSession session(settings, *output, std::move(sink), options.log,
-                         options.watcherThreads ? MakeThreadedSerialPortLine : MakeSerialPortLine);
+                         LineFactoryFor(options));
   session.SetImage(image.Snapshot());
   // A session lasts hours and sends its snapshot only: the file is let go,
   // so that it can be replaced meanwhile (Windows would keep it locked).
   image.Close();
-  return session.Run();
+  const int code = session.Run();
+  return Ended(options, code, session.Refused(), out, err);
 }
 
 }  // namespace
