@@ -1,5 +1,5 @@
 // A load session over in-process modules (test::ModuleLine), its quiet
-// output kept in strings.
+// output kept in strings, on a clock that jumps instead of waiting.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -50,6 +50,22 @@ inline std::unique_ptr<EventLoop> MakeLoopWithoutInterrupts(
   return std::make_unique<Loop>(clock);
 }
 
+// The loop a session test runs on: on a clock that jumps to the next timer
+// unless the case needs real time (a signal, another thread that must keep
+// up), and with interrupts that cannot be caught when the case asks.
+struct SessionLoopChoice {
+  std::function<std::unique_ptr<EventLoop>()> Maker() {
+    return [this] {
+      LoopClock& clock = realTime ? LoopClock::Steady() : jumping;
+      return refuseInterrupts ? MakeLoopWithoutInterrupts(clock) : EventLoop::Create(clock);
+    };
+  }
+
+  JumpingClock jumping;
+  bool realTime = false;
+  bool refuseInterrupts = false;
+};
+
 // Passes events on to another output and lets a test act on them.
 class HookOutput final : public RunOutput {
  public:
@@ -93,7 +109,7 @@ class LoadSessionTest : public ::testing::Test {
     HookOutput output(*quiet, std::move(hook));
     size_t next = 0;
     SessionSettings session{imagePath, ports, trace, true};
-    if (m_refuseInterrupts) session.makeLoop = [] { return MakeLoopWithoutInterrupts(); };
+    session.makeLoop = m_loopChoice.Maker();
     LoadSession load(session, output,
                      [&] { return std::make_unique<ModuleLine>(m_states.at(next++)); });
     // As the program does: the snapshot is taken before the session runs.
@@ -132,6 +148,7 @@ class LoadSessionTest : public ::testing::Test {
   // while the first one's port is open, and is handled on the event loop,
   // not at once. The load ends with 130 and every port closed.
   void ExpectInterruptClosesEveryPort(const std::function<void()>& interrupt) {
+    m_loopChoice.realTime = true;  // the interrupt comes through the OS
     auto a = AddPort("delay:60000@2");
     auto b = AddPort();
     bool raised = false;
@@ -155,7 +172,7 @@ class LoadSessionTest : public ::testing::Test {
   }
 
   TempDir m_dir;
-  bool m_refuseInterrupts = false;
+  SessionLoopChoice m_loopChoice;
   bool m_refused = false;
   std::vector<std::shared_ptr<ModuleLineState>> m_states;
   std::vector<PortSummary> m_results;

@@ -135,10 +135,7 @@ class StationSessionTest : public ::testing::Test {
     station.count = count;
     station.imageCheckPeriod = std::chrono::milliseconds(20);
     station.program = "duvozeviv-cli";
-    station.makeLoop = [this] {
-      LoopClock& clock = m_realTime ? LoopClock::Steady() : m_clock;
-      return m_refuseInterrupts ? MakeLoopWithoutInterrupts(clock) : EventLoop::Create(clock);
-    };
+    station.makeLoop = m_loopChoice.Maker();
     station.describePort = [this](const std::string& port) {
       auto it = m_adapters.find(port);
       SerialPortInfo info = it != m_adapters.end() ? it->second : SerialPortInfo{};
@@ -196,9 +193,7 @@ class StationSessionTest : public ::testing::Test {
   std::vector<uint8_t> ImageBytes() const { return {m_image.begin(), m_image.end()}; }
 
   TempDir m_dir;
-  JumpingClock m_clock;
-  bool m_realTime = false;
-  bool m_refuseInterrupts = false;
+  SessionLoopChoice m_loopChoice;
   bool m_refused = false;
   std::string m_image;
   std::string m_imagePath;
@@ -386,7 +381,7 @@ TEST_F(StationSessionTest, APortThatCannotBeOpenedStopsAloneAndSetsTheStatus) {
 }
 
 TEST_F(StationSessionTest, ALogThatCannotBeWrittenStopsTheSessionAndLosesNoRecord) {
-  m_realTime = true;  // the writer's word must come before the next module
+  m_loopChoice.realTime = true;  // the writer's word must come before the next module
   auto fixture = AddFixture(3, 50);
   m_log->failFrom = 1;  // the first module's record meets a full disk
   EXPECT_EQ(Run({"A"}, 3), kExitAuditLog);
@@ -413,7 +408,6 @@ TEST_F(StationSessionTest, ALogThatCannotBeWrittenStopsTheSessionAndLosesNoRecor
 }
 
 TEST_F(StationSessionTest, ASlowLogHoldsUpNoModule) {
-  m_realTime = true;  // the modules go on while the writer thread is held
   auto fixture = AddFixture(3, 50);
   m_log->held = true;  // not even the session's first record gets out
   const int code = Run({"A"}, 3, true, [this](size_t module, const PortSummary&) {
@@ -510,7 +504,7 @@ TEST_F(StationSessionTest, ALineLostMidModuleFailsItAndThePortWaitsForItsDeviceT
 // without its session_end record. It opens and records nothing instead.
 TEST_F(StationSessionTest, AStationThatCannotCatchInterruptsOpensAndRecordsNothing) {
   auto fixture = AddFixture(2, 50);
-  m_refuseInterrupts = true;
+  m_loopChoice.refuseInterrupts = true;
   EXPECT_EQ(Run({"A"}, 2), kExitInvalidResponse);
   EXPECT_TRUE(m_refused);
   EXPECT_EQ(fixture->opens, 0);
