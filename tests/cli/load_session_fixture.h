@@ -112,10 +112,13 @@ class LoadSessionTest : public ::testing::Test {
     session.makeLoop = m_loopChoice.Maker();
     LoadSession load(session, output,
                      [&] { return std::make_unique<ModuleLine>(m_states.at(next++)); });
-    // As the program does: the snapshot is taken before the session runs.
-    SnapshotImageFile image;
-    EXPECT_TRUE(image.Open(imagePath)) << imagePath;
-    load.SetImageSnapshot(image.Snapshot());
+    // The snapshot is taken before the session runs, and the file let go:
+    // a case may replace it meanwhile (Windows would keep it locked).
+    {
+      SnapshotImageFile image;
+      EXPECT_TRUE(image.Open(imagePath)) << imagePath;
+      load.SetImageSnapshot(image.Snapshot());
+    }
     const int code = load.Run();
     m_refused = load.Refused();
     m_results = load.Results();

@@ -60,8 +60,7 @@ class SessionCore final {
   bool Begin();
   /// Begin failed.
   bool Refused() const { return m_refused; }
-  /// Stops the tick and gives the interrupts back; the caller's last tick
-  /// follows.
+  /// Stops the tick and gives the interrupts back.
   void End();
 
   /// A runner for port @p index, on the session's loop and clock, sending
