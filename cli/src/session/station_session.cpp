@@ -294,7 +294,7 @@ void StationSession::LookUpAdapter(size_t index) {
 void StationSession::PortNotice(size_t index, const char* kind, const char* text,
                                 const std::string& outcome) {
   const std::string& name = m_settings.ports[index];
-  m_output.Notice(kind, kProgramName + (": " + name) + text, m_clock.Seconds());
+  m_output.Notice(kind, std::string(kProgramName) + ": " + name + text, m_clock.Seconds());
   nlohmann::json record = PortRecord(kind, index);
   if (!outcome.empty()) record["outcome"] = outcome;
   Audit(record);
@@ -375,7 +375,7 @@ void StationSession::OnLogFailed(const std::string& error) {
   NoteFailure(kExitAuditLog);
   m_endReason = "log-failed";
   m_output.Notice("log_failed",
-                  kProgramName + (": " + error) +
+                  std::string(kProgramName) + ": " + error +
                       "; the session stops: modules being programmed are finished, no new "
                       "module is taken",
                   m_clock.Seconds());
@@ -408,7 +408,7 @@ void StationSession::CheckImage() {
   if (!(stamp == m_imageStamp)) {
     m_imageStamp = stamp;
     const std::string text =
-        kProgramName + (": " + m_settings.image) +
+        std::string(kProgramName) + ": " + m_settings.image +
         (stamp.exists ? " changed on disk" : " is gone from disk") +
         "; this session goes on sending the image it started with (SHA-256 " + m_sha256 +
         "); start a new session to send the file as it is now";
