@@ -12,12 +12,8 @@
 namespace vexel::cli {
 namespace {
 
-struct EventJsonName {
-  PortEventKind kind;
-  const char* name;
-};
-
-constexpr EventJsonName kEventNames[] = {
+// The JSON names of the run events.
+constexpr EventWord kEventNames[] = {
     {PortEventKind::Connecting, "connecting"}, {PortEventKind::Connected, "connected"},
     {PortEventKind::Started, "started"},       {PortEventKind::Status, "status"},
     {PortEventKind::Progress, "progress"},     {PortEventKind::Loaded, "loaded"},
@@ -219,10 +215,7 @@ class JsonStation final : public TrackingStation {
 }  // namespace
 
 const char* EventName(PortEventKind kind) {
-  for (const auto& entry : kEventNames) {
-    if (entry.kind == kind) return entry.name;
-  }
-  return kEventNames[0].name;
+  return WordOf(kEventNames, kind, kEventNames[0].word);
 }
 
 nlohmann::json EventLine(const nlohmann::json& port, const char* name, const PortEvent& event) {

@@ -94,23 +94,16 @@ size_t WidestName(const std::vector<PortView>& views, size_t atLeast = 0) {
   return atLeast;
 }
 
-// The word at the end of a bar for each kind of the latest event; nullptr
-// shows the controller's status text.
-struct BarWord {
-  PortEventKind kind;
-  const char* word;
-};
-
-constexpr BarWord kBarWords[] = {
+// The word at the end of a bar for each kind of the latest event; the
+// others show the controller's status text.
+constexpr EventWord kBarWords[] = {
     {PortEventKind::Connecting, "CONNECTING"},  {PortEventKind::Loaded, "MODULE LOADED"},
     {PortEventKind::Failed, "FAILED"},          {PortEventKind::Interrupted, "INTERRUPTED"},
 };
 
 std::string WordFor(const PortView& view) {
-  for (const auto& entry : kBarWords) {
-    if (entry.kind == view.kind) return entry.word;
-  }
-  return DisplayText(view.status);
+  const char* word = WordOf(kBarWords, view.kind, nullptr);
+  return word != nullptr ? word : DisplayText(view.status);
 }
 
 // A load: a bar per port.

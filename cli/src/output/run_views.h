@@ -41,6 +41,21 @@ std::string ModuleTag(size_t module);
 /// Seconds to whole milliseconds, as JSON lines and records carry them.
 double RoundMs(double seconds);
 
+/// A format's word for a kind of event, in a table of them.
+struct EventWord {
+  PortEventKind kind;
+  const char* word;
+};
+
+/// @p kind's word in @p table, or @p otherwise when it has none.
+template <size_t N>
+const char* WordOf(const EventWord (&table)[N], PortEventKind kind, const char* otherwise) {
+  for (const auto& entry : table) {
+    if (entry.kind == kind) return entry.word;
+  }
+  return otherwise;
+}
+
 /// The per-port views of an output, the time it has seen, and what every
 /// output writes alike on the error stream.
 class TrackedPorts {

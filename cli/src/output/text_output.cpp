@@ -14,24 +14,14 @@ namespace {
 constexpr double kLinePeriod = 5.0;  // a plain progress line at least this often
 
 // The lines of the events that need no figures.
-struct EventWord {
-  PortEventKind kind;
-  const char* word;
-};
-
-constexpr EventWord kEventWords[] = {
+constexpr EventWord kEventLines[] = {
     {PortEventKind::Connecting, "connecting"},
     {PortEventKind::Connected, "CONNECTED"},
     {PortEventKind::Loaded, "MODULE LOADED"},
     {PortEventKind::Interrupted, "interrupted"},
 };
 
-const char* WordOf(PortEventKind kind) {
-  for (const auto& entry : kEventWords) {
-    if (entry.kind == kind) return entry.word;
-  }
-  return "";
-}
+const char* LineOf(PortEventKind kind) { return WordOf(kEventLines, kind, ""); }
 
 void PrintLine(std::ostream& out, const PortView& view, const std::string& text) {
   out << view.shown << ": " << DisplayText(text) << '\n' << std::flush;
@@ -53,7 +43,7 @@ void PrintProgress(std::ostream& out, PortView& view, double now, const std::str
 bool PrintRunStep(std::ostream& out, PortView& view, const PortEvent& event, double now,
                   const std::string& tag) {
   switch (event.kind) {
-    case PortEventKind::Connected: PrintLine(out, view, tag + WordOf(event.kind)); return true;
+    case PortEventKind::Connected: PrintLine(out, view, tag + LineOf(event.kind)); return true;
     case PortEventKind::Started:
       PrintLine(out, view, tag + "sending " + std::to_string(event.total) + " bytes");
       return true;
@@ -81,7 +71,7 @@ class LinesOutput final : public TrackingOutput {
     if (event.kind == PortEventKind::Failed) return PrintFailure(event);
     PortView& view = m_views[event.port];
     if (!PrintRunStep(m_out, view, event, event.elapsed, "")) {
-      PrintLine(m_out, view, WordOf(event.kind));
+      PrintLine(m_out, view, LineOf(event.kind));
     }
   }
 
@@ -98,7 +88,7 @@ class QuietOutput final : public TrackingOutput {
     Track(event);
     if (event.kind == PortEventKind::Failed) return PrintFailure(event);
     if (event.kind == PortEventKind::Loaded || event.kind == PortEventKind::Interrupted) {
-      PrintLine(m_out, m_views[event.port], WordOf(event.kind));
+      PrintLine(m_out, m_views[event.port], LineOf(event.kind));
     }
   }
 
