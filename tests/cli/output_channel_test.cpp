@@ -178,10 +178,10 @@ TEST(OutputChannel, FinishWritesWhatWasNotFlushedAndWaitsForTheWriter) {
 TEST(OutputChannel, FinishGivesUpAtItsLimitWhileTheReaderDoesNotRead) {
   SmallPipe pipe;
   const std::string blocker(4 * SmallPipe::kCapacity, 'A');
-  // Never destroyed, as the loader leaves it; kept reachable for the leak check.
-  static std::vector<OutputChannel*> leftToTheEnd;
-  auto* channel = new OutputChannel(pipe.WriteEnd());
-  leftToTheEnd.push_back(channel);
+  // Never destroyed, as the loader leaves it; a plain static pointer keeps it
+  // reachable for the leak check at exit.
+  static OutputChannel* channel = nullptr;
+  channel = new OutputChannel(pipe.WriteEnd());
   Flush(*channel, {blocker, false});
   EXPECT_FALSE(channel->Finish(std::chrono::milliseconds(50)));
   EXPECT_EQ(pipe.ReadExactly(blocker.size()), blocker);
