@@ -8,6 +8,7 @@
 
 #include "program/command_line.h"
 #include "output/display_text.h"
+#include "output/run_output.h"
 #include "console/console.h"
 #include "cli/exit_codes.h"
 #include "session/load_session.h"
@@ -15,12 +16,11 @@
 #include "session/station_session.h"
 #include "console/output_channel.h"
 #include "port_list/port_list.h"
+#include "program/version.h"
 #include "protocol/sha256.h"
 
 namespace vexel::cli {
 namespace {
-
-constexpr const char* kProgramName = "duvozeviv-cli";
 
 nlohmann::json OrNull(const std::string& text) {
   return text.empty() ? nlohmann::json(nullptr) : nlohmann::json(text);
@@ -78,12 +78,14 @@ int ListPorts(const CliOptions& options, std::ostream& out) {
 void EarlyFailure(const CliOptions& options, const std::string& text, std::ostream& out,
                   std::ostream& err) {
   err << kProgramName << ": " << DisplayText(text) << '\n';
-  if (options.json) {
-    out << JsonLine({{"port", nullptr},   {"event", "failed"},     {"position", 0},
-                     {"total", 0},        {"status", text::kNotConnected},
-                     {"message", text},   {"elapsed", 0}})
-        << '\n';
-  }
+  if (!options.json) return;
+  PortEvent failed;
+  failed.kind = PortEventKind::Failed;
+  failed.status = text::kNotConnected;
+  failed.message = text;
+  nlohmann::json line = EventLine(nullptr, EventName(failed.kind), failed);
+  line["elapsed"] = 0;  // before any port: a whole 0, as it was always written
+  out << JsonLine(line) << '\n';
 }
 
 // The image's one snapshot is taken before any port is opened, so that a
