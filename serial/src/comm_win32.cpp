@@ -29,11 +29,26 @@
 
 namespace vexel::comm {
 
+// The serial types name the platform's values on their own; they must be its values.
+static_assert(kParityNone == NOPARITY && kParityOdd == ODDPARITY && kParityEven == EVENPARITY &&
+              kParityMark == MARKPARITY && kParitySpace == SPACEPARITY);
+static_assert(kOneStopBit == ONESTOPBIT && kOne5StopBits == ONE5STOPBITS &&
+              kTwoStopBits == TWOSTOPBITS);
+static_assert(kEventRxChar == EV_RXCHAR && kEventRxFlag == EV_RXFLAG && kEventBreak == EV_BREAK &&
+              kEventError == EV_ERR);
+static_assert(kLineErrorRxOver == CE_RXOVER && kLineErrorOverrun == CE_OVERRUN &&
+              kLineErrorRxParity == CE_RXPARITY && kLineErrorFrame == CE_FRAME &&
+              kLineErrorBreak == CE_BREAK);
+static_assert(kDtrControlDisable == DTR_CONTROL_DISABLE && kDtrControlEnable == DTR_CONTROL_ENABLE &&
+              kDtrControlHandshake == DTR_CONTROL_HANDSHAKE);
+static_assert(kRtsControlDisable == RTS_CONTROL_DISABLE && kRtsControlEnable == RTS_CONTROL_ENABLE &&
+              kRtsControlHandshake == RTS_CONTROL_HANDSHAKE && kRtsControlToggle == RTS_CONTROL_TOGGLE);
+
 struct PortHandle {
   UniqueHandle file;
   std::atomic<uint32_t> eventMask{0};    // as last set; an empty wait looks at the queue for it
   std::atomic<bool> readsAtOnce{false};  // ReadNonBlocking: a read asks the queue first
-  std::atomic<uint32_t> heldErrors{0};   // CE_ flags a queue check cleared, kept for ClearErrors
+  std::atomic<uint32_t> heldErrors{0};   // kLineError flags a queue check cleared, kept for ClearErrors
   std::atomic<DWORD> lostCode{0};        // the line is gone: later event waits fail with it
   std::atomic<SerialOverlapped*> pendingWait{nullptr};  // one event wait at a time
   std::mutex lock;
@@ -103,7 +118,7 @@ void Prepare(RecordState& st, const SerialOverlapped& record) {
   ::ResetEvent(st.ov.hEvent);
 }
 
-// ClearCommError: the bytes waiting, keeping the cleared CE_ flags for
+// ClearCommError: the bytes waiting, keeping the cleared kLineError flags for
 // ClearErrors. A failure here means the line is gone.
 bool QueueState(PortHandle* port, DWORD& queued, DWORD& errors) {
   COMSTAT stat{};
@@ -161,9 +176,11 @@ bool EventsOfQueue(PortHandle* port, uint32_t& occurred) {
     MarkLost(port, ::GetLastError());
     return false;
   }
-  if (queued > 0) occurred |= EV_RXCHAR;
-  if ((errors & (CE_RXOVER | CE_OVERRUN | CE_RXPARITY | CE_FRAME)) != 0) occurred |= EV_ERR;
-  if ((errors & CE_BREAK) != 0) occurred |= EV_BREAK;
+  if (queued > 0) occurred |= kEventRxChar;
+  constexpr uint32_t kDataErrors =
+      kLineErrorRxOver | kLineErrorOverrun | kLineErrorRxParity | kLineErrorFrame;
+  if ((errors & kDataErrors) != 0) occurred |= kEventError;
+  if ((errors & kLineErrorBreak) != 0) occurred |= kEventBreak;
   occurred &= port->eventMask;
   return true;
 }

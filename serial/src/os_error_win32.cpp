@@ -1,7 +1,5 @@
 // On Windows the result codes are GetLastError's values, so an OS error maps
 // to itself; their texts come from the system's message tables.
-#include <windows.h>
-
 #include <string>
 
 #include "comm_api.h"
@@ -9,20 +7,8 @@
 
 namespace vexel {
 namespace comm {
-namespace {
-
-thread_local int t_lastOsError = 0;
-
-}  // namespace
-
-int LastOsError() { return t_lastOsError; }
 
 int32_t MapOsError(int osError) { return static_cast<int32_t>(osError); }
-
-int32_t RecordOsError(int osError) {
-  t_lastOsError = osError;
-  return MapOsError(osError);
-}
 
 }  // namespace comm
 
