@@ -7,34 +7,15 @@
 #include <cstring>
 #include <new>
 #include <string>
+#include <utility>
 
 #include "protocol/image_file.h"
+#include "winsupport/system_text.h"
+#include "winsupport/unique_handle.h"
+#include "winsupport/utf16.h"
 
 namespace vexel {
 namespace {
-
-std::wstring WideOf(const std::string& utf8) {
-  const int length = ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()),
-                                           nullptr, 0);
-  std::wstring wide(static_cast<size_t>(length > 0 ? length : 0), L'\0');
-  if (length > 0) {
-    ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(), length);
-  }
-  return wide;
-}
-
-std::string TextOf(DWORD error) {
-  char* text = nullptr;
-  const DWORD length = ::FormatMessageA(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, error, 0, reinterpret_cast<char*>(&text), 0, nullptr);
-  std::string result = length > 0 ? std::string(text, length) : "Error " + std::to_string(error);
-  if (text != nullptr) ::LocalFree(text);
-  while (!result.empty() && (result.back() == '\n' || result.back() == '\r' || result.back() == ' ')) {
-    result.pop_back();
-  }
-  return result;
-}
 
 bool ReadAll(HANDLE file, std::vector<uint8_t>& data, size_t expected) {
   data.assign(expected, 0);
@@ -53,16 +34,16 @@ bool ReadAll(HANDLE file, std::vector<uint8_t>& data, size_t expected) {
 bool SnapshotImageFile::Open(const std::string& path) {
   Close();
   if (m_fixed) return ServeShared();
-  HANDLE file = ::CreateFileW(WideOf(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+  HANDLE file = ::CreateFileW(Widen(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
-    m_lastError = TextOf(::GetLastError());
+    m_lastError = SystemErrorText(::GetLastError());
     return false;
   }
-  m_hFile = file;
+  m_hFile = file;  // released by ReleaseFile
   BY_HANDLE_FILE_INFORMATION info{};
   if (!::GetFileInformationByHandle(file, &info)) {
-    m_lastError = TextOf(::GetLastError());
+    m_lastError = SystemErrorText(::GetLastError());
   } else if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ||
              ::GetFileType(file) != FILE_TYPE_DISK) {
     m_lastError = "not a regular file";
@@ -88,8 +69,7 @@ bool SnapshotImageFile::Open(const std::string& path) {
 }
 
 void SnapshotImageFile::ReleaseFile() {
-  if (m_hFile != nullptr) ::CloseHandle(m_hFile);
-  m_hFile = nullptr;
+  UniqueHandle closing(std::exchange(m_hFile, nullptr));
 }
 
 void SnapshotImageFile::Close() {

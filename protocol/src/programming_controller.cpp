@@ -69,7 +69,7 @@ void ProgrammingController::Connect() {
     return;
   }
   m_portOpen = true;
-  result = m_serial.SetLineFormat(kLineBaudRate, 8, EVENPARITY, TWOSTOPBITS);
+  result = m_serial.SetLineFormat(kLineBaudRate, 8, kParityEven, kTwoStopBits);
   if (result != kResultOk) {
     m_lastPortResult = result;
     AbandonRun(text::kCannotSwitch, Failure::LineFormat);
@@ -115,7 +115,7 @@ void ProgrammingController::HandleLineEvent(uint32_t eventType) {
     if (m_portOpen) AbandonRun(text::kLineLost, Failure::LineLost);
     return;
   }
-  if (eventType != EV_RXCHAR) {
+  if (eventType != kEventRxChar) {
     // A break or line error: the outstanding reply, if any, will time out.
     m_state = Probing;
     ResetAssembler();

@@ -1,6 +1,6 @@
 // The platform's communications calls the port classes are written against,
 // one function per call of the Win32 interface they stand for. A platform
-// file (comm_posix.cpp, later comm_win32.cpp) provides them. Every function
+// file (comm_posix.cpp, comm_win32.cpp) provides them. Every function
 // returns kResultOk, kErrorIoPending for an operation that goes on, or the
 // platform's code; after a failure LastOsError() holds the OS error.
 #pragma once
@@ -15,7 +15,7 @@
 
 namespace vexel::comm {
 
-// CreateFileA: opens path for reading and writing, exclusively.
+// CreateFileW: opens path for reading and writing, exclusively.
 int32_t OpenPort(const std::string& path, PortHandle*& port);
 // CloseHandle: closes the line; operations still pending on it are abandoned.
 void ClosePort(PortHandle* port);
@@ -51,7 +51,7 @@ void CancelIo(PortHandle* port, SerialOverlapped& record);
 // Completes a pending event wait whose event is signalled, so that its type
 // can be taken (the platform completes a wait on its own time).
 void CollectEventWait(PortHandle* port);
-// ClearCommError: the CE_ flags since the last call.
+// ClearCommError: the kLineError flags since the last call.
 int32_t ClearErrors(PortHandle* port, uint32_t& errors);
 
 // The OS error of this thread's latest failed call.

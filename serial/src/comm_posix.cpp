@@ -27,7 +27,7 @@
 #include "comm_api.h"
 #include "event_access_posix.h"
 #include "io_status_posix.h"
-#include "termios_mapping.h"
+#include "termios_mapping_posix.h"
 #include "tty_calls_posix.h"
 
 namespace vexel::comm {
@@ -166,7 +166,7 @@ void CompleteWaitLocked(PortHandle* port, SerialOverlapped& record, uint32_t see
   if ((seen & (EPOLLHUP | EPOLLERR)) != 0) {
     port->hungUp = true;
   } else if ((seen & EPOLLIN) != 0) {
-    occurred |= EV_RXCHAR;
+    occurred |= kEventRxChar;
   }
   occurred |= ErrorEventsLocked(port);
   st.eventType->store(occurred & port->eventMask);
@@ -341,8 +341,8 @@ int32_t OpenPort(const std::string& path, PortHandle*& port) {
   port->fd = fd;
   port->found = found;
   port->serial = g_nextSerial.fetch_add(1);
-  port->shadow.flags |= (DTR_CONTROL_ENABLE << kDtrControlShift) |
-                        (RTS_CONTROL_ENABLE << kRtsControlShift);
+  port->shadow.flags |= (kDtrControlEnable << kDtrControlShift) |
+                        (kRtsControlEnable << kRtsControlShift);
   AskLowLatency(port);
   return kResultOk;
 }

@@ -24,14 +24,31 @@
 #include "comm_api.h"
 #include "comm_calls_win32.h"
 #include "record_access.h"
+#include "winsupport/unique_handle.h"
+#include "winsupport/utf16.h"
 
 namespace vexel::comm {
 
+// The serial types name the platform's values on their own; they must be its values.
+static_assert(kParityNone == NOPARITY && kParityOdd == ODDPARITY && kParityEven == EVENPARITY &&
+              kParityMark == MARKPARITY && kParitySpace == SPACEPARITY);
+static_assert(kOneStopBit == ONESTOPBIT && kOne5StopBits == ONE5STOPBITS &&
+              kTwoStopBits == TWOSTOPBITS);
+static_assert(kEventRxChar == EV_RXCHAR && kEventRxFlag == EV_RXFLAG && kEventBreak == EV_BREAK &&
+              kEventError == EV_ERR);
+static_assert(kLineErrorRxOver == CE_RXOVER && kLineErrorOverrun == CE_OVERRUN &&
+              kLineErrorRxParity == CE_RXPARITY && kLineErrorFrame == CE_FRAME &&
+              kLineErrorBreak == CE_BREAK);
+static_assert(kDtrControlDisable == DTR_CONTROL_DISABLE && kDtrControlEnable == DTR_CONTROL_ENABLE &&
+              kDtrControlHandshake == DTR_CONTROL_HANDSHAKE);
+static_assert(kRtsControlDisable == RTS_CONTROL_DISABLE && kRtsControlEnable == RTS_CONTROL_ENABLE &&
+              kRtsControlHandshake == RTS_CONTROL_HANDSHAKE && kRtsControlToggle == RTS_CONTROL_TOGGLE);
+
 struct PortHandle {
-  HANDLE file = INVALID_HANDLE_VALUE;
+  UniqueHandle file;
   std::atomic<uint32_t> eventMask{0};    // as last set; an empty wait looks at the queue for it
   std::atomic<bool> readsAtOnce{false};  // ReadNonBlocking: a read asks the queue first
-  std::atomic<uint32_t> heldErrors{0};   // CE_ flags a queue check cleared, kept for ClearErrors
+  std::atomic<uint32_t> heldErrors{0};   // kLineError flags a queue check cleared, kept for ClearErrors
   std::atomic<DWORD> lostCode{0};        // the line is gone: later event waits fail with it
   std::atomic<SerialOverlapped*> pendingWait{nullptr};  // one event wait at a time
   std::mutex lock;
@@ -83,11 +100,11 @@ void Untrack(PortHandle* port, SerialOverlapped& record) {
 DWORD Settle(PortHandle* port, SerialOverlapped& record) {
   RecordState& st = StateOf(record);
   if (st.port == nullptr) return 0;
-  ::CancelIoEx(port->file, &st.ov);
-  if (st.kind == kWait && !HasOverlappedIoCompleted(&st.ov)) ::SetCommMask(port->file, port->eventMask);
+  ::CancelIoEx(port->file.get(), &st.ov);
+  if (st.kind == kWait && !HasOverlappedIoCompleted(&st.ov)) ::SetCommMask(port->file.get(), port->eventMask);
   DWORD moved = 0;
   const DWORD error =
-      Calls().getOverlappedResult(port->file, &st.ov, &moved, TRUE) ? 0 : ::GetLastError();
+      Calls().getOverlappedResult(port->file.get(), &st.ov, &moved, TRUE) ? 0 : ::GetLastError();
   Untrack(port, record);
   return error;
 }
@@ -101,12 +118,12 @@ void Prepare(RecordState& st, const SerialOverlapped& record) {
   ::ResetEvent(st.ov.hEvent);
 }
 
-// ClearCommError: the bytes waiting, keeping the cleared CE_ flags for
+// ClearCommError: the bytes waiting, keeping the cleared kLineError flags for
 // ClearErrors. A failure here means the line is gone.
 bool QueueState(PortHandle* port, DWORD& queued, DWORD& errors) {
   COMSTAT stat{};
   errors = 0;
-  if (!Calls().clearCommError(port->file, &errors, &stat)) return false;
+  if (!Calls().clearCommError(port->file.get(), &errors, &stat)) return false;
   port->heldErrors |= errors;
   queued = stat.cbInQue;
   return true;
@@ -118,7 +135,7 @@ bool QueueState(PortHandle* port, DWORD& queued, DWORD& errors) {
 void MarkLost(PortHandle* port, DWORD error) {
   DWORD none = 0;
   if (!port->lostCode.compare_exchange_strong(none, error)) return;
-  if (port->pendingWait != nullptr) ::SetCommMask(port->file, port->eventMask);
+  if (port->pendingWait != nullptr) ::SetCommMask(port->file.get(), port->eventMask);
 }
 
 // The line is gone with @p error, which is also the failing call's result.
@@ -159,9 +176,11 @@ bool EventsOfQueue(PortHandle* port, uint32_t& occurred) {
     MarkLost(port, ::GetLastError());
     return false;
   }
-  if (queued > 0) occurred |= EV_RXCHAR;
-  if ((errors & (CE_RXOVER | CE_OVERRUN | CE_RXPARITY | CE_FRAME)) != 0) occurred |= EV_ERR;
-  if ((errors & CE_BREAK) != 0) occurred |= EV_BREAK;
+  if (queued > 0) occurred |= kEventRxChar;
+  constexpr uint32_t kDataErrors =
+      kLineErrorRxOver | kLineErrorOverrun | kLineErrorRxParity | kLineErrorFrame;
+  if ((errors & kDataErrors) != 0) occurred |= kEventError;
+  if ((errors & kLineErrorBreak) != 0) occurred |= kEventBreak;
   occurred &= port->eventMask;
   return true;
 }
@@ -208,7 +227,7 @@ int32_t LookAtQueueOnceArmed(PortHandle* port, SerialOverlapped& record) {
 int32_t Collect(PortHandle* port, SerialOverlapped& record, uint32_t* count, bool wait) {
   RecordState& st = StateOf(record);
   DWORD moved = 0;
-  const DWORD error = Calls().getOverlappedResult(port->file, &st.ov, &moved, wait ? TRUE : FALSE)
+  const DWORD error = Calls().getOverlappedResult(port->file.get(), &st.ov, &moved, wait ? TRUE : FALSE)
                           ? 0
                           : ::GetLastError();
   if (error == ERROR_IO_INCOMPLETE) return kErrorIoIncomplete;
@@ -276,7 +295,7 @@ void FromDcb(const DCB& dcb, DeviceSettings& s) {
 bool ReadDcb(PortHandle* port, DCB& dcb) {
   std::memset(&dcb, 0, sizeof dcb);
   dcb.DCBlength = sizeof dcb;
-  return ::GetCommState(port->file, &dcb) != FALSE;
+  return ::GetCommState(port->file.get(), &dcb) != FALSE;
 }
 
 }  // namespace
@@ -292,12 +311,12 @@ CommCalls& Calls() {
 
 int32_t OpenPort(const std::string& path, PortHandle*& port) {
   port = nullptr;
-  HANDLE file = ::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                              FILE_FLAG_OVERLAPPED, nullptr);
+  HANDLE file = ::CreateFileW(Widen(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
   if (file == INVALID_HANDLE_VALUE) return FailLast();
   ::PurgeComm(file, PURGE_RXCLEAR);  // input left from before is no reply to this open
   port = new PortHandle;
-  port->file = file;
+  port->file.reset(file);
   return kResultOk;
 }
 
@@ -308,12 +327,11 @@ void ClosePort(PortHandle* port) {
     left = port->pending;
   }
   for (SerialOverlapped* record : left) Settle(port, *record);
-  ::CloseHandle(port->file);
-  delete port;
+  delete port;  // closes the line
 }
 
 int32_t SetupQueues(PortHandle* port, uint32_t rxQueue, uint32_t txQueue) {
-  return ::SetupComm(port->file, rxQueue, txQueue) ? kResultOk : FailLast();
+  return ::SetupComm(port->file.get(), rxQueue, txQueue) ? kResultOk : FailLast();
 }
 
 int32_t GetState(PortHandle* port, DeviceSettings& settings) {
@@ -333,25 +351,25 @@ int32_t SetState(PortHandle* port, const DeviceSettings& settings) {
   DeviceSettings sound = settings;
   ApplySoundFields(sound);
   ToDcb(sound, dcb);
-  return ::SetCommState(port->file, &dcb) ? kResultOk : FailLast();
+  return ::SetCommState(port->file.get(), &dcb) ? kResultOk : FailLast();
 }
 
 int32_t GetMask(PortHandle* port, uint32_t& mask) {
   DWORD value = 0;
-  if (!::GetCommMask(port->file, &value)) return FailLast();
+  if (!::GetCommMask(port->file.get(), &value)) return FailLast();
   mask = value;
   return kResultOk;
 }
 
 int32_t SetMask(PortHandle* port, uint32_t mask) {
-  if (!::SetCommMask(port->file, mask)) return FailLast();
+  if (!::SetCommMask(port->file.get(), mask)) return FailLast();
   port->eventMask = mask;
   return kResultOk;
 }
 
 int32_t GetTimeouts(PortHandle* port, CommTimeouts& timeouts) {
   COMMTIMEOUTS t{};
-  if (!::GetCommTimeouts(port->file, &t)) return FailLast();
+  if (!::GetCommTimeouts(port->file.get(), &t)) return FailLast();
   timeouts = {t.ReadIntervalTimeout, t.ReadTotalTimeoutMultiplier, t.ReadTotalTimeoutConstant,
               t.WriteTotalTimeoutMultiplier, t.WriteTotalTimeoutConstant};
   return kResultOk;
@@ -361,7 +379,7 @@ int32_t SetTimeouts(PortHandle* port, const CommTimeouts& timeouts) {
   COMMTIMEOUTS t{timeouts.ReadIntervalTimeout, timeouts.ReadTotalTimeoutMultiplier,
                  timeouts.ReadTotalTimeoutConstant, timeouts.WriteTotalTimeoutMultiplier,
                  timeouts.WriteTotalTimeoutConstant};
-  if (!::SetCommTimeouts(port->file, &t)) return FailLast();
+  if (!::SetCommTimeouts(port->file.get(), &t)) return FailLast();
   port->readsAtOnce = ReadsReturnAtOnce(timeouts);
   return kResultOk;
 }
@@ -387,7 +405,7 @@ int32_t StartWait(PortHandle* port, std::atomic<uint32_t>* eventType, SerialOver
   Prepare(st, record);
   st.events = 0;
   st.eventType = eventType;
-  if (Calls().waitCommEvent(port->file, &st.events, &st.ov)) {
+  if (Calls().waitCommEvent(port->file.get(), &st.events, &st.ov)) {
     FinishWait(port, st, 0);
     return kResultOk;
   }
@@ -413,7 +431,7 @@ int32_t StartRead(PortHandle* port, void* buffer, uint32_t length, uint32_t* cou
     length = std::min<uint32_t>(length, queued);
   }
   return StartTransfer(port, record, kRead, count, [&](OVERLAPPED* ov, DWORD* moved) {
-    return Calls().readFile(port->file, buffer, length, moved, ov);
+    return Calls().readFile(port->file.get(), buffer, length, moved, ov);
   });
 }
 
@@ -422,7 +440,7 @@ int32_t StartWrite(PortHandle* port, const void* data, uint32_t length, uint32_t
   Settle(port, record);
   if (length == 0) return kResultOk;
   return StartTransfer(port, record, kWrite, count, [&](OVERLAPPED* ov, DWORD* moved) {
-    return Calls().writeFile(port->file, data, length, moved, ov);
+    return Calls().writeFile(port->file.get(), data, length, moved, ov);
   });
 }
 
@@ -466,7 +484,7 @@ void CollectEventWait(PortHandle* port) {
 
 int32_t ClearErrors(PortHandle* port, uint32_t& errors) {
   DWORD fresh = 0;
-  if (!Calls().clearCommError(port->file, &fresh, nullptr)) return FailLost(port, ::GetLastError());
+  if (!Calls().clearCommError(port->file.get(), &fresh, nullptr)) return FailLost(port, ::GetLastError());
   errors = fresh | port->heldErrors.exchange(0);
   return kResultOk;
 }

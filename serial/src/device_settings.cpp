@@ -3,8 +3,8 @@
 namespace vexel::comm {
 namespace {
 
-constexpr uint32_t kDtrHandshake = DTR_CONTROL_HANDSHAKE << kDtrControlShift;
-constexpr uint32_t kRtsHandshake = RTS_CONTROL_HANDSHAKE << kRtsControlShift;
+constexpr uint32_t kDtrHandshake = kDtrControlHandshake << kDtrControlShift;
+constexpr uint32_t kRtsHandshake = kRtsControlHandshake << kRtsControlShift;
 constexpr uint32_t kAllFlowBits =
     kFOutxCtsFlow | kFOutxDsrFlow | kDtrControlMask | kRtsControlMask | kFOutX | kFInX;
 
@@ -32,11 +32,11 @@ void SetLineFormatFields(DeviceSettings& s, uint32_t baudRate, uint8_t dataBits,
   s.ByteSize = dataBits;
   s.Parity = parity;
   s.StopBits = stopBits;
-  s.flags = parity == NOPARITY ? s.flags & ~kFParity : s.flags | kFParity;
+  s.flags = parity == kParityNone ? s.flags & ~kFParity : s.flags | kFParity;
 }
 
 uint8_t ParityOf(const DeviceSettings& s) {
-  return (s.flags & kFParity) != 0 ? s.Parity : NOPARITY;
+  return (s.flags & kFParity) != 0 ? s.Parity : kParityNone;
 }
 
 const FlowControlBits* FlowControlBitsOf(int32_t mode) {
@@ -52,7 +52,7 @@ bool ApplyFlowControl(DeviceSettings& s, int32_t mode) {
 }
 
 int32_t FlowControlOf(const DeviceSettings& s) {
-  if (DtrControl(s) == DTR_CONTROL_HANDSHAKE && RtsControl(s) == RTS_CONTROL_HANDSHAKE) {
+  if (DtrControl(s) == kDtrControlHandshake && RtsControl(s) == kRtsControlHandshake) {
     return FlowHardware;
   }
   if ((s.flags & kFOutX) != 0 && (s.flags & kFInX) != 0) return FlowXonXoff;

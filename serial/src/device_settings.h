@@ -35,16 +35,15 @@ constexpr uint8_t kXoffChar = 0x13;
 // fDsrSensitivity drops all input while DSR is low, as on a three-wire cable).
 constexpr uint32_t kUnsoundFlags = kFDsrSensitivity | kFErrorChar | kFNull | kFAbortOnError;
 
-// <windows.h> defines these as macros of the same values; where it came first they stand.
-#ifndef DTR_CONTROL_DISABLE
-constexpr uint32_t DTR_CONTROL_DISABLE = 0;
-constexpr uint32_t DTR_CONTROL_ENABLE = 1;
-constexpr uint32_t DTR_CONTROL_HANDSHAKE = 2;
-constexpr uint32_t RTS_CONTROL_DISABLE = 0;
-constexpr uint32_t RTS_CONTROL_ENABLE = 1;
-constexpr uint32_t RTS_CONTROL_HANDSHAKE = 2;
-constexpr uint32_t RTS_CONTROL_TOGGLE = 3;
-#endif
+// The DTR and RTS control modes of the flag word (the DCB's DTR_CONTROL_ and
+// RTS_CONTROL_ values; comm_win32.cpp checks them against <windows.h>).
+constexpr uint32_t kDtrControlDisable = 0;
+constexpr uint32_t kDtrControlEnable = 1;
+constexpr uint32_t kDtrControlHandshake = 2;
+constexpr uint32_t kRtsControlDisable = 0;
+constexpr uint32_t kRtsControlEnable = 1;
+constexpr uint32_t kRtsControlHandshake = 2;
+constexpr uint32_t kRtsControlToggle = 3;
 
 struct DeviceSettings {
   uint32_t BaudRate = 0;
@@ -52,8 +51,8 @@ struct DeviceSettings {
   uint16_t XonLim = 0;
   uint16_t XoffLim = 0;
   uint8_t ByteSize = 8;
-  uint8_t Parity = NOPARITY;
-  uint8_t StopBits = ONESTOPBIT;
+  uint8_t Parity = kParityNone;
+  uint8_t StopBits = kOneStopBit;
   uint8_t XonChar = kXonChar;
   uint8_t XoffChar = kXoffChar;
   uint8_t ErrorChar = 0;
@@ -68,10 +67,10 @@ inline uint32_t RtsControl(const DeviceSettings& s) {
   return (s.flags & kRtsControlMask) >> kRtsControlShift;
 }
 
-// Sets the four line-format fields and fParity (set unless NOPARITY).
+// Sets the four line-format fields and fParity (set unless kParityNone).
 void SetLineFormatFields(DeviceSettings& s, uint32_t baudRate, uint8_t dataBits,
                          uint8_t parity, uint8_t stopBits);
-// The parity code as the line uses it: NOPARITY while fParity is clear.
+// The parity code as the line uses it: kParityNone while fParity is clear.
 uint8_t ParityOf(const DeviceSettings& s);
 
 // Flag bits a flow-control mode clears and then sets.
@@ -109,11 +108,11 @@ bool ReadsReturnAtOnce(const CommTimeouts& t);
 
 // The defaults Open applies, in this order: event mask, line format, read
 // mode, flow control.
-constexpr uint32_t kDefaultEventMask = EV_RXCHAR | EV_BREAK | EV_ERR;
+constexpr uint32_t kDefaultEventMask = kEventRxChar | kEventBreak | kEventError;
 constexpr uint32_t kDefaultBaudRate = 9600;
 constexpr uint8_t kDefaultDataBits = 8;
-constexpr uint8_t kDefaultParity = NOPARITY;
-constexpr uint8_t kDefaultStopBits = ONESTOPBIT;
+constexpr uint8_t kDefaultParity = kParityNone;
+constexpr uint8_t kDefaultStopBits = kOneStopBit;
 constexpr ReadMode kDefaultReadMode = ReadNonBlocking;
 constexpr FlowControl kDefaultFlowControl = FlowNone;
 

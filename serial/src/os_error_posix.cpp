@@ -9,8 +9,6 @@ namespace vexel {
 namespace comm {
 namespace {
 
-thread_local int t_lastOsError = 0;
-
 struct ErrnoEntry {
   int osError;
   int32_t code;
@@ -31,18 +29,11 @@ constexpr ErrnoEntry kErrnoTable[] = {
 
 }  // namespace
 
-int LastOsError() { return t_lastOsError; }
-
 int32_t MapOsError(int osError) {
   for (const ErrnoEntry& e : kErrnoTable) {
     if (e.osError == osError) return e.code;
   }
   return kErrorGenFailure;
-}
-
-int32_t RecordOsError(int osError) {
-  t_lastOsError = osError;
-  return MapOsError(osError);
 }
 
 }  // namespace comm

@@ -103,7 +103,7 @@ int32_t CSerialPort::SetEventCharacter(uint8_t character, bool addToMask) {
   comm::DeviceSettings settings;
   if (!ReadSettings(settings)) return m_lastError;
   settings.EvtChar = character;
-  if (addToMask) SetEventMask(GetEventMask() | EV_RXFLAG);
+  if (addToMask) SetEventMask(GetEventMask() | kEventRxFlag);
   const int32_t result = comm::SetState(m_hPort, settings);
   return result == kResultOk ? m_lastError.load() : StorePlatformFailure(result);
 }

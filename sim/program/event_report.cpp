@@ -107,12 +107,14 @@ void EventReport::Image(int64_t nowNs, const ImageReport& image) {
     if (image.module > 0) event["module"] = image.module;
     event.update({{"length", image.length}, {"sha256", image.sha256}});
     if (!image.file.empty()) event["file"] = image.file;
+    if (!image.writeError.empty()) event["write_error"] = image.writeError;
     return Line(Dump(event));
   }
   std::string text = "image " + std::to_string(image.index) + " flashed";
   if (image.module > 0) text += " by module " + std::to_string(image.module);
   text += ": " + std::to_string(image.length) + " bytes, sha256 " + image.sha256;
-  Line(image.file.empty() ? text : text + ", written to " + image.file);
+  if (!image.file.empty()) text += ", written to " + image.file;
+  Line(image.writeError.empty() ? text : text + ", not written: " + image.writeError);
 }
 
 void EventReport::LoaderViolation(int64_t nowNs, const Violation& violation) {

@@ -26,6 +26,7 @@ struct ImageReport {
   std::string sha256;
   std::string file;  ///< where --out wrote it; empty without --out
   size_t module = 0;  ///< the module that flashed it; 0 = not shown (no --modules)
+  std::string writeError{};  ///< why --out could not write it; empty when it did or without --out
 };
 
 /// The fixture of --modules, as the ready event shows it.

@@ -75,13 +75,15 @@ OUTPUT
   The first line is the path of the line (the pty's slave, or the --device),
   printed at once. Then one line per event: module ready, line opened or
   closed by a loader (pty only), request received, reply written, image
-  flashed (length and SHA-256, and the file with --out), violation, hang-up,
+  flashed (length and SHA-256, and the file with --out or why it could not be
+  written), violation, hang-up,
   end. With --json every event line is one JSON object:
     {"event":"ready","path":...,"faults":[...],"link":...,"modules":N,"gap_ms":MS}
     {"event":"line","t_ms":...,"state":"open|closed"}
     {"event":"request","t_ms":...,"name":"SEND","step":2,"length":64,"frame":"b0ef6640..."}
     {"event":"reply","t_ms":...,"bytes":"b0efaa0100"}   (+ "dropped":true)
     {"event":"image","t_ms":...,"index":1,"module":1,"length":200,"sha256":"...","file":...}
+                                     (or "write_error":"..." when --out failed)
     {"event":"module","t_ms":...,"index":3,"state":"attached"}
     {"event":"module","t_ms":...,"index":3,"state":"removed","reason":"flashed|reprobed|hangup"}
     {"event":"violation","t_ms":...,"kind":"OversizedChunk","text":"chunk of 65 bytes (limit 64)"}

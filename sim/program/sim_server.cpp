@@ -10,7 +10,6 @@
 #include <cerrno>
 #include <cstddef>
 #include <csignal>
-#include <cstdio>
 #include <cstring>
 #include <ctime>
 
@@ -116,7 +115,9 @@ void SimServer::WaitForEvents() {
     LineChange(m_line.HandleCloseSignals());
     // The close is signalled before the kernel has let go of the line, so
     // the check is made again a little later while the line seems held.
-    for (int64_t delayMs : kLineRecheckMs) Schedule(Now() + delayMs * kNsPerMs, {ActionKind::CheckLine, {}});
+    for (int64_t delayMs : kLineRecheckMs) {
+      m_queue.Schedule(Now() + delayMs * kNsPerMs, {ActionKind::CheckLine, {}});
+    }
   }
   if (fds[kTimer].revents & POLLIN) DrainTimer();
   if (fds[kIdle].revents & POLLIN) m_line.DropUnread();
@@ -160,18 +161,12 @@ void SimServer::LineGone() {
 // wire, one after the other at the line rate.
 void SimServer::Received(std::vector<uint8_t> bytes) {
   const int64_t at = m_pacing ? m_pacing->Received(Now(), bytes.size()) : Now();
-  Schedule(at, {ActionKind::Consume, std::move(bytes)});
+  m_queue.Schedule(at, {ActionKind::Consume, std::move(bytes)});
 }
 
-void SimServer::Schedule(int64_t atNs, Action action) { m_queue.emplace(atNs, std::move(action)); }
-
 void SimServer::RunDue() {
-  while (!m_ended && !m_queue.empty() && m_queue.begin()->first <= Now()) {
-    Action action = std::move(m_queue.begin()->second);
-    m_dueNs = m_queue.begin()->first;
-    m_queue.erase(m_queue.begin());
-    Execute(action);
-  }
+  Action action{ActionKind::Wake, {}};
+  while (!m_ended && m_queue.TakeDue(Now(), action, m_dueNs)) Execute(action);
 }
 
 void SimServer::Execute(Action& action) {
@@ -205,7 +200,7 @@ void SimServer::Consume(const std::vector<uint8_t>& bytes) {
   for (size_t i = 0; i < deliveries.size(); ++i) {
     const int64_t delay = int64_t{deliveries[i].delayMs} * kNsPerMs;
     due += i == 0 ? delay : std::max(delay, gap);
-    Schedule(due, {ActionKind::Transmit, deliveries[i].bytes, deliveries[i].hangUp});
+    m_queue.Schedule(due, {ActionKind::Transmit, deliveries[i].bytes, deliveries[i].hangUp});
   }
 }
 
@@ -214,7 +209,7 @@ void SimServer::ScheduleAttach() {
   const std::optional<int64_t> at = m_fixture->NextChangeMs();
   if (!at || at == m_attachMs) return;
   m_attachMs = at;
-  Schedule(*at * kNsPerMs, {ActionKind::Attach, {}});
+  m_queue.Schedule(*at * kNsPerMs, {ActionKind::Attach, {}});
 }
 
 // A reply reaches the loader only after its own wire time, behind whatever
@@ -222,11 +217,11 @@ void SimServer::ScheduleAttach() {
 void SimServer::Transmit(Action& action) {
   if (action.hangUp) {
     const int64_t at = m_pacing ? m_pacing->Transmitted(m_dueNs, 0) : m_dueNs;
-    return Schedule(at, {ActionKind::HangUp, {}});
+    return m_queue.Schedule(at, {ActionKind::HangUp, {}});
   }
   if (!m_pacing) return Write(action.bytes);
   const int64_t done = m_pacing->Transmitted(m_dueNs, action.bytes.size());
-  Schedule(done, {ActionKind::Write, std::move(action.bytes)});
+  m_queue.Schedule(done, {ActionKind::Write, std::move(action.bytes)});
 }
 
 void SimServer::Write(const std::vector<uint8_t>& bytes) {
@@ -256,7 +251,7 @@ void SimServer::ReleaseFromAdapter() {
 void SimServer::ScheduleRelease(std::optional<int64_t> atNs) {
   if (!atNs || atNs == m_releaseAt) return;
   m_releaseAt = atNs;
-  Schedule(*atNs, {ActionKind::Release, {}});
+  m_queue.Schedule(*atNs, {ActionKind::Release, {}});
 }
 
 void SimServer::Send(const std::vector<uint8_t>& bytes) {
@@ -290,18 +285,16 @@ void SimServer::HangUpLine() {
 void SimServer::CheckCountReached() {
   if (m_ended || m_config.count == 0 || m_images < m_config.count) return;
   // A module still to come is no reason to stay.
-  const bool busy = std::any_of(m_queue.begin(), m_queue.end(),
-                                [](const auto& entry) { return entry.second.kind != ActionKind::Attach; });
-  if (busy || !m_tx.empty()) return;
+  if (m_queue.HoldsOtherThan(ActionKind::Attach) || !m_tx.empty()) return;
   const bool settled = Now() - m_lastWriteNs >= kSettleNs && m_line.PendingForLoader() == 0;
   if (settled || Now() >= m_drainUntil) return End(EndReason::Count);
-  Schedule(Now() + kDrainCheckNs, {ActionKind::Wake, {}});
+  m_queue.Schedule(Now() + kDrainCheckNs, {ActionKind::Wake, {}});
 }
 
 void SimServer::ArmTimer() {
   itimerspec spec{};
-  if (!m_queue.empty()) {
-    const int64_t at = std::max<int64_t>(m_queue.begin()->first, 1);
+  if (const std::optional<int64_t> due = m_queue.NextDue()) {
+    const int64_t at = std::max<int64_t>(*due, 1);
     spec.it_value.tv_sec = at / kNsPerSecond;
     spec.it_value.tv_nsec = at % kNsPerSecond;
   }
@@ -333,12 +326,8 @@ void SimServer::OnReply(const std::vector<uint8_t>&) {}
 void SimServer::OnImageFlashed(const std::vector<uint8_t>& image) {
   ImageReport report{++m_images, image.size(), Sha256Hex(image.data(), image.size()), "",
                      m_config.fixture.modules > 0 ? m_fixture->Present() : 0};
-  std::string error;
-  report.file = m_sink.Save(report.index, image, error);
-  if (!error.empty()) {
-    std::fprintf(stderr, "vexel-module-sim: image %zu not written: %s\n", report.index, error.c_str());
-    m_writeFailed = true;
-  }
+  report.file = m_sink.Save(report.index, image, report.writeError);
+  if (!report.writeError.empty()) m_writeFailed = true;
   m_report.Image(Now(), report);
   if (m_images == m_config.count) m_drainUntil = Now() + kDrainWaitNs;
 }

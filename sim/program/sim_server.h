@@ -4,11 +4,11 @@
 #pragma once
 
 #include <cstdint>
-#include <map>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "action_queue.h"
 #include "event_report.h"
 #include "image_sink.h"
 #include "line_endpoint.h"
@@ -51,13 +51,6 @@ class SimServer final : public SimObserver, public FixtureObserver {
   static int64_t Now();
 
  private:
-  enum class ActionKind { Consume, Transmit, Write, Release, HangUp, CheckLine, Wake, Attach };
-  struct Action {
-    ActionKind kind;
-    std::vector<uint8_t> bytes;
-    bool hangUp = false;
-  };
-
   // SimObserver: the core's events, reported as they happen.
   void OnRequest(const char* name, const std::vector<uint8_t>& frame, int step) override;
   void OnReply(const std::vector<uint8_t>& bytes) override;
@@ -73,7 +66,6 @@ class SimServer final : public SimObserver, public FixtureObserver {
   void DrainTimer();
   void ReadLine();
   void Received(std::vector<uint8_t> bytes);
-  void Schedule(int64_t atNs, Action action);
   void RunDue();
   void Execute(Action& action);
   void Consume(const std::vector<uint8_t>& bytes);
@@ -105,7 +97,7 @@ class SimServer final : public SimObserver, public FixtureObserver {
   std::optional<int64_t> m_releaseAt;       // the adapter's release scheduled last
   int64_t m_drainUntil = 0;   // latest end once --count is reached
   int64_t m_lastWriteNs = 0;
-  std::multimap<int64_t, Action> m_queue;  // equal times keep their order
+  ActionQueue m_queue;
   int64_t m_dueNs = 0;                     // due time of the action being run
   std::optional<int64_t> m_attachMs;       // the next module's attach, once scheduled
   std::vector<uint8_t> m_tx;  // bytes the line did not take yet

@@ -3,8 +3,9 @@
 #include <cerrno>
 #include <cstdlib>
 
+#include "sim/fault_spec.h"
+
 #include "sim/module_fixture.h"
-#include "sim/module_simulator.h"
 
 namespace vexel::sim {
 namespace {

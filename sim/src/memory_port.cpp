@@ -24,8 +24,8 @@ int32_t MemoryPort::Open(const char* portName, ComNotifyTarget* target, uint32_t
   m_hungUp = false;
   ++m_openCount;
   m_baud = 9600;
-  m_parity = NOPARITY;
-  m_stopBits = ONESTOPBIT;
+  m_parity = kParityNone;
+  m_stopBits = kOneStopBit;
   m_flow = FlowNone;
   m_readMode = ReadNonBlocking;
   m_module.ResetLine();
@@ -127,7 +127,7 @@ void MemoryPort::Deliver(const std::vector<Delivery>& group) {
       return;
     }
     Receive(delivery.bytes);
-    Notify(EV_RXCHAR);
+    Notify(kEventRxChar);
   }
 }
 

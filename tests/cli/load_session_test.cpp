@@ -27,8 +27,8 @@ TEST_F(LoadSessionTest, OneModuleIsLoadedAndTheLineClosed) {
                         module->module.FlashedImages()[0].end()),
             image);
   EXPECT_EQ(module->baud, 57600u);
-  EXPECT_EQ(module->parity, EVENPARITY);
-  EXPECT_EQ(module->stopBits, TWOSTOPBITS);
+  EXPECT_EQ(module->parity, kParityEven);
+  EXPECT_EQ(module->stopBits, kTwoStopBits);
   EXPECT_FALSE(module->open);
   EXPECT_EQ(module->closes, 1);
 

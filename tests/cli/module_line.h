@@ -113,7 +113,7 @@ class ModuleLine final : public PortLine, public ISerialLine {
     for (auto& delivery : deliveries) {
       at += delivery.delayMs;
       // A hang-up is the line's last event, as the serial library reports it.
-      const uint32_t event = delivery.hangUp ? kEventLineLost : EV_RXCHAR;
+      const uint32_t event = delivery.hangUp ? kEventLineLost : kEventRxChar;
       const auto due = m_loop->Now() + std::chrono::milliseconds(at);
       m_loop->StartTimer(due, [state = m_state, generation = m_state->generation,
                                bytes = delivery.bytes, event] {

@@ -321,7 +321,7 @@ TEST_F(StationSessionTest, AStrayFrameBeforeTheConnectReplyIsProbedAgainNotAFail
   fixture->onOpen = [state = fixture.get()](EventLoop&) {
     if (state->opens != 1) return;
     state->rx.assign(kAckFrame.begin(), kAckFrame.end());
-    state->target->PostComMessage(0, EV_RXCHAR, 0);
+    state->target->PostComMessage(0, kEventRxChar, 0);
   };
   EXPECT_EQ(Run({"A"}, 1), kExitOk);
   EXPECT_EQ(fixture->fixture->FlashedBy(), (std::vector<size_t>{1}));

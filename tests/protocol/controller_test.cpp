@@ -21,8 +21,8 @@ TEST(Connect, SetsTheLineAndDeclaresConnectedWhenTheWindowEnds) {
   rig.controller.ToggleConnection();
   EXPECT_EQ(rig.port.OpenedName(), "COM1");
   EXPECT_EQ(rig.port.BaudRate(), 57600u);
-  EXPECT_EQ(rig.port.Parity(), EVENPARITY);
-  EXPECT_EQ(rig.port.StopBits(), TWOSTOPBITS);
+  EXPECT_EQ(rig.port.Parity(), kParityEven);
+  EXPECT_EQ(rig.port.StopBits(), kTwoStopBits);
   EXPECT_EQ(rig.port.Flow(), FlowNone);
   EXPECT_EQ(rig.port.Mode(), ReadNonBlocking);
   EXPECT_EQ(rig.Writes(), (std::vector<Bytes>{{0xB0, 0xEF, 0x01, 0x00}}));
@@ -315,9 +315,9 @@ TEST(Failures, ImageLongerThanThirtyTwoBitsIsRefused) {
 TEST(Robustness, BreakWhileIdleDoesNotSpoilTheNextRun) {
   LoaderRig rig;
   rig.Connect();
-  rig.port.Inject({0xB0, 0xEF, 0xAA}, EV_RXCHAR);  // a partial frame of noise
+  rig.port.Inject({0xB0, 0xEF, 0xAA}, kEventRxChar);  // a partial frame of noise
   rig.clock.RunDue();
-  rig.port.Inject({}, EV_BREAK);
+  rig.port.Inject({}, kEventBreak);
   rig.clock.RunDue();
   EXPECT_EQ(rig.controller.State(), Probing);
   EXPECT_EQ(rig.host.Status(), text::kConnected);
@@ -330,7 +330,7 @@ TEST(Robustness, BreakWhileIdleDoesNotSpoilTheNextRun) {
 TEST(Robustness, PartialNoiseFrameWhileIdleIsDroppedAtRunStart) {
   LoaderRig rig;
   rig.Connect();
-  rig.port.Inject({0x00, 0xB0, 0xEF, 0xAA, 0x01}, EV_RXCHAR);
+  rig.port.Inject({0x00, 0xB0, 0xEF, 0xAA, 0x01}, kEventRxChar);
   rig.clock.RunDue();
   ASSERT_EQ(rig.controller.RxCount(), 4);
   rig.Run(Pattern(10));
@@ -343,7 +343,7 @@ TEST(Robustness, BreakDuringARunEndsItByTimeOut) {
   rig.Fault(FaultKind::DelayedReply, 3, 100);
   rig.controller.StartRun(rig.dir.File("a.mbf", Pattern(200)));
   rig.clock.AdvanceBy(50);
-  rig.port.Inject({}, EV_ERR);
+  rig.port.Inject({}, kEventError);
   rig.clock.AdvanceBy(10000);
   EXPECT_EQ(rig.host.Messages(), Events{text::kNotResponding});
   EXPECT_TRUE(rig.Settled());

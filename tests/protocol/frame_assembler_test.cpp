@@ -117,11 +117,11 @@ TEST(Assembly, ReceiveTogetherWithErrorLeavesBytesQueued) {
   rig.controller.SetFrameObserver(&log);
   rig.Fault(sim::FaultKind::NoReply, 0);
   rig.controller.ToggleConnection();
-  rig.port.Inject({0xB0, 0xEF}, EV_RXCHAR);
+  rig.port.Inject({0xB0, 0xEF}, kEventRxChar);
   rig.clock.RunDue();
   ASSERT_EQ(rig.controller.RxCount(), 2);
 
-  rig.port.Inject({0x00, 0x01, 0x00}, EV_RXCHAR | EV_ERR);  // 0x81: not a plain receive
+  rig.port.Inject({0x00, 0x01, 0x00}, kEventRxChar | kEventError);  // 0x81: not a plain receive
   rig.clock.RunDue();
   EXPECT_EQ(rig.controller.RxCount(), 0);
   EXPECT_TRUE(rig.controller.RxDone());

@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include "loader_rig.h"
+#include "winsupport/system_text.h"
 
 namespace vexel::testing {
 namespace {
@@ -49,6 +50,15 @@ TEST(ImageFileWin32, MissingFilesAndFoldersAreRefused) {
   EXPECT_FALSE(file.Open(dir.Path()));
   EXPECT_FALSE(file.IsOpen());
   EXPECT_EQ(file.GetLength(), 0u);
+}
+
+// In the user's language and in UTF-8, whatever the ANSI code page (ctest runs
+// this once more in a Russian session: protocol_tests.russian).
+TEST(ImageFileWin32, AMissingFileIsWordedByTheSystem) {
+  TempDir dir;
+  SnapshotImageFile file;
+  EXPECT_FALSE(file.Open(dir.Path() + "\\none.mbf"));
+  EXPECT_EQ(file.LastError(), SystemErrorText(ERROR_FILE_NOT_FOUND));
 }
 
 }  // namespace

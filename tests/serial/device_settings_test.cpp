@@ -110,8 +110,8 @@ TEST(SoundFields, OpenSetsTheUnsoundFieldsAndKeepsTheRest) {
     s.XonLim = 1024;
     s.XoffLim = 512;
     s.ByteSize = 7;
-    s.Parity = EVENPARITY;
-    s.StopBits = TWOSTOPBITS;
+    s.Parity = kParityEven;
+    s.StopBits = kTwoStopBits;
     s.XonChar = row.xonChar;
     s.XoffChar = row.xoffChar;
     s.ErrorChar = '?';
@@ -125,8 +125,8 @@ TEST(SoundFields, OpenSetsTheUnsoundFieldsAndKeepsTheRest) {
     EXPECT_EQ(s.XonLim, 1024) << row.what;
     EXPECT_EQ(s.XoffLim, 512) << row.what;
     EXPECT_EQ(s.ByteSize, 7) << row.what;
-    EXPECT_EQ(s.Parity, EVENPARITY) << row.what;
-    EXPECT_EQ(s.StopBits, TWOSTOPBITS) << row.what;
+    EXPECT_EQ(s.Parity, kParityEven) << row.what;
+    EXPECT_EQ(s.StopBits, kTwoStopBits) << row.what;
     EXPECT_EQ(s.ErrorChar, '?') << row.what << ": unused once fErrorChar is clear";
     EXPECT_EQ(s.EofChar, 0x1A) << row.what;
     EXPECT_EQ(s.EvtChar, '\n') << row.what;
@@ -135,20 +135,20 @@ TEST(SoundFields, OpenSetsTheUnsoundFieldsAndKeepsTheRest) {
 
 TEST(LineFormat, ParityBitFollowsParityAndGatesTheReadBack) {
   DeviceSettings s;
-  SetLineFormatFields(s, 57600, 8, EVENPARITY, TWOSTOPBITS);
+  SetLineFormatFields(s, 57600, 8, kParityEven, kTwoStopBits);
   EXPECT_EQ(s.BaudRate, 57600u);
   EXPECT_EQ(s.ByteSize, 8);
-  EXPECT_EQ(s.StopBits, TWOSTOPBITS);
+  EXPECT_EQ(s.StopBits, kTwoStopBits);
   EXPECT_NE(s.flags & kFParity, 0u);
-  EXPECT_EQ(ParityOf(s), EVENPARITY);
+  EXPECT_EQ(ParityOf(s), kParityEven);
 
   s.flags &= ~kFParity;  // a line whose parity checking is off
-  EXPECT_EQ(s.Parity, EVENPARITY);
-  EXPECT_EQ(ParityOf(s), NOPARITY);
+  EXPECT_EQ(s.Parity, kParityEven);
+  EXPECT_EQ(ParityOf(s), kParityNone);
 
-  SetLineFormatFields(s, 9600, 7, ODDPARITY, ONESTOPBIT);
-  EXPECT_EQ(ParityOf(s), ODDPARITY);
-  SetLineFormatFields(s, 9600, 8, NOPARITY, ONESTOPBIT);
+  SetLineFormatFields(s, 9600, 7, kParityOdd, kOneStopBit);
+  EXPECT_EQ(ParityOf(s), kParityOdd);
+  SetLineFormatFields(s, 9600, 8, kParityNone, kOneStopBit);
   EXPECT_EQ(s.flags & kFParity, 0u);
 }
 

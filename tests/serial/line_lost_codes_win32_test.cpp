@@ -119,7 +119,7 @@ class LineLostCodes : public ::testing::TestWithParam<CodeCase> {
         // A blocking read goes straight to ReadFile, without asking the queue.
         ASSERT_EQ(m_port.SetReadMode(ReadBlocking), kResultOk);
         ASSERT_TRUE(m_far.Send("r"));
-        ASSERT_TRUE(NextEvent(EV_RXCHAR));
+        ASSERT_TRUE(NextEvent(kEventRxChar));
         g_queueGone = c.queueGone;
         g_failing = c.call;
         EXPECT_EQ(m_port.Read(&byte, 1, &count, nullptr, kDeadlineMs),
@@ -150,7 +150,7 @@ class LineLostCodes : public ::testing::TestWithParam<CodeCase> {
     }
   }
 
-  // Skips other notifications (Wine repeats EV_RXCHAR while bytes stay
+  // Skips other notifications (Wine repeats kEventRxChar while bytes stay
   // unread) until one carries @p eventType, within the deadline.
   bool NextEvent(uint32_t eventType) {
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(kDeadlineMs);
@@ -213,7 +213,7 @@ TEST(LineLostCodesAlive, AWaitEndedCancelledOnALiveLineGoesOn) {
   ASSERT_TRUE(farEnd.Send("a"));
   auto message = queue.Next();
   ASSERT_TRUE(message);
-  EXPECT_EQ(message->wParam & 0xFFFF, EV_RXCHAR);
+  EXPECT_EQ(message->wParam & 0xFFFF, kEventRxChar);
   char byte = 0;
   uint32_t count = 0;
   EXPECT_EQ(port.Read(&byte, 1, &count, nullptr, kDeadlineMs), kResultOk);

@@ -87,7 +87,7 @@ TEST_F(LineLostWin32Test, TheLineEchoesWhileItLives) {
   ASSERT_EQ(line.Write("e", &count, nullptr, kDeadlineMs), kResultOk);
   auto message = queue.Next();
   ASSERT_TRUE(message);
-  EXPECT_EQ(message->wParam, EV_RXCHAR);
+  EXPECT_EQ(message->wParam, kEventRxChar);
   EXPECT_EQ(message->lParam, 0x77);
   char byte = 0;
   ASSERT_EQ(line.SetReadMode(ReadBlocking), kResultOk);

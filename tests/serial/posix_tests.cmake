@@ -6,7 +6,7 @@ target_link_libraries(serial_test_support PUBLIC serial)
 vexel_warnings(serial_test_support)
 
 target_sources(serial_tests PRIVATE
-  termios_mapping_test.cpp
+  termios_mapping_posix_test.cpp
   port_names_test.cpp
   result_text_test.cpp
   serial_port_test.cpp

@@ -135,7 +135,7 @@ TEST_F(SerialLoopLineTest, EachArrivalSignalsOnceAndServiceReportsItsEvent) {
   EXPECT_FALSE(m_loop.Signalled(0));
   for (const char* bytes : {"1", "22", "333"}) {
     ASSERT_TRUE(m_pty.Send(bytes));
-    EXPECT_EQ(m_loop.ServiceWhenSignalled(), EV_RXCHAR) << bytes;
+    EXPECT_EQ(m_loop.ServiceWhenSignalled(), kEventRxChar) << bytes;
     EXPECT_FALSE(m_loop.Signalled(0)) << "serviced: quiet until the next arrival";
   }
   EXPECT_EQ(ReadAll(), "122333");
@@ -145,11 +145,11 @@ TEST_F(SerialLoopLineTest, EachArrivalSignalsOnceAndServiceReportsItsEvent) {
 
 TEST_F(SerialLoopLineTest, MaskChangeCompletesTheWaitWithNothingToReportAndWatchGoesOn) {
   ASSERT_EQ(Open(), kResultOk);
-  ASSERT_EQ(m_line.SetEventMask(EV_RXCHAR), kResultOk);
+  ASSERT_EQ(m_line.SetEventMask(kEventRxChar), kResultOk);
   EXPECT_EQ(m_loop.ServiceWhenSignalled(), 0u);
   EXPECT_TRUE(m_line.Watched());
   ASSERT_TRUE(m_pty.Send("x"));
-  EXPECT_EQ(m_loop.ServiceWhenSignalled(), EV_RXCHAR);
+  EXPECT_EQ(m_loop.ServiceWhenSignalled(), kEventRxChar);
 }
 
 TEST_F(SerialLoopLineTest, HangUpEndsTheWatchOnceAndLeavesCloseWorking) {
@@ -174,7 +174,7 @@ TEST_F(SerialLoopLineTest, WritesAndReadsGoThroughWhileWatched) {
   EXPECT_EQ(m_pty.Receive(2), "\x55\xAA");
   EXPECT_FALSE(m_loop.Signalled(0)) << "our own writes do not signal the wait";
   ASSERT_TRUE(m_pty.Send("ok"));
-  EXPECT_EQ(m_loop.ServiceWhenSignalled(), EV_RXCHAR);
+  EXPECT_EQ(m_loop.ServiceWhenSignalled(), kEventRxChar);
   EXPECT_EQ(ReadAll(), "ok");
 }
 

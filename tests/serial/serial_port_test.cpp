@@ -52,8 +52,8 @@ TEST_F(SerialPortTest, OpenAppliesTheDefaults) {
   EXPECT_EQ(m_port.GetEventMask(), 0x00C1u);
   EXPECT_EQ(m_port.GetBaudRate(), 9600);
   EXPECT_EQ(m_port.GetDataBits(), 8);
-  EXPECT_EQ(m_port.GetParity(), NOPARITY);
-  EXPECT_EQ(m_port.GetStopBits(), ONESTOPBIT);
+  EXPECT_EQ(m_port.GetParity(), kParityNone);
+  EXPECT_EQ(m_port.GetStopBits(), kOneStopBit);
   EXPECT_EQ(m_port.GetFlowControl(), FlowNone);
   EXPECT_EQ(m_port.GetEventCharacter(), 0);
   // Non-blocking reads: a read of nothing returns at once, even unlimited.
@@ -88,14 +88,14 @@ TEST_F(SerialPortTest, OpenDropsInputLeftOnTheLineFromBefore) {
 
 TEST_F(SerialPortTest, SecondOpenGivesAlreadyInitializedAndTheFirstKeepsWorking) {
   OpenPort();
-  ASSERT_EQ(m_port.SetLineFormat(57600, 8, NOPARITY, TWOSTOPBITS), kResultOk);
+  ASSERT_EQ(m_port.SetLineFormat(57600, 8, kParityNone, kTwoStopBits), kResultOk);
   EXPECT_EQ(m_port.Open(m_pty.SlavePath().c_str(), kQueue, kQueue), kErrorAlreadyInitialized);
   EXPECT_EQ(m_port.LastError(), kErrorAlreadyInitialized);
   EXPECT_EQ(m_port.Open("/dev/vexel-no-such-port", kQueue, kQueue), kErrorAlreadyInitialized);
 
   EXPECT_TRUE(m_port.IsOpen());
   EXPECT_EQ(m_port.GetBaudRate(), 57600);
-  EXPECT_EQ(m_port.GetStopBits(), TWOSTOPBITS);
+  EXPECT_EQ(m_port.GetStopBits(), kTwoStopBits);
   uint32_t count = 0;
   EXPECT_EQ(m_port.Write("ping", &count, nullptr, kInfinite), kResultOk);
   EXPECT_EQ(count, 4u);
@@ -208,10 +208,10 @@ TEST_F(SerialPortTest, ClosedPortRefusesEveryOperation) {
   char buffer[4];
   uint32_t count = 7;
   const std::pair<const char*, std::function<int32_t()>> setters[] = {
-      {"SetLineFormat", [this] { return m_port.SetLineFormat(9600, 8, NOPARITY, ONESTOPBIT); }},
+      {"SetLineFormat", [this] { return m_port.SetLineFormat(9600, 8, kParityNone, kOneStopBit); }},
       {"SetFlowControl(3)", [this] { return m_port.SetFlowControl(static_cast<FlowControl>(3)); }},
       {"SetReadMode", [this] { return m_port.SetReadMode(ReadBlocking); }},
-      {"SetEventMask", [this] { return m_port.SetEventMask(EV_RXCHAR); }},
+      {"SetEventMask", [this] { return m_port.SetEventMask(kEventRxChar); }},
       {"SetEventCharacter", [this] { return m_port.SetEventCharacter('\n', true); }},
       {"WaitForEvent", [this] { return m_port.WaitForEvent(nullptr, 0); }},
       {"Write", [&] { return m_port.Write("abc", &count, nullptr, 0); }},
@@ -235,17 +235,17 @@ TEST_F(SerialPortTest, SettingsRoundTripForWhatAPtyKeeps) {
     uint32_t baud;
     uint8_t stopBits;
   };
-  for (const Format& f : {Format{57600, TWOSTOPBITS}, Format{115200, ONESTOPBIT},
-                          Format{1200, TWOSTOPBITS}, Format{9600, ONESTOPBIT}}) {
-    ASSERT_EQ(m_port.SetLineFormat(f.baud, 8, NOPARITY, f.stopBits), kResultOk);
+  for (const Format& f : {Format{57600, kTwoStopBits}, Format{115200, kOneStopBit},
+                          Format{1200, kTwoStopBits}, Format{9600, kOneStopBit}}) {
+    ASSERT_EQ(m_port.SetLineFormat(f.baud, 8, kParityNone, f.stopBits), kResultOk);
     EXPECT_EQ(m_port.GetBaudRate(), static_cast<int32_t>(f.baud));
     EXPECT_EQ(m_port.GetDataBits(), 8);
     EXPECT_EQ(m_port.GetStopBits(), f.stopBits);
   }
-  // A pty clears PARENB: the line then reads as NOPARITY, whatever was asked.
-  ASSERT_EQ(m_port.SetLineFormat(57600, 8, EVENPARITY, TWOSTOPBITS), kResultOk);
-  EXPECT_EQ(m_port.GetParity(), NOPARITY);
-  EXPECT_EQ(m_port.GetStopBits(), TWOSTOPBITS);
+  // A pty clears PARENB: the line then reads as kParityNone, whatever was asked.
+  ASSERT_EQ(m_port.SetLineFormat(57600, 8, kParityEven, kTwoStopBits), kResultOk);
+  EXPECT_EQ(m_port.GetParity(), kParityNone);
+  EXPECT_EQ(m_port.GetStopBits(), kTwoStopBits);
 
   struct Flow {
     FlowControl mode;
@@ -274,13 +274,13 @@ TEST_F(SerialPortTest, OnlyTheCallAskingForDsrHandshakingReportsNotSupported) {
   OpenPort();
   EXPECT_EQ(m_port.SetFlowControl(FlowHardware), kErrorNotSupported);
   const std::pair<const char*, std::function<int32_t()>> later[] = {
-      {"SetLineFormat", [this] { return m_port.SetLineFormat(57600, 8, NOPARITY, TWOSTOPBITS); }},
+      {"SetLineFormat", [this] { return m_port.SetLineFormat(57600, 8, kParityNone, kTwoStopBits); }},
       {"SetEventCharacter", [this] { return m_port.SetEventCharacter('\n', false); }},
       {"SetEventCharacter+mask", [this] { return m_port.SetEventCharacter('\r', true); }},
       {"SetReadMode", [this] { return m_port.SetReadMode(ReadBlocking); }},
       {"SetEventMask", [this] { return m_port.SetEventMask(0x00C3); }},
       {"SetLineFormat again",
-       [this] { return m_port.SetLineFormat(1200, 8, NOPARITY, ONESTOPBIT); }},
+       [this] { return m_port.SetLineFormat(1200, 8, kParityNone, kOneStopBit); }},
   };
   for (const auto& [name, call] : later) {
     EXPECT_EQ(call(), kResultOk) << name;
@@ -296,7 +296,7 @@ TEST_F(SerialPortTest, OnlyTheCallAskingForDsrHandshakingReportsNotSupported) {
 
 TEST_F(SerialPortTest, RefusedSettingsLeaveTheLineAsItWas) {
   OpenPort();
-  ASSERT_EQ(m_port.SetLineFormat(57600, 8, NOPARITY, TWOSTOPBITS), kResultOk);
+  ASSERT_EQ(m_port.SetLineFormat(57600, 8, kParityNone, kTwoStopBits), kResultOk);
   ASSERT_EQ(m_port.SetFlowControl(FlowXonXoff), kResultOk);
 
   EXPECT_EQ(m_port.SetFlowControl(static_cast<FlowControl>(3)), kErrorInvalidArg);
@@ -304,11 +304,11 @@ TEST_F(SerialPortTest, RefusedSettingsLeaveTheLineAsItWas) {
   EXPECT_EQ(m_port.GetFlowControl(), FlowXonXoff);
   EXPECT_EQ(m_port.SetReadMode(static_cast<ReadMode>(2)), kErrorInvalidArg);
 
-  EXPECT_EQ(m_port.SetLineFormat(12345, 8, NOPARITY, ONESTOPBIT), kErrorInvalidParameter);
+  EXPECT_EQ(m_port.SetLineFormat(12345, 8, kParityNone, kOneStopBit), kErrorInvalidParameter);
   EXPECT_EQ(m_port.LastOsError(), EINVAL);
-  EXPECT_EQ(m_port.SetLineFormat(9600, 8, NOPARITY, ONE5STOPBITS), kErrorInvalidParameter);
+  EXPECT_EQ(m_port.SetLineFormat(9600, 8, kParityNone, kOne5StopBits), kErrorInvalidParameter);
   EXPECT_EQ(m_port.GetBaudRate(), 57600);
-  EXPECT_EQ(m_port.GetStopBits(), TWOSTOPBITS);
+  EXPECT_EQ(m_port.GetStopBits(), kTwoStopBits);
 }
 
 TEST_F(SerialPortTest, BlockingReadThatTimesOutWritesNothingAndLosesNothing) {
@@ -419,7 +419,7 @@ TEST_F(SerialPortTest, AsynchronousWaitIsSignalledWhenAByteArrives) {
 
   ASSERT_TRUE(m_pty.Send("x"));
   ASSERT_TRUE(event.Wait(10000));
-  EXPECT_EQ(m_port.TakeEventType(), EV_RXCHAR);
+  EXPECT_EQ(m_port.TakeEventType(), kEventRxChar);
   EXPECT_EQ(m_port.TakeEventType(), kNoEventType);
 
   EXPECT_EQ(ReadExactly(1), "x");
@@ -429,7 +429,7 @@ TEST_F(SerialPortTest, AsynchronousWaitIsSignalledWhenAByteArrives) {
   EXPECT_EQ(m_port.LastError(), kErrorTimeout);
   ASSERT_TRUE(m_pty.Send("y"));
   EXPECT_EQ(m_port.WaitForEvent(nullptr, 10000), kResultOk);
-  EXPECT_EQ(m_port.TakeEventType(), EV_RXCHAR);
+  EXPECT_EQ(m_port.TakeEventType(), kEventRxChar);
   EXPECT_EQ(ReadExactly(1), "y");
 }
 
@@ -562,7 +562,7 @@ TEST_F(SerialPortTest, CloseRestoresTheTerminalSettingsItFound) {
        }},
       {"open, set up, close", [this] {
          OpenPort();
-         EXPECT_EQ(m_port.SetLineFormat(57600, 8, EVENPARITY, TWOSTOPBITS), kResultOk);
+         EXPECT_EQ(m_port.SetLineFormat(57600, 8, kParityEven, kTwoStopBits), kResultOk);
          EXPECT_EQ(m_port.SetFlowControl(FlowXonXoff), kResultOk);
          EXPECT_EQ(m_port.SetReadMode(ReadBlocking), kResultOk);
          EXPECT_EQ(m_port.Close(), kResultOk);
@@ -570,7 +570,7 @@ TEST_F(SerialPortTest, CloseRestoresTheTerminalSettingsItFound) {
       {"destroyed open", [this] {
          CSerialPort port;
          ASSERT_EQ(port.Open(m_pty.SlavePath().c_str(), kQueue, kQueue), kResultOk);
-         EXPECT_EQ(port.SetLineFormat(57600, 8, NOPARITY, ONESTOPBIT), kResultOk);
+         EXPECT_EQ(port.SetLineFormat(57600, 8, kParityNone, kOneStopBit), kResultOk);
        }},
       {"open that fails after the defaults", [this] {
          CSerialCWnd port;

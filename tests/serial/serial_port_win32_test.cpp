@@ -39,8 +39,8 @@ TEST_F(SerialPortWin32Test, OpenAppliesTheDefaults) {
   EXPECT_EQ(m_port.GetEventMask(), 0x00C1u);
   EXPECT_EQ(m_port.GetBaudRate(), 9600);
   EXPECT_EQ(m_port.GetDataBits(), 8);
-  EXPECT_EQ(m_port.GetParity(), NOPARITY);
-  EXPECT_EQ(m_port.GetStopBits(), ONESTOPBIT);
+  EXPECT_EQ(m_port.GetParity(), kParityNone);
+  EXPECT_EQ(m_port.GetStopBits(), kOneStopBit);
   EXPECT_EQ(m_port.GetFlowControl(), FlowNone);
   // Non-blocking reads return at once with nothing, even unlimited (Wine
   // would leave such a read pending on an empty queue).
@@ -108,7 +108,7 @@ TEST_F(SerialPortWin32Test, OpenReplacesTheUnsoundFieldsAnotherProgramLeft) {
 
 TEST_F(SerialPortWin32Test, SecondOpenGivesAlreadyInitializedAndTheFirstKeepsWorking) {
   OpenPort();
-  ASSERT_EQ(m_port.SetLineFormat(57600, 8, NOPARITY, TWOSTOPBITS), kResultOk);
+  ASSERT_EQ(m_port.SetLineFormat(57600, 8, kParityNone, kTwoStopBits), kResultOk);
   EXPECT_EQ(m_port.Open(test::NearPort().c_str(), kQueue, kQueue), kErrorAlreadyInitialized);
   EXPECT_EQ(m_port.GetBaudRate(), 57600);
   uint32_t count = 0;
@@ -138,9 +138,9 @@ TEST_F(SerialPortWin32Test, MissingPortGivesThePlatformCodeAndALaterOpenWorks) {
 TEST_F(SerialPortWin32Test, SettingsRoundTrip) {
   OpenPort();
   for (uint32_t baud : {57600u, 115200u, 1200u, 9600u}) {
-    ASSERT_EQ(m_port.SetLineFormat(baud, 8, NOPARITY, TWOSTOPBITS), kResultOk);
+    ASSERT_EQ(m_port.SetLineFormat(baud, 8, kParityNone, kTwoStopBits), kResultOk);
     EXPECT_EQ(m_port.GetBaudRate(), static_cast<int32_t>(baud));
-    EXPECT_EQ(m_port.GetStopBits(), TWOSTOPBITS);
+    EXPECT_EQ(m_port.GetStopBits(), kTwoStopBits);
   }
   for (FlowControl mode : {FlowXonXoff, FlowNone, FlowXonXoff}) {
     EXPECT_EQ(m_port.SetFlowControl(mode), kResultOk);
@@ -158,8 +158,8 @@ TEST_F(SerialPortWin32Test, ParityAndHardwareFlowReadBack) {
     GTEST_SKIP() << "Wine: a pseudo-terminal drops parity and DTR/RTS handshaking";
   }
   OpenPort();
-  ASSERT_EQ(m_port.SetLineFormat(57600, 8, EVENPARITY, TWOSTOPBITS), kResultOk);
-  EXPECT_EQ(m_port.GetParity(), EVENPARITY);
+  ASSERT_EQ(m_port.SetLineFormat(57600, 8, kParityEven, kTwoStopBits), kResultOk);
+  EXPECT_EQ(m_port.GetParity(), kParityEven);
   ASSERT_EQ(m_port.SetFlowControl(FlowHardware), kResultOk);
   EXPECT_EQ(m_port.GetFlowControl(), FlowHardware);
 }
@@ -211,7 +211,7 @@ TEST_F(SerialPortWin32Test, AsynchronousWaitIsSignalledWhenAByteArrives) {
   EXPECT_FALSE(event.Wait(0)) << "pending until something arrives";
   ASSERT_TRUE(m_far.Send("x"));
   ASSERT_TRUE(event.Wait(kDeadlineMs));
-  EXPECT_EQ(m_port.TakeEventType(), EV_RXCHAR);
+  EXPECT_EQ(m_port.TakeEventType(), kEventRxChar);
   EXPECT_EQ(m_port.TakeEventType(), kNoEventType);
   EXPECT_EQ(ReadExactly(1), "x");
 
@@ -232,10 +232,10 @@ TEST_F(SerialPortWin32Test, RearmingAfterAnAtOnceCompletionClearsTheRecordsEvent
   record.hEvent = &event;
   ASSERT_TRUE(m_far.Send("q"));
   ASSERT_EQ(m_port.WaitForEvent(nullptr, kDeadlineMs), kResultOk);  // "q" is queued now
-  ASSERT_EQ(m_port.TakeEventType(), EV_RXCHAR);
+  ASSERT_EQ(m_port.TakeEventType(), kEventRxChar);
   ASSERT_EQ(m_port.WaitForEvent(&record, kInfinite), kResultOk);
   ASSERT_TRUE(event.Wait(0)) << "bytes were queued: the wait completed at once";
-  EXPECT_EQ(m_port.TakeEventType(), EV_RXCHAR);
+  EXPECT_EQ(m_port.TakeEventType(), kEventRxChar);
   EXPECT_EQ(ReadExactly(1), "q");
   ASSERT_EQ(m_port.SetReadMode(ReadNonBlocking), kResultOk);
 
@@ -243,7 +243,7 @@ TEST_F(SerialPortWin32Test, RearmingAfterAnAtOnceCompletionClearsTheRecordsEvent
   EXPECT_FALSE(event.Wait(0)) << "the new wait is pending: nothing arrived since";
   ASSERT_TRUE(m_far.Send("r"));
   ASSERT_TRUE(event.Wait(kDeadlineMs));
-  EXPECT_EQ(m_port.TakeEventType(), EV_RXCHAR);
+  EXPECT_EQ(m_port.TakeEventType(), kEventRxChar);
   EXPECT_EQ(ReadExactly(1), "r");
 }
 
@@ -253,12 +253,12 @@ TEST_F(SerialPortWin32Test, ArrivalIsReportedEvenWhereWaitsEndEmpty) {
   OpenPort();
   ASSERT_TRUE(m_far.Send("w"));
   uint32_t eventType = 0;
-  for (int i = 0; i < 2000 && eventType != EV_RXCHAR; ++i) {
+  for (int i = 0; i < 2000 && eventType != kEventRxChar; ++i) {
     ASSERT_EQ(m_port.WaitForEvent(nullptr, kDeadlineMs), kResultOk);
     eventType = m_port.TakeEventType();
-    ASSERT_TRUE(eventType == EV_RXCHAR || eventType == 0) << eventType;
+    ASSERT_TRUE(eventType == kEventRxChar || eventType == 0) << eventType;
   }
-  EXPECT_EQ(eventType, EV_RXCHAR);
+  EXPECT_EQ(eventType, kEventRxChar);
   EXPECT_EQ(ReadExactly(1), "w");
 }
 

@@ -52,7 +52,7 @@ TEST_F(SerialWndTest, ArrivalPostsTheDefaultMessageWithEventTypeAndLParam) {
   auto message = m_queue.Next();
   ASSERT_TRUE(message);
   EXPECT_EQ(message->message, DefaultComMessage);
-  EXPECT_EQ(message->wParam & 0xFFFF, EV_RXCHAR);
+  EXPECT_EQ(message->wParam & 0xFFFF, kEventRxChar);
   EXPECT_EQ(message->wParam >> 16, 0u) << "no line errors";
   EXPECT_EQ(message->lParam, 0x1234);
   EXPECT_EQ(Drain(m_port, 1), "a");
@@ -66,7 +66,7 @@ TEST_F(SerialWndTest, CustomMessageIdIsPostedAsGiven) {
   ASSERT_TRUE(message);
   EXPECT_EQ(message->message, custom);
   EXPECT_NE(custom, DefaultComMessage);
-  EXPECT_EQ(message->wParam, EV_RXCHAR);
+  EXPECT_EQ(message->wParam, kEventRxChar);
   EXPECT_EQ(message->lParam, -7);
 }
 
@@ -79,7 +79,7 @@ TEST_F(SerialWndTest, OneNotificationPerArrivalWhileBytesStayUnread) {
     ASSERT_TRUE(m_pty.Send(bytes));
     auto message = m_queue.Next();
     ASSERT_TRUE(message) << bytes;
-    EXPECT_EQ(message->wParam, EV_RXCHAR);
+    EXPECT_EQ(message->wParam, kEventRxChar);
   }
   EXPECT_EQ(m_queue.Size(), 0u);
   EXPECT_EQ(Drain(m_port, 6), "122333");
@@ -154,18 +154,18 @@ TEST_F(SerialWndTest, ChangingTheEventMaskWhileWaitingKeepsTheWatcherGoing) {
   ASSERT_TRUE(m_pty.Send("m"));
   auto message = m_queue.Next();
   ASSERT_TRUE(message);
-  EXPECT_EQ(message->wParam, EV_RXCHAR);
+  EXPECT_EQ(message->wParam, kEventRxChar);
   EXPECT_EQ(m_queue.Size(), 0u);
 }
 
 TEST_F(SerialWndTest, ServesTheControllerThroughTheLineInterface) {
   ISerialLine& line = m_port;
   ASSERT_EQ(line.Open(m_pty.SlavePath().c_str(), &m_queue, 0, 0, kQueue, kQueue), kResultOk);
-  EXPECT_EQ(line.SetLineFormat(57600, 8, EVENPARITY, TWOSTOPBITS), kResultOk);
+  EXPECT_EQ(line.SetLineFormat(57600, 8, kParityEven, kTwoStopBits), kResultOk);
   EXPECT_EQ(line.SetFlowControl(FlowNone), kResultOk);
   EXPECT_EQ(line.SetReadMode(ReadNonBlocking), kResultOk);
   EXPECT_EQ(m_port.GetBaudRate(), 57600);
-  EXPECT_EQ(m_port.GetStopBits(), TWOSTOPBITS);
+  EXPECT_EQ(m_port.GetStopBits(), kTwoStopBits);
 
   const uint8_t probe[] = {0xB0, 0xEF, 0x01, 0x00};
   uint32_t count = 0;

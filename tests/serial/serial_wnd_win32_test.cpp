@@ -50,15 +50,15 @@ TEST_F(SerialWndWin32Test, ArrivalPostsTheDefaultMessageWithEventTypeAndLParam) 
   auto message = m_queue.Next();
   ASSERT_TRUE(message);
   EXPECT_EQ(message->message, DefaultComMessage);
-  EXPECT_EQ(message->wParam, EV_RXCHAR) << "no line errors in the high word";
+  EXPECT_EQ(message->wParam, kEventRxChar) << "no line errors in the high word";
   EXPECT_EQ(message->lParam, 0x1234);
   EXPECT_EQ(Drain(1), "a");
 }
 
-// Wine reports EV_RXCHAR for as long as bytes stay unread, so there a
+// Wine reports kEventRxChar for as long as bytes stay unread, so there a
 // watcher keeps posting until the owner drains the line.
 TEST_F(SerialWndWin32Test, OneNotificationPerArrivalWhileBytesStayUnread) {
-  if (test::UnderWine()) GTEST_SKIP() << "Wine: EV_RXCHAR is reported while bytes stay unread";
+  if (test::UnderWine()) GTEST_SKIP() << "Wine: kEventRxChar is reported while bytes stay unread";
   ASSERT_EQ(Open(&m_queue, 0, 0), kResultOk);
   for (const char* bytes : {"1", "22", "333"}) {
     ASSERT_TRUE(m_far.Send(bytes));
@@ -126,7 +126,7 @@ TEST_F(SerialWndWin32Test, DestructionStopsTheWatcherBeforeTheTargetGoes) {
   EXPECT_TRUE(whole()) << "only a tail of what was sent before the open may come: " << received;
 }
 
-// A break: EV_BREAK in the low word and CE_BREAK in the high word, the error
+// A break: kEventBreak in the low word and kLineErrorBreak in the high word, the error
 // state cleared, and later bytes reported again with a clean high word.
 TEST_F(SerialWndWin32Test, BreakCarriesTheLineErrorFlagsInTheHighWord) {
   ASSERT_EQ(Open(&m_queue, 0, 0), kResultOk);
@@ -134,7 +134,7 @@ TEST_F(SerialWndWin32Test, BreakCarriesTheLineErrorFlagsInTheHighWord) {
   ASSERT_TRUE(m_far.Send("b"));
   uint32_t events = 0;
   uint32_t errors = 0;
-  while ((events & EV_RXCHAR) == 0) {
+  while ((events & kEventRxChar) == 0) {
     auto message = m_queue.Next();
     ASSERT_TRUE(message);
     events |= message->wParam & 0xFFFF;
@@ -145,14 +145,14 @@ TEST_F(SerialWndWin32Test, BreakCarriesTheLineErrorFlagsInTheHighWord) {
     GTEST_SKIP() << "Wine produces no line error flags: a pty carries no break, and "
                     "ClearCommError's error word stays 0 there";
   }
-  EXPECT_NE(events & EV_BREAK, 0u);
-  EXPECT_NE(errors & CE_BREAK, 0u);
+  EXPECT_NE(events & kEventBreak, 0u);
+  EXPECT_NE(errors & kLineErrorBreak, 0u);
   while (m_queue.Next(std::chrono::milliseconds(0))) {
   }
   ASSERT_TRUE(m_far.Send("c"));
   auto message = m_queue.Next();
   ASSERT_TRUE(message);
-  EXPECT_EQ(message->wParam, EV_RXCHAR) << "the error state was cleared";
+  EXPECT_EQ(message->wParam, kEventRxChar) << "the error state was cleared";
   EXPECT_EQ(Drain(1), "c");
 }
 
@@ -162,7 +162,7 @@ TEST_F(SerialWndWin32Test, ChangingTheEventMaskWhileWaitingKeepsTheWatcherGoing)
   ASSERT_TRUE(m_far.Send("m"));
   auto message = m_queue.Next();
   ASSERT_TRUE(message);
-  EXPECT_EQ(message->wParam, EV_RXCHAR);
+  EXPECT_EQ(message->wParam, kEventRxChar);
   EXPECT_EQ(Drain(1), "m");
 }
 
@@ -203,7 +203,7 @@ TEST_F(SerialWndWin32Test, WindowTargetPostsTheRegisteredMessageToTheWindow) {
   std::optional<MSG> msg = window.Next(kDeadlineMs);
   ASSERT_TRUE(msg);
   EXPECT_EQ(msg->message, ::RegisterWindowMessageA("CSerialWnd_DefaultComMsg"));
-  EXPECT_EQ(msg->wParam & 0xFFFF, EV_RXCHAR);
+  EXPECT_EQ(msg->wParam & 0xFFFF, kEventRxChar);
   EXPECT_EQ(msg->lParam, 0x5A5A);
   EXPECT_EQ(m_port.Close(), kResultOk);
 }

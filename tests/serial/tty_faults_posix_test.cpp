@@ -210,7 +210,7 @@ TEST_P(DeviceGone, TheLoopLineReportsTheLossOnceAndStopsWatching) {
   CSerialLoopLine line(&loop);
   ASSERT_EQ(line.Open(m_pty.SlavePath().c_str(), nullptr, 0, 0, kQueue, kQueue), kResultOk);
   ASSERT_TRUE(m_pty.Send("a"));
-  ASSERT_EQ(loop.ServiceWhenSignalled(), EV_RXCHAR) << "the line lives";
+  ASSERT_EQ(loop.ServiceWhenSignalled(), kEventRxChar) << "the line lives";
   FailAndUse(line);
   // What the last wait brought may come with it.
   EXPECT_EQ(loop.ServiceWhenSignalled() & kEventLineLost, kEventLineLost) << "at once";
@@ -226,7 +226,7 @@ TEST_P(DeviceGone, TheWatcherPostsTheLossOnceAndEnds) {
   ASSERT_TRUE(m_pty.Send("a"));
   auto first = queue.Next();
   ASSERT_TRUE(first.has_value());
-  ASSERT_EQ(first->wParam & 0xFFFF, EV_RXCHAR) << "the line lives";
+  ASSERT_EQ(first->wParam & 0xFFFF, kEventRxChar) << "the line lives";
   FailAndUse(line);
   // An arrival the last wait saw may come first.
   auto lost = queue.Next();

@@ -50,7 +50,7 @@ class WaitRaceWin32Test : public ::testing::Test {
       if (::WaitForSingleObject(m_loop.Handle(), static_cast<DWORD>(end - now)) != WAIT_OBJECT_0) {
         return false;
       }
-      if ((m_line.Service() & EV_RXCHAR) != 0) return true;
+      if ((m_line.Service() & kEventRxChar) != 0) return true;
     }
     return false;
   }

@@ -10,6 +10,7 @@
 #include <iterator>
 #include <string>
 
+#include "action_queue.h"
 #include "event_report.h"
 #include "image_sink.h"
 #include "line_pacing.h"
@@ -69,7 +70,9 @@ TEST(EventReportTest, WritesOneLinePerEvent) {
         "faults: noise:4@2! hangup@5#2",
         "module 1 attached", "line opened by a loader", "request INIT step 1: b0 ef 55 02 aa 04", "reply b0 ef aa 01 00",
         "reply b0 ef aa 01 00 (dropped: no loader has the line open)", "image 1 flashed by module 2: 3 bytes, sha256 abc, written to /tmp/x", "module 2 removed (flashed)",
-        "image 2 flashed: 0 bytes, sha256 e3b0", "violation: chunk of 65 bytes (limit 64)",
+        "image 2 flashed: 0 bytes, sha256 e3b0",
+        "image 3 flashed: 1 bytes, sha256 6e34, not written: /tmp/full/x: No space left on device",
+        "violation: chunk of 65 bytes (limit 64)",
         "line closed by the loader", "hang-up at step 5", "end (hangup): 1 image(s) flashed, 1 violation(s), exit status 1"}},
       {true,
        {R"j({"event":"ready","path":"/dev/pts/7","faults":["noise:4@2!","hangup@5#2"],"link":"/tmp/com1","modules":3,"gap_ms":250})j",
@@ -81,6 +84,7 @@ TEST(EventReportTest, WritesOneLinePerEvent) {
         R"j({"event":"image","t_ms":3.0,"index":1,"module":2,"length":3,"sha256":"abc","file":"/tmp/x"})j",
         R"j({"event":"module","t_ms":3.0,"index":2,"state":"removed","reason":"flashed"})j",
         R"j({"event":"image","t_ms":3.5,"index":2,"length":0,"sha256":"e3b0"})j",
+        R"j({"event":"image","t_ms":3.5,"index":3,"length":1,"sha256":"6e34","write_error":"/tmp/full/x: No space left on device"})j",
         R"j({"event":"violation","t_ms":4.0,"kind":"OversizedChunk","text":"chunk of 65 bytes (limit 64)"})j",
         R"j({"event":"line","t_ms":4.5,"state":"closed"})j",
         R"j({"event":"hangup","t_ms":5.0,"step":5})j",
@@ -101,6 +105,7 @@ TEST(EventReportTest, WritesOneLinePerEvent) {
     report.Image(13 * ms, {1, 3, "abc", "/tmp/x", 2});
     report.Module(13 * ms, 2, "flashed");
     report.Image(13 * ms + ms / 2, {2, 0, "e3b0", ""});
+    report.Image(13 * ms + ms / 2, {3, 1, "6e34", "", 0, "/tmp/full/x: No space left on device"});
     report.LoaderViolation(14 * ms, {ViolationKind::OversizedChunk, "chunk of 65 bytes (limit 64)"});
     report.LineState(14 * ms + ms / 2, false);
     report.HangUp(15 * ms, 5);
@@ -189,6 +194,42 @@ ParseResult Parse(std::vector<const char*> args, Options& options, std::string& 
 
 // One exchange per row on a line of 10 ns per byte: a 4-byte request read at
 // readNs, then its 2-byte reply written writeLateNs after it was due.
+// Actions come out by due time, those due together in the order they were
+// scheduled, and none before its time.
+TEST(ActionQueueTest, HandsOutWhatIsDueInTimeThenScheduleOrder) {
+  ActionQueue queue;
+  EXPECT_EQ(queue.NextDue(), std::nullopt);
+  EXPECT_FALSE(queue.HoldsOtherThan(ActionKind::Attach));
+  queue.Schedule(30, {ActionKind::Attach, {}});
+  EXPECT_FALSE(queue.HoldsOtherThan(ActionKind::Attach));
+  queue.Schedule(20, {ActionKind::Transmit, {0x01}});
+  queue.Schedule(10, {ActionKind::Consume, {0x02}});
+  queue.Schedule(20, {ActionKind::Write, {0x03}});
+  EXPECT_TRUE(queue.HoldsOtherThan(ActionKind::Attach));
+  EXPECT_EQ(queue.NextDue(), 10);
+
+  Action action{ActionKind::Wake, {}};
+  int64_t due = -1;
+  EXPECT_FALSE(queue.TakeDue(9, action, due)) << "nothing is due before its time";
+  EXPECT_EQ(due, -1);
+  const struct {
+    ActionKind kind;
+    uint8_t byte;
+    int64_t due;
+  } kOrder[] = {{ActionKind::Consume, 0x02, 10}, {ActionKind::Transmit, 0x01, 20}, {ActionKind::Write, 0x03, 20}};
+  for (const auto& expected : kOrder) {
+    ASSERT_TRUE(queue.TakeDue(25, action, due));
+    EXPECT_EQ(action.kind, expected.kind);
+    EXPECT_EQ(action.bytes, std::vector<uint8_t>{expected.byte});
+    EXPECT_EQ(due, expected.due);
+  }
+  EXPECT_FALSE(queue.TakeDue(25, action, due));
+  EXPECT_EQ(queue.NextDue(), 30);
+  ASSERT_TRUE(queue.TakeDue(30, action, due));
+  EXPECT_EQ(action.kind, ActionKind::Attach);
+  EXPECT_EQ(queue.NextDue(), std::nullopt);
+}
+
 TEST(LinePacingTest, EachDirectionQueuesItsBytesAndOwnLatenessIsNotCharged) {
   const struct {
     const char* what;

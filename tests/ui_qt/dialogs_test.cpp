@@ -41,15 +41,15 @@ TEST(SettingsDlg, TemplateContents) {
   ExpectTemplate(dlg, 131, 94,
                  {
                      // id        name          class           text     x   y   cx   cy  tab stop
-                     {IDOK,       "IDOK",       "QPushButton",  "OK",    40, 73, 50,  14, true},
+                     {kOkButton,  "IDOK",       "QPushButton",  "OK",    40, 73, 50,  14, true},
                      {IDC_STATIC, "IDC_STATIC", "QGroupBox",    nullptr,  7,  7, 117, 46, false},
                      {IDC_COM1,   "IDC_COM1",   "QRadioButton", "COM&1", 26, 24, 37,  15, false},
                      {IDC_COM2,   "IDC_COM2",   "QRadioButton", "COM&2", 73, 24, 36,  15, false},
                  });
   EXPECT_EQ(DlgItem<QGroupBox>(dlg, IDC_STATIC)->title(), "Port");
-  EXPECT_TRUE(DlgItem<QPushButton>(dlg, IDOK)->isDefault());
+  EXPECT_TRUE(DlgItem<QPushButton>(dlg, kOkButton)->isDefault());
   EXPECT_EQ(TabOrder(dlg), std::vector<std::string>{"IDOK"}) << "OK is the only tab stop";
-  EXPECT_EQ(dlg.focusWidget(), DlgItem<QPushButton>(dlg, IDOK)) << "OK takes the focus";
+  EXPECT_EQ(dlg.focusWidget(), DlgItem<QPushButton>(dlg, kOkButton)) << "OK takes the focus";
 }
 
 // What the user does while the dialog is open.
@@ -58,7 +58,7 @@ using Action = std::function<void(CSettingsDlg&)>;
 void Click(CSettingsDlg& dlg, int id) {
   QTest::mouseClick(DlgItem<QAbstractButton>(dlg, id), Qt::LeftButton);
 }
-const Action kOk = [](CSettingsDlg& dlg) { Click(dlg, IDOK); };
+const Action kOk = [](CSettingsDlg& dlg) { Click(dlg, kOkButton); };
 const Action kEscape = [](CSettingsDlg& dlg) { QTest::keyClick(&dlg, Qt::Key_Escape); };
 const Action kCloseBox = [](CSettingsDlg& dlg) { dlg.close(); };
 const Action kCom1 = [](CSettingsDlg& dlg) { Click(dlg, IDC_COM1); };
@@ -227,18 +227,18 @@ TEST(AboutDlg, TemplateContents) {
                      // id        name          class          text                        x    y   cx   cy  tab stop
                      {IDC_STATIC, "IDC_STATIC", "QLabel",      "Vexel Loader Version 1.0", 40,  10, 119,  8, false},
                      {IDC_STATIC, "IDC_STATIC", "QLabel",      nullptr,                    40,  25, 134,  8, false},
-                     {IDOK,       "IDOK",       "QPushButton", "OK",                      178,   7,  50, 14, true},
+                     {kOkButton,  "IDOK",       "QPushButton", "OK",                      178,   7,  50, 14, true},
                  });
   const auto labels = dlg.findChildren<QLabel*>();
   ASSERT_EQ(labels.size(), 2);
   EXPECT_TRUE(labels[1]->text().startsWith("Copyright (C) ")) << labels[1]->text().toStdString();
-  EXPECT_TRUE(DlgItem<QPushButton>(dlg, IDOK)->isDefault());
+  EXPECT_TRUE(DlgItem<QPushButton>(dlg, kOkButton)->isDefault());
   EXPECT_TRUE(labels[0]->pixmap().isNull() && labels[1]->pixmap().isNull()) << "no icon";
 }
 
 TEST(AboutDlg, EndsWithOkEscapeOrCloseBox) {
   const std::vector<std::function<void(CAboutDlg&)>> enders = {
-      [](CAboutDlg& dlg) { QTest::mouseClick(DlgItem<QPushButton>(dlg, IDOK), Qt::LeftButton); },
+      [](CAboutDlg& dlg) { QTest::mouseClick(DlgItem<QPushButton>(dlg, kOkButton), Qt::LeftButton); },
       [](CAboutDlg& dlg) { QTest::keyClick(&dlg, Qt::Key_Escape); },
       [](CAboutDlg& dlg) { dlg.close(); },
   };

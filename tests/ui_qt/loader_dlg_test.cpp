@@ -236,7 +236,7 @@ void ClickRadio(QWidget& settings, int id) {
   QTest::mouseClick(DlgItem<QRadioButton>(settings, id), Qt::LeftButton);
 }
 void PressSettingsOk(QWidget& settings) {
-  QTest::mouseClick(DlgItem<QPushButton>(settings, IDOK), Qt::LeftButton);
+  QTest::mouseClick(DlgItem<QPushButton>(settings, kOkButton), Qt::LeftButton);
 }
 
 TEST_F(LoaderDlgTest, SettingsChoiceDecidesTheNextConnect) {

@@ -2,8 +2,6 @@
 // awareness, and its status line is 18-point Arial Black at that DPI with every status
 // text inside the line. Run once at the prefix's 96 DPI and once in a prefix
 // set to 144 DPI (its LogPixels); VEXEL_TEST_DPI names the DPI expected.
-// The line's constants share their names with macros of <windows.h>, so the
-// project's headers come first.
 #include "sim/memory_port.h"
 #include "sim/module_simulator.h"
 #include "sim/virtual_clock.h"

@@ -2,8 +2,6 @@
 // back from the window, the About item, the Settings end codes as the port
 // choice, a whole run with its progress dialog, and one message box with
 // the exact text and the program's caption for each failure.
-// The line's constants (EVENPARITY, EV_RXCHAR...) share their names with
-// macros of <windows.h>, so the project's headers come first.
 #include "sim/memory_port.h"
 #include "sim/module_simulator.h"
 #include "sim/virtual_clock.h"
@@ -289,8 +287,8 @@ TEST_F(LoaderDlgTest, ConnectShowsTheConnectedLookWhenTheWindowEnds) {
   EXPECT_FALSE(Enabled(IDC_SETTINGS));
   EXPECT_EQ(StatusColour(), kGreen);
   EXPECT_EQ(m_port->BaudRate(), 57600u);
-  EXPECT_EQ(m_port->Parity(), EVENPARITY);
-  EXPECT_EQ(m_port->StopBits(), TWOSTOPBITS);
+  EXPECT_EQ(m_port->Parity(), kParityEven);
+  EXPECT_EQ(m_port->StopBits(), kTwoStopBits);
 
   Click(IDC_CONNECT);
   ASSERT_TRUE(Pump([this] { return StatusIs(L"NOT CONNECTED"); }));

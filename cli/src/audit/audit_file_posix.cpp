@@ -23,13 +23,10 @@ class AuditFile final : public AuditSink {
   int Append(const std::string& line) override {
     struct stat before {};
     if (::fstat(m_fd, &before) != 0) return errno;
-    // The tail of a line cut short by a crash keeps its own line: the first
-    // record starts on a new one.
     int error = WriteAll(m_partialLine ? '\n' + line : line);
     if (error == 0) m_partialLine = false;
     // A pipe or a terminal as the log has nothing to sync (EINVAL).
     if (error == 0 && ::fdatasync(m_fd) != 0 && errno != EINVAL) error = errno;
-    // A partly written line would glue itself to the next record: cut it off.
     if (error != 0 && S_ISREG(before.st_mode)) {
       while (::ftruncate(m_fd, before.st_size) != 0 && errno == EINTR) {
       }

@@ -33,7 +33,8 @@ class AuditSink {
 };
 
 /// Opens @p path for appending, creating it (0644 on POSIX); null and
-/// @p osError set on failure.
+/// @p osError set on failure. When the file's last line was cut short by a
+/// crash, the first record starts a line of its own.
 std::unique_ptr<AuditSink> OpenAuditFile(const std::string& path, int& osError);
 
 /// Empty, or why @p path must not be the audit log: it exists and is not a

@@ -4,9 +4,9 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <cwchar>
 
 #include "console/console.h"
+#include "winsupport/utf16.h"
 
 namespace vexel::cli {
 namespace {
@@ -56,13 +56,7 @@ std::vector<std::string> Utf8Arguments(int argc, char** argv) {
     return std::vector<std::string>(argv, argv + argc);
   }
   std::vector<std::string> args;
-  for (int i = 0; i < count; ++i) {
-    const int length = static_cast<int>(std::wcslen(wide[i]));
-    const int size = ::WideCharToMultiByte(CP_UTF8, 0, wide[i], length, nullptr, 0, nullptr, nullptr);
-    std::string arg(static_cast<size_t>(size > 0 ? size : 0), '\0');
-    if (size > 0) ::WideCharToMultiByte(CP_UTF8, 0, wide[i], length, arg.data(), size, nullptr, nullptr);
-    args.push_back(std::move(arg));
-  }
+  for (int i = 0; i < count; ++i) args.push_back(Narrow(wide[i]));
   ::LocalFree(wide);
   return args;
 }

@@ -8,25 +8,15 @@
 #include <atomic>
 
 #include "loop/event_loop_core.h"
+#include "winsupport/unique_handle.h"
 
 namespace vexel::cli {
 namespace {
 
-// An owned event handle.
-class UniqueEvent {
- public:
-  explicit UniqueEvent(BOOL manualReset)
-      : m_handle(::CreateEventW(nullptr, manualReset, FALSE, nullptr)) {}
-  ~UniqueEvent() {
-    if (m_handle != nullptr) ::CloseHandle(m_handle);
-  }
-  UniqueEvent(const UniqueEvent&) = delete;
-  UniqueEvent& operator=(const UniqueEvent&) = delete;
-  HANDLE get() const { return m_handle; }
-
- private:
-  HANDLE m_handle;
-};
+// An owned event, not signalled; empty when it could not be made.
+UniqueHandle NewEvent(BOOL manualReset) {
+  return UniqueHandle(::CreateEventW(nullptr, manualReset, FALSE, nullptr));
+}
 
 // One wait takes the post event and at most this many lines.
 constexpr size_t kMaxWatched = MAXIMUM_WAIT_OBJECTS - 1;
@@ -42,7 +32,7 @@ BOOL WINAPI OnConsoleControl(DWORD type);
 class Win32EventLoop final : public EventLoopCore {
  public:
   explicit Win32EventLoop(LoopClock& clock)
-      : EventLoopCore(clock), m_post(FALSE), m_settled(TRUE) {}
+      : EventLoopCore(clock), m_post(NewEvent(FALSE)), m_settled(NewEvent(TRUE)) {}
   ~Win32EventLoop() override { ReleaseInterrupts(); }
 
   int Watch(WaitHandle handle, Callback onSignalled) override {
@@ -127,8 +117,8 @@ class Win32EventLoop final : public EventLoopCore {
     g_interruptLoop = nullptr;
   }
 
-  UniqueEvent m_post;
-  UniqueEvent m_settled;
+  UniqueHandle m_post;
+  UniqueHandle m_settled;
   std::function<void(int)> m_onInterrupt;
   bool m_installed = false;
 };

@@ -15,19 +15,11 @@
 #include "port_list/port_columns.h"
 #include "serial/port_names.h"
 #include "output/text_table.h"
+#include "winsupport/unique_handle.h"
+#include "winsupport/utf16.h"
 
 namespace vexel::cli {
 namespace {
-
-std::string ToUtf8(const std::wstring& text) {
-  if (text.empty()) return {};
-  const int size = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                         nullptr, 0, nullptr, nullptr);
-  std::string utf8(static_cast<size_t>(size), '\0');
-  ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), utf8.data(), size,
-                        nullptr, nullptr);
-  return utf8;
-}
 
 // A registry string may lack its terminating zero; everything from the first
 // zero on is dropped.
@@ -38,22 +30,18 @@ std::wstring TrimmedString(const std::wstring& raw) {
 class RegistryKey {
  public:
   RegistryKey(HKEY parent, const wchar_t* path) {
-    if (::RegOpenKeyExW(parent, path, 0, KEY_READ, &m_key) != ERROR_SUCCESS) m_key = nullptr;
+    HKEY key = nullptr;
+    if (::RegOpenKeyExW(parent, path, 0, KEY_READ, &key) == ERROR_SUCCESS) m_key.reset(key);
   }
   explicit RegistryKey(HKEY key) : m_key(key == INVALID_HANDLE_VALUE ? nullptr : key) {}
-  ~RegistryKey() {
-    if (m_key != nullptr) ::RegCloseKey(m_key);
-  }
-  RegistryKey(const RegistryKey&) = delete;
-  RegistryKey& operator=(const RegistryKey&) = delete;
-  HKEY get() const { return m_key; }
+  HKEY get() const { return m_key.get(); }
 
   std::wstring String(const wchar_t* name) const {
     wchar_t value[256];
     DWORD size = sizeof value;
     DWORD type = 0;
     if (m_key == nullptr ||
-        ::RegQueryValueExW(m_key, name, nullptr, &type, reinterpret_cast<BYTE*>(value), &size) !=
+        ::RegQueryValueExW(m_key.get(), name, nullptr, &type, reinterpret_cast<BYTE*>(value), &size) !=
             ERROR_SUCCESS ||
         type != REG_SZ) {
       return {};
@@ -65,7 +53,7 @@ class RegistryKey {
     DWORD size = sizeof value;
     DWORD type = 0;
     return m_key != nullptr &&
-           ::RegQueryValueExW(m_key, name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size) ==
+           ::RegQueryValueExW(m_key.get(), name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size) ==
                ERROR_SUCCESS &&
            type == REG_DWORD;
   }
@@ -76,7 +64,7 @@ class RegistryKey {
     for (DWORD index = 0; m_key != nullptr; ++index) {
       wchar_t name[256];
       DWORD length = 256;
-      if (::RegEnumKeyExW(m_key, index, name, &length, nullptr, nullptr, nullptr, nullptr) !=
+      if (::RegEnumKeyExW(m_key.get(), index, name, &length, nullptr, nullptr, nullptr, nullptr) !=
           ERROR_SUCCESS) {
         break;
       }
@@ -86,7 +74,7 @@ class RegistryKey {
   }
 
  private:
-  HKEY m_key = nullptr;
+  UniqueRegistryKey m_key;
 };
 
 // The COM names in SERIALCOMM: one value per port, its data the name.
@@ -127,7 +115,7 @@ std::string UsbIdentity(const std::wstring& hardwareId) {
   const size_t vid = hardwareId.find(L"VID_");
   const size_t pid = hardwareId.find(L"PID_");
   if (vid == std::wstring::npos || pid == std::wstring::npos) return {};
-  std::string id = ToUtf8(hardwareId.substr(vid + 4, 4) + L":" + hardwareId.substr(pid + 4, 4));
+  std::string id = Narrow(hardwareId.substr(vid + 4, 4) + L":" + hardwareId.substr(pid + 4, 4));
   std::transform(id.begin(), id.end(), id.begin(),
                  [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
   return id;
@@ -154,10 +142,16 @@ std::map<std::wstring, DWORD> FtdiLatencyTimers() {
 }
 
 // What the device manager knows of each present port, by COM name.
+struct DeviceListCloser {
+  void operator()(HDEVINFO devices) const { ::SetupDiDestroyDeviceInfoList(devices); }
+};
+using UniqueDeviceList = std::unique_ptr<void, DeviceListCloser>;
+
 std::map<std::wstring, SerialPortInfo> DescribedPorts() {
   std::map<std::wstring, SerialPortInfo> described;
   HDEVINFO devices = ::SetupDiGetClassDevsW(&GUID_DEVCLASS_PORTS, nullptr, nullptr, DIGCF_PRESENT);
   if (devices == INVALID_HANDLE_VALUE) return described;
+  UniqueDeviceList owned(devices);
   SP_DEVINFO_DATA device{};
   device.cbSize = sizeof device;
   for (DWORD index = 0; ::SetupDiEnumDeviceInfo(devices, index, &device); ++index) {
@@ -166,11 +160,10 @@ std::map<std::wstring, SerialPortInfo> DescribedPorts() {
     const std::wstring name = key.String(L"PortName");
     if (name.empty()) continue;
     SerialPortInfo& info = described[name];
-    info.product = ToUtf8(DeviceProperty(devices, device, SPDRP_FRIENDLYNAME));
+    info.product = Narrow(DeviceProperty(devices, device, SPDRP_FRIENDLYNAME));
     info.usbId = UsbIdentity(DeviceProperty(devices, device, SPDRP_HARDWAREID));
-    info.driver = ToUtf8(DeviceProperty(devices, device, SPDRP_SERVICE));
+    info.driver = Narrow(DeviceProperty(devices, device, SPDRP_SERVICE));
   }
-  ::SetupDiDestroyDeviceInfoList(devices);
   return described;
 }
 
@@ -183,7 +176,7 @@ std::vector<SerialPortInfo> FindSerialPorts(const std::string&) {
   for (const auto& name : RegisteredComPorts()) {
     auto it = described.find(name);
     SerialPortInfo info = it != described.end() ? it->second : SerialPortInfo{};
-    info.device = ToUtf8(name);
+    info.device = Narrow(name);
     auto latency = latencies.find(name);
     if (latency != latencies.end()) info.latency = std::to_string(latency->second) + " ms";
     ports.push_back(info);

@@ -166,7 +166,7 @@ void PortRunner::OnTimer(uint32_t id) {
   if (id == TIMER_CONNECT && m_connectWindow.count() > 0) {
     for (int frames = 0; frames < kFramesReadAtWindowEnd; ++frames) {
       if (m_controller.State() != Probing || m_ending) break;
-      m_controller.HandleLineEvent(EV_RXCHAR);
+      m_controller.HandleLineEvent(kEventRxChar);
     }
     if (m_ending) return;
   }

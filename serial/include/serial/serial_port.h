@@ -5,10 +5,10 @@
 #pragma once
 
 #include <atomic>
-#include <cstddef>
 #include <cstdint>
 #include <string>
 
+#include "serial/serial_event.h"
 #include "serial/serial_types.h"
 
 namespace vexel {
@@ -16,71 +16,10 @@ namespace vexel {
 namespace comm {
 struct PortHandle;
 struct DeviceSettings;
-class EventAccess;
-class RecordAccess;
 }  // namespace comm
 
 /// Event type value that means "no completed event wait to take".
 constexpr uint32_t kNoEventType = 0xFFFFFFFFu;
-
-/// A manual-reset event: created non-signalled, stays signalled until Reset.
-/// It is the completion signal of the asynchronous forms. On Linux
-/// NativeHandle() is a descriptor that polls readable while the event is
-/// signalled, so an event loop can watch it; while an operation is pending on
-/// a record that uses the event, the line's readiness also signals it. On
-/// Windows it is a manual-reset event object and NativeHandle() its HANDLE.
-class SerialEvent {
- public:
-  SerialEvent();
-  ~SerialEvent();
-  SerialEvent(const SerialEvent&) = delete;
-  SerialEvent& operator=(const SerialEvent&) = delete;
-
-  /// False when the platform could not create the event; see CreateResult().
-  bool IsValid() const;
-  /// The result code of the creation: 0, or the platform's code.
-  int32_t CreateResult() const { return m_createResult; }
-
-  void Set();
-  void Reset();
-  /// Waits up to @p timeoutMs (kInfinite: no limit); true when signalled.
-  bool Wait(uint32_t timeoutMs);
-  /// Waits for any of @p events and returns the index of the first signalled
-  /// one in list order (so an earlier entry wins a tie), -1 when the time-out
-  /// elapsed, -2 when the wait itself failed.
-  static int WaitAny(SerialEvent* const* events, int count, uint32_t timeoutMs);
-
-  /// The descriptor (Linux) or handle to watch for the signalled state.
-  intptr_t NativeHandle() const;
-
- private:
-  friend class comm::EventAccess;
-  struct Impl;
-  Impl* m_impl = nullptr;
-  int32_t m_createResult = 0;
-};
-
-/// Completion record of the asynchronous forms: the caller's event, signalled
-/// when the operation completes, plus the platform's private status (on
-/// Windows its OVERLAPPED). A caller that passes one owns it and its event; a
-/// record destroyed while an operation is pending on it cancels that operation
-/// and waits until the platform has let go of it.
-struct SerialOverlapped {
-  SerialOverlapped();
-  ~SerialOverlapped();
-  SerialOverlapped(const SerialOverlapped&) = delete;
-  SerialOverlapped& operator=(const SerialOverlapped&) = delete;
-
-  /// Signalled when the operation completes; owned by the caller.
-  SerialEvent* hEvent = nullptr;
-
-  /// Room for the platform's status; each platform asserts that it fits.
-  static constexpr size_t kPlatformSize = 16 * sizeof(void*);
-
- private:
-  friend class comm::RecordAccess;
-  alignas(std::max_align_t) unsigned char m_platform[kPlatformSize];
-};
 
 /// One serial line, opened exclusively by name.
 ///
@@ -103,15 +42,15 @@ struct SerialOverlapped {
 /// fails with kErrorAccessDenied even as root, and leaves the holder's
 /// TIOCEXCL in place. The bytes stay raw while the port is open; Close gives
 /// the tty back the settings Open found (it may be someone's terminal). The queue
-/// sizes of Open are accepted but the kernel's buffers are fixed. EV_RXFLAG is
-/// never reported (a tty cannot be looked into without consuming it). EV_ERR,
-/// EV_BREAK and the CE_ flags come from the driver's error counters
+/// sizes of Open are accepted but the kernel's buffers are fixed. kEventRxFlag is
+/// never reported (a tty cannot be looked into without consuming it). kEventError,
+/// kEventBreak and the kLineError flags come from the driver's error counters
 /// (TIOCGICOUNT: 8250 UARTs, FTDI, CDC-ACM); lines without counters, such as
 /// pseudo-terminals and some adapters, report none.
 ///
 /// On Windows "COMn" opens \\.\COMn and the result codes are GetLastError's.
 /// An event wait that completes with no event only makes the port look at its
-/// input queue: bytes waiting give EV_RXCHAR (some drivers, and Wine on a
+/// input queue: bytes waiting give kEventRxChar (some drivers, and Wine on a
 /// pseudo-terminal, end waits empty). A line that is gone (a pulled adapter,
 /// a hung-up pseudo-terminal) makes every later event wait fail, so a watcher
 /// ends instead of spinning.
@@ -132,11 +71,11 @@ class CSerialPort {
   /// a caller's record completes as cancelled (kErrorOperationAborted) and its
   /// event is signalled, so nobody waits for it in vain.
   virtual int32_t Close();
-  /// Sets baud rate, data bits, parity (NOPARITY..SPACEPARITY) and stop bits
-  /// (ONESTOPBIT, TWOSTOPBITS); the line refuses what it cannot do.
+  /// Sets baud rate, data bits, parity (kParityNone..kParitySpace) and stop bits
+  /// (kOneStopBit, kTwoStopBits); the line refuses what it cannot do.
   virtual int32_t SetLineFormat(uint32_t baudRate, uint8_t dataBits, uint8_t parity,
                                 uint8_t stopBits);
-  /// Sets the event character; with @p addToMask also adds EV_RXFLAG to the
+  /// Sets the event character; with @p addToMask also adds kEventRxFlag to the
   /// event mask.
   virtual int32_t SetEventCharacter(uint8_t character, bool addToMask);
   /// Sets the event mask; a pending event wait then completes with type 0.
@@ -157,7 +96,7 @@ class CSerialPort {
   /// @{
   virtual int32_t GetBaudRate();
   virtual int32_t GetDataBits();
-  /// The parity code, NOPARITY whenever parity checking is off.
+  /// The parity code, kParityNone whenever parity checking is off.
   virtual int32_t GetParity();
   virtual int32_t GetStopBits();
   virtual int32_t GetFlowControl();
@@ -206,7 +145,7 @@ class CSerialPort {
   int32_t Store(int32_t code);
   /// Stores the code of a failed platform call, with its OS error.
   int32_t StorePlatformFailure(int32_t code);
-  /// The line's CE_ error flags since the last call, cleared; 0 when the
+  /// The line's kLineError flags since the last call, cleared; 0 when the
   /// driver keeps no counters. The port must be open.
   uint32_t ClearLineErrors();
 

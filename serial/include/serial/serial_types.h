@@ -64,41 +64,38 @@ constexpr int32_t kErrorInvalidArg = static_cast<int32_t>(0x80070057u);
 
 constexpr uint32_t kInfinite = 0xFFFFFFFFu;
 
-// Line-format codes, event bits and error flags: the platform's own values.
-// Where <windows.h> came first its macros of the same names and values stand.
-#ifndef NOPARITY
-constexpr uint8_t NOPARITY = 0;
-constexpr uint8_t ODDPARITY = 1;
-constexpr uint8_t EVENPARITY = 2;
-constexpr uint8_t MARKPARITY = 3;
-constexpr uint8_t SPACEPARITY = 4;
-#endif
-#ifndef ONESTOPBIT
-constexpr uint8_t ONESTOPBIT = 0;
-constexpr uint8_t ONE5STOPBITS = 1;
-constexpr uint8_t TWOSTOPBITS = 2;
-#endif
+/// @name Line-format codes, event bits and line error flags
+/// The values of the platform's DCB, WaitCommEvent and ClearCommError, under
+/// names of their own: <windows.h> has the same ones as macros, so these mean
+/// the same whichever header comes first. The Windows port checks them
+/// against it (comm_win32.cpp).
+/// @{
+constexpr uint8_t kParityNone = 0;
+constexpr uint8_t kParityOdd = 1;
+constexpr uint8_t kParityEven = 2;
+constexpr uint8_t kParityMark = 3;
+constexpr uint8_t kParitySpace = 4;
 
-// Line event bits.
-#ifndef EV_RXCHAR
-constexpr uint32_t EV_RXCHAR = 0x0001;
-constexpr uint32_t EV_RXFLAG = 0x0002;
-constexpr uint32_t EV_BREAK = 0x0040;
-constexpr uint32_t EV_ERR = 0x0080;
-#endif
+constexpr uint8_t kOneStopBit = 0;
+constexpr uint8_t kOne5StopBits = 1;
+constexpr uint8_t kTwoStopBits = 2;
+
+constexpr uint32_t kEventRxChar = 0x0001;
+constexpr uint32_t kEventRxFlag = 0x0002;
+constexpr uint32_t kEventBreak = 0x0040;
+constexpr uint32_t kEventError = 0x0080;
 /// Not a comm event of the system's: the line itself is gone (an adapter
 /// unplugged, a driver stopped, a hang-up). A watcher reports it once, as its
 /// last event, when its next event wait fails for any reason but a Close.
 constexpr uint32_t kEventLineLost = 0x8000;
 
-// Line error flags carried in the high word of a notification's wParam.
-#ifndef CE_RXOVER
-constexpr uint32_t CE_RXOVER = 0x0001;
-constexpr uint32_t CE_OVERRUN = 0x0002;
-constexpr uint32_t CE_RXPARITY = 0x0004;
-constexpr uint32_t CE_FRAME = 0x0008;
-constexpr uint32_t CE_BREAK = 0x0010;
-#endif
+/// Carried in the high word of a notification's wParam.
+constexpr uint32_t kLineErrorRxOver = 0x0001;
+constexpr uint32_t kLineErrorOverrun = 0x0002;
+constexpr uint32_t kLineErrorRxParity = 0x0004;
+constexpr uint32_t kLineErrorFrame = 0x0008;
+constexpr uint32_t kLineErrorBreak = 0x0010;
+/// @}
 
 enum FlowControl : int32_t { FlowNone = 0, FlowHardware = 1, FlowXonXoff = 2 };
 enum ReadMode : int32_t { ReadNonBlocking = 0, ReadBlocking = 1 };

@@ -29,7 +29,7 @@ uint32_t RegisterComMessage(const char* name);
 /// posts one message to the target:
 ///  - message: the id given to Open, or DefaultComMessage for 0;
 ///  - wParam: (line error flags & 0xFFFF) << 16 | (event type & 0xFFFF), the
-///    error flags being the CE_ bits cleared after the wait (0 on lines
+///    error flags being the kLineError bits cleared after the wait (0 on lines
 ///    without error counters, such as pseudo-terminals);
 ///  - lParam: the value given to Open.
 /// One message stands for one arrival however many bytes came, so the owner

@@ -36,8 +36,8 @@ class MemoryPort final : public ISerialLine {
   void SetOpenResult(int32_t result) { m_openResult = result; }
   void SetLineFormatResult(int32_t result) { m_lineFormatResult = result; }
   /// Puts @p bytes on the line from the module's side and notifies
-  /// @p eventType (EV_RXCHAR, or a break or error event) at once.
-  void Inject(const std::vector<uint8_t>& bytes, uint32_t eventType = EV_RXCHAR);
+  /// @p eventType (kEventRxChar, or a break or error event) at once.
+  void Inject(const std::vector<uint8_t>& bytes, uint32_t eventType = kEventRxChar);
 
   // Observations.
   bool IsOpen() const { return m_open; }
@@ -70,8 +70,8 @@ class MemoryPort final : public ISerialLine {
   int32_t m_lineFormatResult = kResultOk;
   std::string m_openedName;
   uint32_t m_baud = 9600;
-  uint8_t m_parity = NOPARITY;
-  uint8_t m_stopBits = ONESTOPBIT;
+  uint8_t m_parity = kParityNone;
+  uint8_t m_stopBits = kOneStopBit;
   FlowControl m_flow = FlowNone;
   ReadMode m_readMode = ReadNonBlocking;
   // Received bytes not read yet start at m_rxAt: a loader hunting for sync

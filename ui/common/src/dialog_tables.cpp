@@ -22,7 +22,7 @@ constexpr ControlTemplate kMainControls[] = {
 // reaches the ports through their mnemonics.
 constexpr ControlTemplate kSettingsControls[] = {
     // id        name          kind                      text    image  x   y   cx   cy  style
-    {IDOK,       "IDOK",       ControlKind::PushButton,  "OK",    0,   40, 73,  50, 14, kTabStop | kDefaultButton},
+    {kOkButton,  "IDOK",       ControlKind::PushButton,  "OK",    0,   40, 73,  50, 14, kTabStop | kDefaultButton},
     {IDC_STATIC, "IDC_STATIC", ControlKind::GroupBox,    "Port",  0,    7,  7, 117, 46, kGroup},
     {IDC_COM1,   "IDC_COM1",   ControlKind::RadioButton, "COM&1", 0,   26, 24,  37, 15, 0},
     {IDC_COM2,   "IDC_COM2",   ControlKind::RadioButton, "COM&2", 0,   73, 24,  36, 15, 0},
@@ -37,7 +37,7 @@ constexpr ControlTemplate kAboutControls[] = {
     // id        name          kind                     text                                        image   x    y   cx   cy  style
     {IDC_STATIC, "IDC_STATIC", ControlKind::StaticText, "Vexel Loader Version " VEXEL_VERSION_SHORT, 0,     40,  10, 119,  8, kNoPrefix | kGroup},
     {IDC_STATIC, "IDC_STATIC", ControlKind::StaticText, VEXEL_COPYRIGHT,                             0,     40,  25, 134,  8, kGroup},
-    {IDOK,       "IDOK",       ControlKind::PushButton, "OK",                                       0,    178,   7,  50, 14, kTabStop | kDefaultButton | kGroup},
+    {kOkButton,  "IDOK",       ControlKind::PushButton, "OK",                                       0,    178,   7,  50, 14, kTabStop | kDefaultButton | kGroup},
 };
 
 }  // namespace

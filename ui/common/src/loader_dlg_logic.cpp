@@ -18,7 +18,7 @@ LoaderLook ConnectedLook() {
 }  // namespace
 
 std::vector<MenuItem> ContextMenuItems(const std::string& aboutText) {
-  std::vector<MenuItem> items{{SC_CLOSE, kCloseMenuText}};
+  std::vector<MenuItem> items{{kCloseCommand, kCloseMenuText}};
   if (!aboutText.empty()) {
     items.push_back({0, ""});
     items.push_back({IDM_ABOUTBOX, aboutText});

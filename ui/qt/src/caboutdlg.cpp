@@ -15,7 +15,7 @@ CAboutDlg::CAboutDlg(QWidget* pParent) : QDialog(pParent) {
 int CAboutDlg::DoModal() { return exec(); }
 
 void CAboutDlg::WireHandlers() {
-  connect(DlgItem<QPushButton>(*this, IDOK), &QPushButton::clicked, this, &QDialog::accept);
+  connect(DlgItem<QPushButton>(*this, kOkButton), &QPushButton::clicked, this, &QDialog::accept);
 }
 
 }  // namespace vexel

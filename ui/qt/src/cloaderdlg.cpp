@@ -173,7 +173,7 @@ void CLoaderDlg::OnSysCommand(int nID) {
   if ((nID & 0xFFF0) == IDM_ABOUTBOX) {
     CAboutDlg dlgAbout(this);
     dlgAbout.DoModal();
-  } else if ((nID & 0xFFF0) == SC_CLOSE) {
+  } else if ((nID & 0xFFF0) == kCloseCommand) {
     close();
   }
 }

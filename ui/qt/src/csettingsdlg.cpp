@@ -28,7 +28,7 @@ void CSettingsDlg::keyPressEvent(QKeyEvent* event) {
 }
 
 void CSettingsDlg::DoDataExchange() {
-  m_ok = DlgItem<QPushButton>(*this, IDOK);
+  m_ok = DlgItem<QPushButton>(*this, kOkButton);
   m_com1 = DlgItem<QRadioButton>(*this, IDC_COM1);
   m_com2 = DlgItem<QRadioButton>(*this, IDC_COM2);
 }

@@ -5,9 +5,14 @@
 #include <algorithm>
 #include <cwchar>
 
+#include "ui/resource.h"
 #include "ui/win32_support.h"
 
 namespace vexel {
+
+// The shared ids name the Win32 values on their own; they must be its values.
+static_assert(kOkButton == IDOK && kCancelButton == IDCANCEL && kCloseCommand == SC_CLOSE);
+
 namespace {
 
 // The progress bar's class lives in the common-controls library, which must

@@ -31,7 +31,7 @@ struct LoaderLook {
 
 /// One item of the context menu; command 0 is a separator.
 struct MenuItem {
-  int command;       ///< a window-menu command: SC_CLOSE or IDM_ABOUTBOX
+  int command;       ///< a window-menu command: kCloseCommand or IDM_ABOUTBOX
   std::string text;  ///< UTF-8, with its '&' mnemonic
 
   bool operator==(const MenuItem& other) const {

@@ -1,8 +1,9 @@
 // Identifiers of the program's resources, dialog templates and controls, and
 // where the Qt resource system keeps the resources' contents. Shared by the
-// Qt and the Win32 dialogs; the Win32 headers define IDOK, IDCANCEL and
-// SC_CLOSE as macros of the same values, so those are declared only where
-// the macros are missing.
+// Qt and the Win32 dialogs. The buttons and the menu command that the Win32
+// headers define as macros (IDOK, IDCANCEL, SC_CLOSE) have names of their own
+// here, so that either header may come first; the Win32 dialogs check them
+// against those (cdialog.cpp).
 #pragma once
 
 namespace vexel {
@@ -26,12 +27,8 @@ constexpr int IDB_PICTURE = 131;
 /// IDC_COM2 and IDC_PROGRESS share 1010: they live in different templates.
 /// @{
 constexpr int IDC_STATIC = -1;
-#ifndef IDOK
-constexpr int IDOK = 1;
-#endif
-#ifndef IDCANCEL
-constexpr int IDCANCEL = 2;
-#endif
+constexpr int kOkButton = 1;      ///< IDOK
+constexpr int kCancelButton = 2;  ///< IDCANCEL
 constexpr int IDC_CONNECT = 1000;
 constexpr int IDC_PROGRAM = 1002;
 constexpr int IDC_SETTINGS = 1003;
@@ -44,9 +41,7 @@ constexpr int IDC_PROGRESS = 1010;
 /// @name Menu commands
 /// @{
 constexpr int IDM_ABOUTBOX = 0x0010;  ///< the About item of the window menu
-#ifndef SC_CLOSE
-constexpr int SC_CLOSE = 0xF060;  ///< the window menu's Close item
-#endif
+constexpr int kCloseCommand = 0xF060;  ///< SC_CLOSE: the window menu's Close item
 /// @}
 
 /// @name Paths of the resources in the Qt resource system

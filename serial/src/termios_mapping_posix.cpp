@@ -1,4 +1,4 @@
-#include "termios_mapping.h"
+#include "termios_mapping_posix.h"
 
 #include <sys/ioctl.h>
 
@@ -24,11 +24,11 @@ constexpr BaudEntry kBaudTable[] = {
 constexpr tcflag_t kParityBits = PARENB | PARODD | CMSPAR;
 // Indexed by the parity code.
 constexpr tcflag_t kParityTable[] = {
-    0,                         // NOPARITY
-    PARENB | PARODD,           // ODDPARITY
-    PARENB,                    // EVENPARITY
-    PARENB | PARODD | CMSPAR,  // MARKPARITY: the parity bit is always 1
-    PARENB | CMSPAR,           // SPACEPARITY: the parity bit is always 0
+    0,                         // kParityNone
+    PARENB | PARODD,           // kParityOdd
+    PARENB,                    // kParityEven
+    PARENB | PARODD | CMSPAR,  // kParityMark: the parity bit is always 1
+    PARENB | CMSPAR,           // kParitySpace: the parity bit is always 0
 };
 constexpr tcflag_t kSizeTable[] = {CS5, CS6, CS7, CS8};  // 5..8 data bits
 
@@ -38,22 +38,22 @@ tcflag_t With(tcflag_t flags, tcflag_t bits, bool on) {
 
 bool Refused(const DeviceSettings& s) {
   return SpeedOfBaudRate(s.BaudRate) == B0 || s.ByteSize < 5 || s.ByteSize > 8 ||
-         ParityOf(s) > SPACEPARITY || (s.StopBits != ONESTOPBIT && s.StopBits != TWOSTOPBITS);
+         ParityOf(s) > kParitySpace || (s.StopBits != kOneStopBit && s.StopBits != kTwoStopBits);
 }
 
 bool WantsDsrHandshake(const DeviceSettings& s) {
-  return (s.flags & kFOutxDsrFlow) != 0 || DtrControl(s) == DTR_CONTROL_HANDSHAKE;
+  return (s.flags & kFOutxDsrFlow) != 0 || DtrControl(s) == kDtrControlHandshake;
 }
 
 bool WantsRtsCts(const DeviceSettings& s) {
-  return (s.flags & kFOutxCtsFlow) != 0 || RtsControl(s) == RTS_CONTROL_HANDSHAKE;
+  return (s.flags & kFOutxCtsFlow) != 0 || RtsControl(s) == kRtsControlHandshake;
 }
 
 uint8_t ParityOfBits(tcflag_t bits) {
-  for (uint8_t code = ODDPARITY; code <= SPACEPARITY; ++code) {
+  for (uint8_t code = kParityOdd; code <= kParitySpace; ++code) {
     if (kParityTable[code] == bits) return code;
   }
-  return EVENPARITY;  // PARENB with an unusual companion bit: the nearest
+  return kParityEven;  // PARENB with an unusual companion bit: the nearest
 }
 
 uint8_t DataBitsOf(tcflag_t cflag) {
@@ -99,9 +99,9 @@ int32_t ToTermios(const DeviceSettings& s, termios& t) {
   cfsetospeed(&t, SpeedOfBaudRate(s.BaudRate));
   t.c_cflag = (t.c_cflag & ~static_cast<tcflag_t>(CSIZE)) | kSizeTable[s.ByteSize - 5];
   t.c_cflag = (t.c_cflag & ~kParityBits) | kParityTable[ParityOf(s)];
-  t.c_cflag = With(t.c_cflag, CSTOPB, s.StopBits == TWOSTOPBITS);
+  t.c_cflag = With(t.c_cflag, CSTOPB, s.StopBits == kTwoStopBits);
   t.c_cflag = With(t.c_cflag, CRTSCTS, WantsRtsCts(s));
-  t.c_iflag = With(t.c_iflag, INPCK, ParityOf(s) != NOPARITY);
+  t.c_iflag = With(t.c_iflag, INPCK, ParityOf(s) != kParityNone);
   t.c_iflag = With(t.c_iflag, IXON, (s.flags & kFOutX) != 0);
   t.c_iflag = With(t.c_iflag, IXOFF, (s.flags & kFInX) != 0);
   t.c_cc[VSTART] = static_cast<cc_t>(s.XonChar);
@@ -115,13 +115,13 @@ void FromTermios(const termios& t, DeviceSettings& s) {
   const tcflag_t parity = t.c_cflag & kParityBits;
   s.flags = (parity & PARENB) != 0 ? s.flags | kFParity : s.flags & ~kFParity;
   if ((parity & PARENB) != 0) s.Parity = ParityOfBits(parity);
-  s.StopBits = (t.c_cflag & CSTOPB) != 0 ? TWOSTOPBITS : ONESTOPBIT;
+  s.StopBits = (t.c_cflag & CSTOPB) != 0 ? kTwoStopBits : kOneStopBit;
   const bool rtsCts = (t.c_cflag & CRTSCTS) != 0;
   s.flags = rtsCts ? s.flags | kFOutxCtsFlow : s.flags & ~kFOutxCtsFlow;
   if (rtsCts) {
-    s.flags = (s.flags & ~kRtsControlMask) | (RTS_CONTROL_HANDSHAKE << kRtsControlShift);
-  } else if (RtsControl(s) == RTS_CONTROL_HANDSHAKE) {
-    s.flags = (s.flags & ~kRtsControlMask) | (RTS_CONTROL_ENABLE << kRtsControlShift);
+    s.flags = (s.flags & ~kRtsControlMask) | (kRtsControlHandshake << kRtsControlShift);
+  } else if (RtsControl(s) == kRtsControlHandshake) {
+    s.flags = (s.flags & ~kRtsControlMask) | (kRtsControlEnable << kRtsControlShift);
   }
   s.flags = (t.c_iflag & IXON) != 0 ? s.flags | kFOutX : s.flags & ~kFOutX;
   s.flags = (t.c_iflag & IXOFF) != 0 ? s.flags | kFInX : s.flags & ~kFInX;
@@ -131,28 +131,28 @@ void FromTermios(const termios& t, DeviceSettings& s) {
 
 ModemLines ModemLinesOf(const DeviceSettings& s) {
   ModemLines lines;
-  if (DtrControl(s) == DTR_CONTROL_ENABLE) lines.raise |= TIOCM_DTR;
-  if (DtrControl(s) == DTR_CONTROL_DISABLE) lines.drop |= TIOCM_DTR;
-  if (RtsControl(s) == RTS_CONTROL_ENABLE) lines.raise |= TIOCM_RTS;
-  if (RtsControl(s) == RTS_CONTROL_DISABLE) lines.drop |= TIOCM_RTS;
+  if (DtrControl(s) == kDtrControlEnable) lines.raise |= TIOCM_DTR;
+  if (DtrControl(s) == kDtrControlDisable) lines.drop |= TIOCM_DTR;
+  if (RtsControl(s) == kRtsControlEnable) lines.raise |= TIOCM_RTS;
+  if (RtsControl(s) == kRtsControlDisable) lines.drop |= TIOCM_RTS;
   return lines;
 }
 
 uint32_t ErrorFlagsBetween(const serial_icounter_struct& before,
                            const serial_icounter_struct& after) {
   uint32_t flags = 0;
-  if (Increase(before.frame, after.frame) != 0) flags |= CE_FRAME;
-  if (Increase(before.parity, after.parity) != 0) flags |= CE_RXPARITY;
-  if (Increase(before.overrun, after.overrun) != 0) flags |= CE_OVERRUN;
-  if (Increase(before.buf_overrun, after.buf_overrun) != 0) flags |= CE_RXOVER;
-  if (Increase(before.brk, after.brk) != 0) flags |= CE_BREAK;
+  if (Increase(before.frame, after.frame) != 0) flags |= kLineErrorFrame;
+  if (Increase(before.parity, after.parity) != 0) flags |= kLineErrorRxParity;
+  if (Increase(before.overrun, after.overrun) != 0) flags |= kLineErrorOverrun;
+  if (Increase(before.buf_overrun, after.buf_overrun) != 0) flags |= kLineErrorRxOver;
+  if (Increase(before.brk, after.brk) != 0) flags |= kLineErrorBreak;
   return flags;
 }
 
 uint32_t EventsOfErrors(uint32_t errorFlags) {
   uint32_t events = 0;
-  if ((errorFlags & (CE_FRAME | CE_RXPARITY | CE_OVERRUN | CE_RXOVER)) != 0) events |= EV_ERR;
-  if ((errorFlags & CE_BREAK) != 0) events |= EV_BREAK;
+  if ((errorFlags & (kLineErrorFrame | kLineErrorRxParity | kLineErrorOverrun | kLineErrorRxOver)) != 0) events |= kEventError;
+  if ((errorFlags & kLineErrorBreak) != 0) events |= kEventBreak;
   return events;
 }
 

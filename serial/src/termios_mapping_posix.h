@@ -1,5 +1,5 @@
 // Pure functions between the device-settings record and a termios record,
-// and from the driver's error counters to the CE_ flags. No I/O: the port's
+// and from the driver's error counters to the kLineError flags. No I/O: the port's
 // platform file reads and writes the line around them.
 #pragma once
 
@@ -19,7 +19,7 @@ void MakeRaw(termios& t);
 
 // Writes the fields of s that termios holds into t and returns 0.
 // kErrorInvalidParameter (87), with t untouched: a baud rate outside the
-// standard table, data bits outside 5..8, parity above SPACEPARITY, or 1.5
+// standard table, data bits outside 5..8, parity above kParitySpace, or 1.5
 // stop bits, which Linux does not offer. kErrorNotSupported (50) with t
 // fully written: DTR/DSR handshaking was asked for, which termios lacks;
 // RTS/CTS handshaking (CRTSCTS) is set when either of its halves is asked for.
@@ -39,10 +39,10 @@ struct ModemLines {
 };
 ModemLines ModemLinesOf(const DeviceSettings& s);
 
-// The CE_ flags for the counter increases from before to after.
+// The kLineError flags for the counter increases from before to after.
 uint32_t ErrorFlagsBetween(const serial_icounter_struct& before,
                            const serial_icounter_struct& after);
-// EV_ERR and EV_BREAK for a set of CE_ flags.
+// kEventError and kEventBreak for a set of kLineError flags.
 uint32_t EventsOfErrors(uint32_t errorFlags);
 
 // The speed_t of a baud rate, B0 when not in the table; and back (0).

@@ -6,7 +6,7 @@
 
 #include <cstring>
 
-#include "termios_mapping.h"
+#include "termios_mapping_posix.h"
 
 namespace vexel::comm {
 namespace {
@@ -37,12 +37,12 @@ struct FormatRow {
 };
 
 const FormatRow kFormats[] = {
-    {57600, 8, EVENPARITY, TWOSTOPBITS, B57600, CS8, PARENB, true},
-    {9600, 8, NOPARITY, ONESTOPBIT, B9600, CS8, 0, false},
-    {115200, 7, ODDPARITY, ONESTOPBIT, B115200, CS7, PARENB | PARODD, false},
-    {300, 6, MARKPARITY, TWOSTOPBITS, B300, CS6, PARENB | PARODD | CMSPAR, true},
-    {4000000, 5, SPACEPARITY, ONESTOPBIT, B4000000, CS5, PARENB | CMSPAR, false},
-    {50, 8, NOPARITY, TWOSTOPBITS, B50, CS8, 0, true},
+    {57600, 8, kParityEven, kTwoStopBits, B57600, CS8, PARENB, true},
+    {9600, 8, kParityNone, kOneStopBit, B9600, CS8, 0, false},
+    {115200, 7, kParityOdd, kOneStopBit, B115200, CS7, PARENB | PARODD, false},
+    {300, 6, kParityMark, kTwoStopBits, B300, CS6, PARENB | PARODD | CMSPAR, true},
+    {4000000, 5, kParitySpace, kOneStopBit, B4000000, CS5, PARENB | CMSPAR, false},
+    {50, 8, kParityNone, kTwoStopBits, B50, CS8, 0, true},
 };
 
 TEST(ToTermios, WritesEachLineFormat) {
@@ -55,7 +55,7 @@ TEST(ToTermios, WritesEachLineFormat) {
     EXPECT_EQ(t.c_cflag & CSIZE, row.size) << row.baud;
     EXPECT_EQ(t.c_cflag & (PARENB | PARODD | CMSPAR), row.parityBits) << row.baud;
     EXPECT_EQ((t.c_cflag & CSTOPB) != 0, row.twoStops) << row.baud;
-    EXPECT_EQ((t.c_iflag & INPCK) != 0, row.parity != NOPARITY) << row.baud;
+    EXPECT_EQ((t.c_iflag & INPCK) != 0, row.parity != kParityNone) << row.baud;
     EXPECT_EQ(t.c_iflag & PARMRK, 0u) << "bytes stay raw";
   }
 }
@@ -79,16 +79,16 @@ TEST(ToTermios, RefusesWhatLinuxCannotDoAndWritesNothing) {
     const char* what;
     DeviceSettings settings;
   };
-  DeviceSettings highParity = Line(9600, 8, EVENPARITY, ONESTOPBIT);
+  DeviceSettings highParity = Line(9600, 8, kParityEven, kOneStopBit);
   highParity.Parity = 5;
   const Row table[] = {
-      {"baud rate outside the table", Line(12345, 8, NOPARITY, ONESTOPBIT)},
-      {"baud rate 0", Line(0, 8, NOPARITY, ONESTOPBIT)},
-      {"4 data bits", Line(9600, 4, NOPARITY, ONESTOPBIT)},
-      {"9 data bits", Line(9600, 9, NOPARITY, ONESTOPBIT)},
+      {"baud rate outside the table", Line(12345, 8, kParityNone, kOneStopBit)},
+      {"baud rate 0", Line(0, 8, kParityNone, kOneStopBit)},
+      {"4 data bits", Line(9600, 4, kParityNone, kOneStopBit)},
+      {"9 data bits", Line(9600, 9, kParityNone, kOneStopBit)},
       {"parity code 5", highParity},
-      {"1.5 stop bits", Line(9600, 8, NOPARITY, ONE5STOPBITS)},
-      {"stop-bit code 3", Line(9600, 8, NOPARITY, 3)},
+      {"1.5 stop bits", Line(9600, 8, kParityNone, kOne5StopBits)},
+      {"stop-bit code 3", Line(9600, 8, kParityNone, 3)},
   };
   for (const Row& row : table) {
     termios t = RawTermios();
@@ -99,7 +99,7 @@ TEST(ToTermios, RefusesWhatLinuxCannotDoAndWritesNothing) {
 }
 
 TEST(ToTermios, ParityCodeIsIgnoredWhileParityIsOff) {
-  DeviceSettings s = Line(9600, 8, NOPARITY, ONESTOPBIT);
+  DeviceSettings s = Line(9600, 8, kParityNone, kOneStopBit);
   s.Parity = 9;
   termios t = RawTermios();
   EXPECT_EQ(ToTermios(s, t), kResultOk);
@@ -120,7 +120,7 @@ TEST(ToTermios, FlowControlModes) {
       {FlowXonXoff, kResultOk, false, true},
   };
   for (const Row& row : table) {
-    DeviceSettings s = Line(9600, 8, NOPARITY, ONESTOPBIT);
+    DeviceSettings s = Line(9600, 8, kParityNone, kOneStopBit);
     ASSERT_TRUE(ApplyFlowControl(s, row.mode));
     termios t = RawTermios();
     t.c_cflag |= CRTSCTS;
@@ -135,7 +135,7 @@ TEST(ToTermios, FlowControlModes) {
 }
 
 TEST(ToTermios, DsrHandshakeAloneIsNotSupported) {
-  DeviceSettings s = Line(9600, 8, NOPARITY, ONESTOPBIT);
+  DeviceSettings s = Line(9600, 8, kParityNone, kOneStopBit);
   s.flags |= kFOutxDsrFlow;
   termios t = RawTermios();
   EXPECT_EQ(ToTermios(s, t), kErrorNotSupported);
@@ -143,7 +143,7 @@ TEST(ToTermios, DsrHandshakeAloneIsNotSupported) {
 }
 
 TEST(FromTermios, ReadsFlowControlBackAndKeepsTheRest) {
-  DeviceSettings s = Line(9600, 8, NOPARITY, ONESTOPBIT);
+  DeviceSettings s = Line(9600, 8, kParityNone, kOneStopBit);
   ASSERT_TRUE(ApplyFlowControl(s, FlowHardware));
   s.EvtChar = '\n';
   termios t = RawTermios();
@@ -155,21 +155,21 @@ TEST(FromTermios, ReadsFlowControlBackAndKeepsTheRest) {
 
   t.c_cflag &= ~static_cast<tcflag_t>(CRTSCTS);  // someone else switched RTS/CTS off
   FromTermios(t, read);
-  EXPECT_EQ(RtsControl(read), RTS_CONTROL_ENABLE);
+  EXPECT_EQ(RtsControl(read), kRtsControlEnable);
   EXPECT_EQ(read.flags & kFOutxCtsFlow, 0u);
   EXPECT_EQ(FlowControlOf(read), FlowNone);
 }
 
 TEST(FromTermios, ParityOffKeepsTheParityFieldAndUnknownSpeedReadsZero) {
-  DeviceSettings s = Line(57600, 8, EVENPARITY, TWOSTOPBITS);
+  DeviceSettings s = Line(57600, 8, kParityEven, kTwoStopBits);
   termios t = RawTermios();
   ToTermios(s, t);
   t.c_cflag &= ~static_cast<tcflag_t>(PARENB);  // what a pseudo-terminal does
   cfsetospeed(&t, B0);
   FromTermios(t, s);
   EXPECT_EQ(s.flags & kFParity, 0u);
-  EXPECT_EQ(s.Parity, EVENPARITY);
-  EXPECT_EQ(ParityOf(s), NOPARITY);
+  EXPECT_EQ(s.Parity, kParityEven);
+  EXPECT_EQ(ParityOf(s), kParityNone);
   EXPECT_EQ(s.BaudRate, 0u);
 }
 
@@ -209,7 +209,7 @@ TEST(ModemLines, FollowTheDtrAndRtsControlFields) {
     EXPECT_EQ(lines.drop, row.drop) << row.mode;
   }
   DeviceSettings enabled;
-  enabled.flags = (DTR_CONTROL_ENABLE << kDtrControlShift) | (RTS_CONTROL_ENABLE << kRtsControlShift);
+  enabled.flags = (kDtrControlEnable << kDtrControlShift) | (kRtsControlEnable << kRtsControlShift);
   EXPECT_EQ(ModemLinesOf(enabled).raise, TIOCM_DTR | TIOCM_RTS);
   EXPECT_EQ(ModemLinesOf(enabled).drop, 0);
 }
@@ -221,11 +221,11 @@ TEST(LineErrors, CounterIncreasesBecomeErrorFlagsAndEvents) {
     uint32_t event;
   };
   const Row table[] = {
-      {&serial_icounter_struct::frame, CE_FRAME, EV_ERR},
-      {&serial_icounter_struct::parity, CE_RXPARITY, EV_ERR},
-      {&serial_icounter_struct::overrun, CE_OVERRUN, EV_ERR},
-      {&serial_icounter_struct::buf_overrun, CE_RXOVER, EV_ERR},
-      {&serial_icounter_struct::brk, CE_BREAK, EV_BREAK},
+      {&serial_icounter_struct::frame, kLineErrorFrame, kEventError},
+      {&serial_icounter_struct::parity, kLineErrorRxParity, kEventError},
+      {&serial_icounter_struct::overrun, kLineErrorOverrun, kEventError},
+      {&serial_icounter_struct::buf_overrun, kLineErrorRxOver, kEventError},
+      {&serial_icounter_struct::brk, kLineErrorBreak, kEventBreak},
       {&serial_icounter_struct::rx, 0, 0},  // received bytes are no error
   };
   for (const Row& row : table) {
@@ -237,7 +237,7 @@ TEST(LineErrors, CounterIncreasesBecomeErrorFlagsAndEvents) {
     EXPECT_EQ(EventsOfErrors(ErrorFlagsBetween(before, after)), row.event);
     EXPECT_EQ(ErrorFlagsBetween(after, before), 0u) << "a counter that went back";
   }
-  EXPECT_EQ(EventsOfErrors(CE_FRAME | CE_BREAK), EV_ERR | EV_BREAK);
+  EXPECT_EQ(EventsOfErrors(kLineErrorFrame | kLineErrorBreak), kEventError | kEventBreak);
 }
 
 }  // namespace
