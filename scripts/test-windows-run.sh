@@ -171,7 +171,7 @@ fi
 if [ "${VEXEL_RUN_XVFB:-}" != 1 ]; then
   vexel_wine_stage test-windows-run
   for tool in xvfb-run xdotool import-im6.q16 convert-im6.q16 wine; do
-    command -v "$tool" >/dev/null || fail "$tool is missing; run scripts/deps.sh"
+    command -v "$tool" >/dev/null || fail "$tool is missing; run scripts/deps.sh windows"
   done
   export VEXEL_RUN_XVFB=1
   exec timeout --kill-after=10 "${VEXEL_RUN_TEST_TIMEOUT:-300}" \
