@@ -7,9 +7,10 @@
 #   scripts/make-windows-artwork.sh [NATIVE_BUILD_DIR]   (default: build)
 set -euo pipefail
 cd "$(dirname "$0")/.."
+. scripts/lib.sh
 build=${1:-build}
-[ -f "$build/CMakeCache.txt" ] || cmake -S . -B "$build" -G Ninja >/dev/null
-cmake --build "$build" --target vexel_artwork >/dev/null
+vexel_configure "$build" native
+cmake --build "$build" -j "$vexel_jobs" --target vexel_artwork >/dev/null
 out=$(mktemp -d)
 trap 'rm -rf "$out"' EXIT
 QT_QPA_PLATFORM=offscreen "$build/app/qt/vexel_artwork" "$out"

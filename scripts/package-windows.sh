@@ -11,21 +11,14 @@
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
+. "$root/scripts/lib.sh"
 build=$(realpath -m "${1:-$root/build-win}")
 
 for tool in x86_64-w64-mingw32-g++-posix makensis cmake; do
-  command -v "$tool" >/dev/null || { echo "package-windows: $tool is missing; run scripts/deps.sh" >&2; exit 1; }
+  command -v "$tool" >/dev/null || { echo "package-windows: $tool is missing; run scripts/deps.sh windows" >&2; exit 1; }
 done
 
-export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$(dirname "$root")}
-if [ ! -f "$build/CMakeCache.txt" ]; then
-  launcher=()
-  command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
-  generator=()
-  command -v ninja >/dev/null && generator=(-G Ninja)
-  cmake -S "$root" -B "$build" "${generator[@]}" -DCMAKE_BUILD_TYPE=Release \
-    -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" "${launcher[@]}" >/dev/null
-fi
+vexel_configure "$build" windows
 type=$(sed -n 's/^CMAKE_BUILD_TYPE:[A-Z]*=//p' "$build/CMakeCache.txt")
 if [ "$type" != Release ]; then
   echo "package-windows: $build is a ${type:-no-type} build; switching it to Release" >&2
@@ -34,7 +27,7 @@ fi
 
 # Only what the setup program holds (a target of the build, whatever its
 # generator).
-cmake --build "$build" -j"${VEXEL_JOBS:-2}" --target windows_setup_programs
+cmake --build "$build" -j "$vexel_jobs" --target windows_setup_programs
 
 (cd "$build" && cpack -G NSIS -C Release >cpack.log 2>&1) || {
   cat "$build/cpack.log" >&2

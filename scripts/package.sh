@@ -10,7 +10,8 @@
 # package is checked with it, and an error stops the script.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/deps.sh >&2
+. scripts/lib.sh
+scripts/deps.sh package >&2
 
 dir=build-package
 export DEB_BUILD_MAINT_OPTIONS=hardening=+all
@@ -19,7 +20,7 @@ ldflags=$(dpkg-buildflags --get LDFLAGS)
 cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
   -DCMAKE_CXX_FLAGS="$cxxflags" -DCMAKE_EXE_LINKER_FLAGS="$ldflags" \
   -DVEXEL_BUILD_TESTS=OFF -DVEXEL_BUILD_BENCH=OFF -DVEXEL_WARNINGS_AS_ERRORS=OFF >&2
-cmake --build "$dir" -j "$(nproc)" >&2
+cmake --build "$dir" -j "$vexel_jobs" >&2
 
 rm -f "$dir"/*.deb
 (cd "$dir" && cpack -G DEB) >&2

@@ -6,9 +6,12 @@
 # module set VEXEL_COM1=/dev/ttyUSB0 (or the like) and run build/app/qt/duvozeviv.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/deps.sh
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build -j "$(nproc)" --target duvozeviv duvozeviv-cli vexel-module-sim >/dev/null
+. scripts/lib.sh
+scripts/deps.sh run
+# A new build folder leaves the tests and benchmarks out: running needs none
+# of their libraries. A developer's folder is used as it is.
+vexel_configure build native -DVEXEL_BUILD_TESTS=OFF -DVEXEL_BUILD_BENCH=OFF
+cmake --build build -j "$vexel_jobs" --target duvozeviv duvozeviv-cli vexel-module-sim >/dev/null
 
 sample_dir=$PWD/build/sample
 mkdir -p "$sample_dir"
@@ -21,10 +24,7 @@ log=$sample_dir/module.log
 build/sim/vexel-module-sim --line-rate 57600 >"$log" 2>&1 &
 sim_pid=$!
 trap 'kill "$sim_pid" 2>/dev/null || true' EXIT
-for _ in $(seq 100); do
-  [ "$(wc -l <"$log")" -ge 1 ] && break
-  sleep 0.1
-done
+vexel_wait 10 vexel_has_line "$log" || { echo "run: the simulator did not start: $(cat "$log")" >&2; exit 1; }
 export VEXEL_COM1=$(head -n 1 "$log")
 echo "simulated module on COM1 = $VEXEL_COM1 (its report: $log); sample image: $sample"
 

@@ -8,6 +8,8 @@
 #   scripts/screenshots-windows.sh [DIR]   (default docs/screenshots/windows)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+. "$root/scripts/lib.sh"
+vexel_wine_stage screenshots-windows
 dir=${1:-$root/docs/screenshots/windows}
 "$root/scripts/test-windows-run.sh" --screenshots "$dir"
 scaled=$(mktemp -d /tmp/vexel-shots-144dpi.XXXXXX)

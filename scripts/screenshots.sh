@@ -6,13 +6,16 @@
 #   scripts/screenshots.sh [BUILD_DIR]   (default: build)
 set -euo pipefail
 cd "$(dirname "$0")/.."
+. scripts/lib.sh
 
 build=${1:-build}
 out=$PWD/docs/screenshots
-command -v xvfb-run >/dev/null || { echo "screenshots: xvfb-run is missing (scripts/deps.sh)" >&2; exit 1; }
+command -v xvfb-run >/dev/null || { echo "screenshots: xvfb-run is missing (scripts/deps.sh test)" >&2; exit 1; }
 
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$build" --target vexel_ui_screenshots -j "$(nproc)"
+# The screenshot driver is one of the Qt tests.
+vexel_configure "$build" native
+cmake "$build" -DVEXEL_BUILD_TESTS=ON >/dev/null
+cmake --build "$build" --target vexel_ui_screenshots -j "$vexel_jobs"
 
 mkdir -p "$out"
 # twm, when installed, draws the title bars, so the captions show; the driver

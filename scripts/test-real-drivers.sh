@@ -19,7 +19,7 @@
 #   scripts/test-real-drivers.sh [BUILD_DIR]     (default build)
 #
 # Needs qemu-system-x86, linux-image-amd64, busybox-static and socat
-# (scripts/deps.sh). VEXEL_RIG_TIMEOUT bounds the guest's run (default 240 s).
+# (scripts/deps.sh test). VEXEL_RIG_TIMEOUT bounds the guest's run (default 240 s).
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -37,7 +37,7 @@ fail() {
 }
 
 for tool in qemu-system-x86_64 socat; do
-  command -v "$tool" >/dev/null || fail "$tool is missing (scripts/deps.sh installs it)"
+  command -v "$tool" >/dev/null || fail "$tool is missing (scripts/deps.sh test installs it)"
 done
 [ -x "$cli" ] || fail "build $cli first"
 [ -x "$sim" ] || fail "build $sim first"

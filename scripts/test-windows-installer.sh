@@ -17,6 +17,7 @@
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
+. "$root/scripts/lib.sh"
 sandbox="$root/scripts/wine-sandbox.sh"
 uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Vexel Module Loader'
 
@@ -77,6 +78,7 @@ if [ "${1:-}" = "--in-sandbox" ]; then
   exit 0
 fi
 
+vexel_wine_stage test-windows-installer
 start=$(date +%s)
 if [ $# -ge 1 ]; then
   setup=$(realpath "$1")

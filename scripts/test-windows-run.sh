@@ -21,6 +21,7 @@
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
+. "$root/scripts/lib.sh"
 size=1024x768
 
 # Control ids of the main dialog and the progress dialog.
@@ -152,11 +153,7 @@ if [ "${1:-}" = "--in-sandbox" ]; then
   expect_colour module-loaded '#00C864' "MODULE LOADED is not green"
 
   key Escape
-  for _ in $(seq 300); do
-    kill -0 "$program_pid" 2>/dev/null || break
-    sleep 0.1  # polls for the program's end; the count is the deadline
-  done
-  kill -0 "$program_pid" 2>/dev/null && fail "Escape did not end the program"
+  vexel_wait 30 vexel_ended "$program_pid" || fail "Escape did not end the program"
   wait "$program_pid" || true
   say "Escape ended the program"
   wineserver -k 2>/dev/null || true
@@ -172,8 +169,9 @@ fi
 
 # Keys go to a display of our own, never to a user's session.
 if [ "${VEXEL_RUN_XVFB:-}" != 1 ]; then
+  vexel_wine_stage test-windows-run
   for tool in xvfb-run xdotool import-im6.q16 convert-im6.q16 wine; do
-    command -v "$tool" >/dev/null || fail "$tool is missing; run scripts/deps.sh"
+    command -v "$tool" >/dev/null || fail "$tool is missing; run scripts/deps.sh windows"
   done
   export VEXEL_RUN_XVFB=1
   exec timeout --kill-after=10 "${VEXEL_RUN_TEST_TIMEOUT:-300}" \
@@ -183,16 +181,10 @@ fi
 start=$(date +%s)
 build_win=$(realpath -m "${BUILD_WIN:-$root/build-win}")
 build_native=$(realpath -m "${BUILD_NATIVE:-$root/build}")
-export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$(dirname "$root")}
-launcher=()
-command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
-[ -f "$build_win/CMakeCache.txt" ] || cmake -S "$root" -B "$build_win" -G Ninja \
-  -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
-  "${launcher[@]}" >/dev/null
-[ -f "$build_native/CMakeCache.txt" ] || cmake -S "$root" -B "$build_native" -G Ninja \
-  -DCMAKE_BUILD_TYPE=RelWithDebInfo "${launcher[@]}" >/dev/null
-cmake --build "$build_win" -j2 --target duvozeviv vexel-window-probe wine_modem_lines >/dev/null
-cmake --build "$build_native" -j2 --target vexel-module-sim >/dev/null
+vexel_configure "$build_win" windows
+vexel_configure "$build_native" native
+cmake --build "$build_win" -j "$vexel_jobs" --target duvozeviv vexel-window-probe wine_modem_lines >/dev/null
+cmake --build "$build_native" -j "$vexel_jobs" --target vexel-module-sim >/dev/null
 
 work=$(mktemp -d /tmp/vexel-wine-run.XXXXXX)
 export WINEPREFIX=${VEXEL_WINE_RUN_PREFIX:-/tmp/vexel-wine-run-$(id -u)}
@@ -220,11 +212,7 @@ head -c "$([ -n "$shots" ] && echo 40000 || echo 4001)" /dev/urandom >"$image"
 "$build_native/sim/vexel-module-sim" --link "$work/com1" --out "$work/flashed.mbf" \
   --line-rate 57600 >"$work/sim.log" 2>&1 &
 sim_pid=$!
-for _ in $(seq 100); do
-  [ -e "$work/com1" ] && break
-  sleep 0.05  # polls for the simulator's line; the count is the deadline
-done
-[ -e "$work/com1" ] || fail "the simulator made no line: $(cat "$work/sim.log")"
+vexel_wait 5 test -e "$work/com1" || fail "the simulator made no line: $(cat "$work/sim.log")"
 
 status=0
 "$root/scripts/wine-sandbox.sh" "$0" --in-sandbox "$work" "$work/com1" "$image" "$shots" || status=$?
@@ -234,11 +222,7 @@ fi
 if [ $status -eq 0 ]; then
   # Ended now, it reports in its status any fault it found in the loader's side.
   kill -TERM "$sim_pid" 2>/dev/null || true
-  for _ in $(seq 100); do
-    kill -0 "$sim_pid" 2>/dev/null || break
-    sleep 0.05  # polls for the simulator's end; the count is the deadline
-  done
-  if kill -0 "$sim_pid" 2>/dev/null; then
+  if ! vexel_wait 5 vexel_ended "$sim_pid"; then
     status=1
     echo "test-windows-run: FAIL: the simulator did not end when asked" >&2
   elif ! wait "$sim_pid"; then

@@ -21,6 +21,7 @@
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
+. "$root/scripts/lib.sh"
 sandbox="$root/scripts/wine-sandbox.sh"
 
 if [ "${1:-}" = "--in-sandbox" ]; then
@@ -66,21 +67,14 @@ build="$root/build-win"
 if [ $# -gt 0 ] && [ "$1" != "--" ]; then build=$(realpath -m "$1"); shift; fi
 [ "${1:-}" = "--" ] && shift
 
+vexel_wine_stage test-windows
 start=$(date +%s)
-export CCACHE_BASEDIR=${CCACHE_BASEDIR:-/work}
-launcher=()
-command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
-if [ ! -f "$build/CMakeCache.txt" ]; then
-  cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-    -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" "${launcher[@]}" >/dev/null
-fi
-cmake --build "$build" -j2
+vexel_configure "$build" windows
+cmake --build "$build" -j "$vexel_jobs"
 # The simulator is a Linux program: it comes from the native build.
 native=${VEXEL_NATIVE_BUILD:-$root/build}
-if [ ! -f "$native/CMakeCache.txt" ]; then
-  cmake -S "$root" -B "$native" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "${launcher[@]}" >/dev/null
-fi
-cmake --build "$native" -j2 --target vexel-module-sim
+vexel_configure "$native" native
+cmake --build "$native" -j "$vexel_jobs" --target vexel-module-sim
 simulator="$native/sim/vexel-module-sim"
 hangup_line="$build/tests/wine/vexel-hangup-line"
 
@@ -90,8 +84,7 @@ pids=()
 runner=
 stop_pid() {  # TERM, KILL after 5 s; returns the process's exit status
   kill "$1" 2>/dev/null || true
-  for _ in $(seq 50); do kill -0 "$1" 2>/dev/null || break; sleep 0.1; done
-  kill -KILL "$1" 2>/dev/null || true
+  vexel_wait 5 vexel_ended "$1" || kill -KILL "$1" 2>/dev/null || true
   local status=0
   wait "$1" 2>/dev/null || status=$?
   return $status
@@ -111,12 +104,7 @@ trap 'exit 130' INT TERM
 
 # Waits up to 10 s for a helper's line to appear.
 wait_for_link() {
-  for _ in $(seq 200); do
-    [ -e "$1" ] && return 0
-    sleep 0.05  # the helpers make their links within milliseconds
-  done
-  echo "test-windows: no line at $1 ($2)" >&2
-  exit 1
+  vexel_wait 10 test -e "$1" || { echo "test-windows: no line at $1 ($2)" >&2; exit 1; }
 }
 
 # A linked pair of pseudo-terminals; a holder keeps both slaves open so that

@@ -4,9 +4,10 @@
 # log tests under ThreadSanitizer, and a short libFuzzer run of the controller.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/deps.sh
+. scripts/lib.sh
+scripts/deps.sh test
 
-jobs=$(nproc)
+jobs=$vexel_jobs
 export QT_QPA_PLATFORM=offscreen
 export CTEST_OUTPUT_ON_FAILURE=1
 
@@ -20,7 +21,8 @@ build() {  # build DIR [cmake args...]
 }
 
 echo "== plain build"
-build build
+# Tests and benchmarks on, also in a folder that scripts/run.sh made without.
+build build -DVEXEL_BUILD_TESTS=ON -DVEXEL_BUILD_BENCH=ON
 ctest --test-dir build -j "$jobs" --timeout 300
 
 echo "== AddressSanitizer + UndefinedBehaviorSanitizer"

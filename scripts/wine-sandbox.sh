@@ -24,7 +24,10 @@ if [ "${VEXEL_WINE_SANDBOX_READY:-}" = 1 ] && ! ls /dev | grep -Eq '^tty(S|USB|A
 fi
 
 if [ "${VEXEL_WINE_SANDBOXED:-}" != 1 ]; then
-  [ "$(id -u)" -eq 0 ] || { echo "wine-sandbox: needs root (unshare --mount)" >&2; exit 1; }
+  [ "$(id -u)" -eq 0 ] || {
+    echo "wine-sandbox: needs root: it hides the serial devices from Wine in a private mount namespace (unshare --mount)" >&2
+    exit 1
+  }
   export VEXEL_WINE_SANDBOXED=1
   exec unshare --mount --propagation private -- "$0" "$@"
 fi
