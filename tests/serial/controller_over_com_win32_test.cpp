@@ -20,8 +20,8 @@
 
 #include "protocol/image_file.h"
 #include "protocol/programming_controller.h"
-#include "real_time_host.h"
 #include "serial/serial_wnd.h"
+#include "support/real_time_host.h"
 #include "test_frames.h"
 
 namespace vexel {
@@ -167,19 +167,19 @@ TEST_P(ControllerOverComTest, ConnectsAndLoadsTheImageByteExactWithExactFrames) 
   const std::streamoff eventsBefore = FileSize(m_events);
 
   m_controller->ToggleConnection();
-  ASSERT_TRUE(m_host->RunUntil([this] { return m_controller->IsConnected() || !m_host->m_messages.empty(); }));
-  ASSERT_TRUE(m_controller->IsConnected()) << ::testing::PrintToString(m_host->m_messages);
-  EXPECT_EQ(m_host->m_status, "CONNECTED");
-  EXPECT_GE(m_host->m_connectedAt - m_line.OpenedAt(), std::chrono::milliseconds(kConnectWindowMs))
+  ASSERT_TRUE(m_host->RunUntil([this] { return m_controller->IsConnected() || !m_host->Messages().empty(); }));
+  ASSERT_TRUE(m_controller->IsConnected()) << ::testing::PrintToString(m_host->Messages());
+  EXPECT_EQ(m_host->Status(), "CONNECTED");
+  EXPECT_GE(m_host->ConnectedAt() - m_line.OpenedAt(), std::chrono::milliseconds(kConnectWindowMs))
       << "the probe window is kept from Open to CONNECTED";
 
   m_controller->StartRun(file.Path());
   ASSERT_TRUE(m_host->RunUntil([this] { return !m_controller->IsRunning(); }));
-  EXPECT_EQ(m_host->m_messages, std::vector<std::string>{}) << ReadWire(m_events, eventsBefore).lines;
-  EXPECT_EQ(m_host->m_status, "MODULE LOADED");
-  EXPECT_EQ(m_host->m_progress, ProgressOf(image.size()));
+  EXPECT_EQ(m_host->Messages(), std::vector<std::string>{}) << ReadWire(m_events, eventsBefore).lines;
+  EXPECT_EQ(m_host->Status(), "MODULE LOADED");
+  EXPECT_EQ(m_host->Progress(), ProgressOf(image.size()));
   m_controller->ToggleConnection();
-  EXPECT_EQ(m_host->m_status, "NOT CONNECTED");
+  EXPECT_EQ(m_host->Status(), "NOT CONNECTED");
   EXPECT_FALSE(m_line.IsOpen());
 
   std::vector<std::string> expected{Hex(sim::test::kConnect), Hex(sim::test::kInit)};

@@ -16,10 +16,10 @@
 #include <vector>
 
 #include "protocol/programming_controller.h"
-#include "pty_fixture.h"
-#include "real_time_host.h"
 #include "serial/serial_wnd.h"
 #include "sim/module_simulator.h"
+#include "support/pty.h"
+#include "support/real_time_host.h"
 
 namespace vexel {
 namespace {
@@ -120,9 +120,9 @@ class ControllerOverPtyTest : public ::testing::Test {
     const auto start = Clock::now();
     m_controller->ToggleConnection();
     ASSERT_TRUE(m_host->RunUntil(
-        [this] { return m_controller->IsConnected() || !m_host->m_messages.empty(); }));
+        [this] { return m_controller->IsConnected() || !m_host->Messages().empty(); }));
     EXPECT_TRUE(m_controller->IsConnected());
-    EXPECT_EQ(m_host->m_status, "CONNECTED");
+    EXPECT_EQ(m_host->Status(), "CONNECTED");
     EXPECT_GE(Clock::now() - start, milliseconds(kConnectWindowMs));
   }
 
@@ -148,9 +148,9 @@ TEST_F(ControllerOverPtyTest, ConnectsAndLoadsA200ByteImage) {
   m_controller->StartRun(image.Path());
   ASSERT_TRUE(m_host->RunUntil([this] { return !m_controller->IsRunning(); }));
 
-  EXPECT_TRUE(m_host->m_messages.empty());
-  EXPECT_EQ(m_host->m_status, "MODULE LOADED");
-  EXPECT_EQ(m_host->m_progress,
+  EXPECT_TRUE(m_host->Messages().empty());
+  EXPECT_EQ(m_host->Status(), "MODULE LOADED");
+  EXPECT_EQ(m_host->Progress(),
             (std::vector<std::string>{"open 200", "64", "128", "192", "close"}));
   EXPECT_TRUE(m_controller->IsConnected());
   m_module->Stop();
@@ -159,7 +159,7 @@ TEST_F(ControllerOverPtyTest, ConnectsAndLoadsA200ByteImage) {
   EXPECT_TRUE(m_module->Simulator().Violations().empty());
 
   m_controller->ToggleConnection();
-  EXPECT_EQ(m_host->m_status, "NOT CONNECTED");
+  EXPECT_EQ(m_host->Status(), "NOT CONNECTED");
   EXPECT_FALSE(m_line->IsOpen());
 }
 
@@ -171,11 +171,11 @@ TEST_F(ControllerOverPtyTest, SilenceAtADataStepFailsAfterTheChunkReplyTime) {
   m_controller->StartRun(image.Path());
   ASSERT_TRUE(m_host->RunUntil([this] { return !m_controller->IsRunning(); }));
 
-  EXPECT_EQ(m_host->m_messages, std::vector<std::string>{"Module not responding"});
+  EXPECT_EQ(m_host->Messages(), std::vector<std::string>{"Module not responding"});
   EXPECT_EQ(m_controller->LastFailure(), Failure::NotResponding);
   EXPECT_GE(Clock::now() - start, milliseconds(kChunkReplyMs));
   EXPECT_FALSE(m_controller->IsConnected());
-  EXPECT_EQ(m_host->m_status, "NOT CONNECTED");
+  EXPECT_EQ(m_host->Status(), "NOT CONNECTED");
   EXPECT_FALSE(m_line->IsOpen()) << "the failure closed the line";
   m_module->Stop();
   EXPECT_TRUE(m_module->Simulator().FlashedImages().empty());

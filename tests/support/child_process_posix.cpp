@@ -4,6 +4,7 @@
 #include <grp.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/eventfd.h>
 #include <sys/prctl.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -59,6 +60,9 @@ void OpenStdout(const ChildProcess::Options& options, int out[2]) {
 }  // namespace
 
 ChildProcess::ChildProcess(const Options& options) : m_onOutput(options.onOutput) {
+  m_outHeld = options.readFirstLineOnly;
+  m_wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  if (m_wakeFd < 0) throw std::runtime_error("eventfd");
   Spawn(options);
   m_reader = std::thread([this] { ReadLoop(); });
 }
@@ -69,7 +73,7 @@ ChildProcess::~ChildProcess() {
     WaitExit(30s);
   }
   if (m_reader.joinable()) m_reader.join();
-  for (int fd : {m_outFd, m_errFd, m_pidFd}) {
+  for (int fd : {m_outFd, m_errFd, m_pidFd, m_wakeFd}) {
     if (fd >= 0) ::close(fd);
   }
 }
@@ -122,12 +126,17 @@ void ChildProcess::ReadLoop() {
   bool errOpen = true;
   bool running = true;
   while (running || outOpen || errOpen) {
-    pollfd fds[3] = {{outOpen ? m_outFd : -1, POLLIN, 0},
+    pollfd fds[4] = {{outOpen && !OutHeld() ? m_outFd : -1, POLLIN, 0},
                      {errOpen ? m_errFd : -1, POLLIN, 0},
-                     {running ? m_pidFd : -1, POLLIN, 0}};
-    if (::poll(fds, 3, -1) < 0 && errno != EINTR) break;
+                     {running ? m_pidFd : -1, POLLIN, 0},
+                     {m_wakeFd, POLLIN, 0}};
+    if (::poll(fds, 4, -1) < 0 && errno != EINTR) break;
     {
       std::lock_guard<std::mutex> lock(m_mutex);
+      if (fds[3].revents != 0) {
+        eventfd_t ignored = 0;
+        ::eventfd_read(m_wakeFd, &ignored);
+      }
       if (fds[0].revents != 0) outOpen = Drain(m_outFd, m_out);
       if (fds[1].revents != 0) errOpen = Drain(m_errFd, m_err);
       if (fds[2].revents != 0) {
@@ -146,6 +155,21 @@ void ChildProcess::ReadLoop() {
     }
     if (m_onOutput) m_onOutput();
   }
+}
+
+// Held only once the first line is in: a reader waiting for that line must
+// get it.
+bool ChildProcess::OutHeld() const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  return m_outHeld && m_out.find('\n') != std::string::npos;
+}
+
+void ChildProcess::ReadAllOut() {
+  {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_outHeld = false;
+  }
+  ::eventfd_write(m_wakeFd, 1);
 }
 
 // A child already reaped is not signalled: its pid may be another's by now.

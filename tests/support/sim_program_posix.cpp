@@ -17,25 +17,19 @@ std::vector<std::string> SplitLines(const std::string& text) {
 
 }  // namespace
 
-SimProgram::SimProgram(std::vector<std::string> args, std::function<void()> onOutput) {
-  Start(std::move(args), std::move(onOutput));
+SimProgram::SimProgram(std::vector<std::string> args, ChildProcess::Options options) {
+  Start(std::move(args), std::move(options));
 }
 
 SimProgram::~SimProgram() {
   if (m_process) Stop(SIGTERM);
 }
 
-bool SimProgram::Start(std::vector<std::string> args, std::function<void()> onOutput) {
-  m_process.emplace(Options(std::move(args), std::move(onOutput)));
-  return m_process->Pid() > 0;
-}
-
-ChildProcess::Options SimProgram::Options(std::vector<std::string> args, std::function<void()> onOutput) {
+bool SimProgram::Start(std::vector<std::string> args, ChildProcess::Options options) {
   args.insert(args.begin(), VEXEL_MODULE_SIM_PATH);
-  ChildProcess::Options options;
   options.argv = std::move(args);
-  options.onOutput = std::move(onOutput);
-  return options;
+  m_process.emplace(options);
+  return m_process->Pid() > 0;
 }
 
 const std::string& SimProgram::Path() const {
@@ -75,7 +69,10 @@ bool SimProgram::WaitEvent(const std::string& event, nlohmann::json& found,
 
 std::string SimProgram::Stderr() const { return m_process->Err(); }
 
-int SimProgram::Finish(std::chrono::milliseconds deadline) const { return m_process->WaitExit(deadline); }
+int SimProgram::Finish(std::chrono::milliseconds deadline) {
+  m_process->ReadAllOut();
+  return m_process->WaitExit(deadline);
+}
 
 std::vector<std::string> SimProgram::Lines() const { return SplitLines(m_process->Out()); }
 
@@ -96,7 +93,9 @@ std::vector<std::string> SimProgram::Requests() const {
   return frames;
 }
 
+// Reads all output on, or a program that blocks on a full pipe would never end.
 int SimProgram::Stop(int signo) {
+  m_process->ReadAllOut();
   m_process->Signal(signo);
   return m_process->WaitExit();
 }

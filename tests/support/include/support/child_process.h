@@ -25,6 +25,9 @@ class ChildProcess {
     bool stdoutOnTerminal = false;  ///< stdout on a pseudo-terminal, 100 columns
     int stdoutFd = -1;              ///< stdout goes here instead (never read by this object)
     bool closeStdStreams = false;   ///< start with descriptors 0, 1 and 2 closed
+    /// Stop reading stdout once its first line is in, as a script that reads
+    /// only that would; ReadAllOut reads on.
+    bool readFirstLineOnly = false;
     /// Run instead of a program: the child ends with its result as exit
     /// status. Between fork and its end only what the test allows there.
     std::function<int()> body;
@@ -47,6 +50,8 @@ class ChildProcess {
                   std::chrono::milliseconds deadline = 20s) const;
   /// The first line of stdout, without its newline; empty at the deadline.
   std::string FirstLine(std::chrono::milliseconds deadline = 20s) const;
+  /// Reads stdout again after readFirstLineOnly held it.
+  void ReadAllOut();
   /// The exit status, 128 + the signal for a killed child, -1 at the deadline.
   int WaitExit(std::chrono::milliseconds deadline = 30s) const;
 
@@ -56,11 +61,14 @@ class ChildProcess {
  private:
   void Spawn(const Options& options);
   void ReadLoop();
+  bool OutHeld() const;
 
   pid_t m_pid = -1;
   int m_outFd = -1;
   int m_errFd = -1;
   int m_pidFd = -1;
+  int m_wakeFd = -1;          // an eventfd that ReadAllOut signals to the reader
+  bool m_outHeld = false;     // guarded by m_mutex
   std::function<void()> m_onOutput;
   std::thread m_reader;
   mutable std::mutex m_mutex;

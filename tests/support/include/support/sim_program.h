@@ -4,7 +4,6 @@
 #pragma once
 
 #include <chrono>
-#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -20,15 +19,16 @@ class SimProgram {
   /// Not started yet: see Start.
   SimProgram() = default;
   /// Started with @p args at once.
-  explicit SimProgram(std::vector<std::string> args, std::function<void()> onOutput = {});
+  explicit SimProgram(std::vector<std::string> args, ChildProcess::Options options = {});
   /// Ends the program by SIGTERM, as a user would, and reaps it.
   ~SimProgram();
 
-  /// Starts the program with @p args (taken as given: no --json is added);
-  /// @p onOutput as ChildProcess's. True once it runs.
-  bool Start(std::vector<std::string> args, std::function<void()> onOutput = {});
   SimProgram(const SimProgram&) = delete;
   SimProgram& operator=(const SimProgram&) = delete;
+
+  /// Starts the program with @p args (taken as given: no --json is added)
+  /// and the rest of @p options; true once it runs.
+  bool Start(std::vector<std::string> args, ChildProcess::Options options = {});
 
   /// The first line of output (the line's path); empty when none came by
   /// the deadline.
@@ -50,12 +50,10 @@ class SimProgram {
   /// Sends @p signo and returns the exit status (ChildProcess::WaitExit's).
   int Stop(int signo = 15);
   /// Waits for the program's end; its exit status, or -1 at the deadline.
-  int Finish(std::chrono::milliseconds deadline = 30s) const;
+  int Finish(std::chrono::milliseconds deadline = 30s);
   ChildProcess& Process() { return *m_process; }
 
  private:
-  static ChildProcess::Options Options(std::vector<std::string> args, std::function<void()> onOutput);
-
   std::optional<ChildProcess> m_process;
   mutable std::string m_path;
   mutable bool m_pathRead = false;
