@@ -22,6 +22,7 @@
 #include "protocol/programming_controller.h"
 #include "serial/serial_wnd.h"
 #include "support/real_time_host.h"
+#include "support/temp_dir.h"
 #include "test_frames.h"
 
 namespace vexel {
@@ -107,24 +108,6 @@ class TimedLine final : public CSerialCWnd {
   Clock::time_point m_openedAt{};
 };
 
-class ImageInTemp {
- public:
-  explicit ImageInTemp(const Bytes& bytes) {
-    char dir[MAX_PATH] = {};
-    char path[MAX_PATH] = {};
-    ::GetTempPathA(MAX_PATH, dir);
-    ::GetTempFileNameA(dir, "vxl", 0, path);
-    m_path = path;
-    std::ofstream(m_path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-  }
-  ~ImageInTemp() { ::DeleteFileA(m_path.c_str()); }
-  const std::string& Path() const { return m_path; }
-
- private:
-  std::string m_path;
-};
-
 // The progress a run of @p length bytes shows: its range, then the bytes
 // acknowledged before each further chunk, then the close.
 std::vector<std::string> ProgressOf(size_t length) {
@@ -162,7 +145,8 @@ class ControllerOverComTest : public ::testing::TestWithParam<size_t> {
 
 TEST_P(ControllerOverComTest, ConnectsAndLoadsTheImageByteExactWithExactFrames) {
   const Bytes image = sim::test::Pattern(GetParam());
-  const ImageInTemp file(image);
+  const test::TempDir dir;
+  const std::string file = dir.File("image.mbf", image);
   ::DeleteFileA(m_flashed.c_str());
   const std::streamoff eventsBefore = FileSize(m_events);
 
@@ -173,7 +157,7 @@ TEST_P(ControllerOverComTest, ConnectsAndLoadsTheImageByteExactWithExactFrames) 
   EXPECT_GE(m_host->ConnectedAt() - m_line.OpenedAt(), std::chrono::milliseconds(kConnectWindowMs))
       << "the probe window is kept from Open to CONNECTED";
 
-  m_controller->StartRun(file.Path());
+  m_controller->StartRun(file);
   ASSERT_TRUE(m_host->RunUntil([this] { return !m_controller->IsRunning(); }));
   EXPECT_EQ(m_host->Messages(), std::vector<std::string>{}) << ReadWire(m_events, eventsBefore).lines;
   EXPECT_EQ(m_host->Status(), "MODULE LOADED");
