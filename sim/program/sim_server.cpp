@@ -14,6 +14,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "protocol/line_format.h"
 #include "protocol/sha256.h"
 
 namespace vexel::sim {
@@ -21,7 +22,7 @@ namespace {
 
 constexpr int64_t kNsPerMs = 1000000;
 constexpr int64_t kNsPerSecond = 1000000000;
-constexpr int64_t kBitsPerByte = 12;  // start, 8 data, parity, 2 stop bits
+constexpr int64_t kBitsPerByte = kLineBitsPerByte;
 // Deliveries of one reply are kept apart, so each reaches the loader as a
 // read of its own (a split reply really arrives split).
 constexpr int64_t kDeliveryGapNs = 2 * kNsPerMs;

@@ -426,7 +426,11 @@ TEST_F(CliEndToEnd, CtrlCLeavesNoDescriptorOfThePortOpen) {
     bool m_raised = false;
     bool m_openBefore = false;
   } output(module.Path());
-  LoadSession session({WriteImage(300), {module.Path()}, false, true}, output);
+  const std::string image = WriteImage(300);
+  LoadSession session({image, {module.Path()}, false, true}, output);
+  SnapshotImageFile snapshot;
+  ASSERT_TRUE(snapshot.Open(image));
+  session.SetImageSnapshot(snapshot.Snapshot());
   EXPECT_EQ(session.Run(), kExitInterrupted);
   EXPECT_TRUE(output.m_openBefore);
   EXPECT_FALSE(ProcessHasOpen(::getpid(), module.Path()));

@@ -33,6 +33,18 @@ TEST(CliProgram, MissingImageWithAStrangeNameIsReportedSafely) {
                          "\n");
 }
 
+// The image's one snapshot is taken before any port is opened: an image
+// that is not there fails the whole run once, not each port.
+TEST(CliProgram, ImageThatVanishedBeforeTheRunIsAnImageFileFailure) {
+  test::TempDir dir;
+  const std::string gone = (dir.Path() / "gone.mbf").string();
+  const Outcome run = RunWith({"-p", "/dev/null", "-p", "/dev/zero", gone});
+  EXPECT_EQ(run.code, kExitImageFile);
+  EXPECT_EQ(run.err,
+            "duvozeviv-cli: Unable to open file " + gone + ": No such file or directory\n");
+  EXPECT_EQ(run.out, "");
+}
+
 TEST(CliProgram, SameDeviceTwiceEscapesTheNames) {
   vexel::test::TempDir dir;
   const std::string link = (dir.Path() / "l\nFAKE").string();

@@ -17,10 +17,10 @@ class EventLoopTest : public ::testing::Test {
   // Runs the loop until done() holds after a callback, or a generous deadline.
   bool RunUntil(const std::function<bool()>& done) {
     using namespace std::chrono_literals;
-    const auto deadline = m_loop->StartTimer(Clock::now() + 10s, [this] { m_loop->Quit(); });
+    const auto deadline = m_loop->StartTimer(m_loop->Now() + 10s, [this] { m_loop->Quit(); });
     std::function<void()> check = [&] {
       if (done()) return m_loop->Quit();
-      m_loop->StartTimer(Clock::now() + 1ms, check);
+      m_loop->StartTimer(m_loop->Now() + 1ms, check);
     };
     m_loop->Post(check);
     m_loop->Run();

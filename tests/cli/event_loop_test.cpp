@@ -81,6 +81,29 @@ TEST_F(EventLoopTest, TimersComeInDeadlineOrderNeverEarlyAndAStoppedOneNever) {
   for (const auto& delay : late) EXPECT_GE(delay, Clock::duration::zero());
 }
 
+// On a clock that jumps, hours pass at once: each timer comes at its very
+// deadline, in order, and a timer started by another for "later" waits its
+// turn as it would on the monotonic clock.
+TEST(EventLoopOnAJumpingClock, RunsEveryTimerAtItsDeadlineInOrder) {
+  JumpingClock clock;
+  auto loop = EventLoop::Create(clock);
+  const auto start = loop->Now();
+  std::vector<std::pair<int, EventLoop::Clock::duration>> fired;
+  for (int minutes : {90, 30, 60}) {
+    loop->StartTimer(start + std::chrono::minutes(minutes), [&, minutes] {
+      fired.emplace_back(minutes, loop->Now() - start);
+      if (minutes == 30) {
+        loop->StartTimer(loop->Now() + 45min, [&] { fired.emplace_back(75, loop->Now() - start); });
+      }
+      if (minutes == 90) loop->Quit();
+    });
+  }
+  loop->Run();
+  const std::vector<std::pair<int, EventLoop::Clock::duration>> expected = {
+      {30, 30min}, {60, 60min}, {75, 75min}, {90, 90min}};
+  EXPECT_EQ(fired, expected);
+}
+
 TEST_F(EventLoopTest, CallsPostedFromOtherThreadsRunOnTheLoopInOrder) {
   const auto loopThread = std::this_thread::get_id();
   std::vector<int> order;

@@ -32,7 +32,7 @@ TEST(FrameTrace, NamesEveryRequest) {
       {{0xB1, 0xEF, 0x01, 0x00}, false, "?"},           // no sync
   };
   for (const auto& c : cases) {
-    EXPECT_STREQ(RequestName(c.frame.data(), c.frame.size(), c.lastChunk), c.name)
+    EXPECT_STREQ(FrameNameText(RequestName(c.frame.data(), c.frame.size(), c.lastChunk)), c.name)
         << HexBytes(c.frame.data(), c.frame.size());
   }
 }
@@ -50,7 +50,7 @@ TEST(FrameTrace, NamesReplies) {
       {{0xB0, 0xEF, 0x00, 0x00}, "?"},
   };
   for (const auto& c : cases) {
-    EXPECT_STREQ(ReplyName(c.frame.data(), c.frame.size()), c.name)
+    EXPECT_STREQ(FrameNameText(ReplyName(c.frame.data(), c.frame.size())), c.name)
         << HexBytes(c.frame.data(), c.frame.size());
   }
 }
@@ -58,16 +58,16 @@ TEST(FrameTrace, NamesReplies) {
 TEST(FrameTrace, LineHasTimestampPortDirectionNameAndHex) {
   const uint8_t init[] = {0xB0, 0xEF, 0x55, 0x02, 0xAA, 0x04};
   const uint8_t ack[] = {0xB0, 0xEF, 0xAA, 0x01, 0x00};
-  EXPECT_EQ(FormatTraceLine(123456789012, "/dev/pts/3", true, "INIT", init, sizeof init),
+  EXPECT_EQ(FormatTraceLine(123456789012, "/dev/pts/3", true, FrameName::Init, init, sizeof init),
             "123456789012 /dev/pts/3 TX INIT          B0 EF 55 02 AA 04");
-  EXPECT_EQ(FormatTraceLine(7, "COM1", false, "ACK", ack, sizeof ack),
+  EXPECT_EQ(FormatTraceLine(7, "COM1", false, FrameName::Ack, ack, sizeof ack),
             "7 COM1 RX ACK           B0 EF AA 01 00");
   EXPECT_EQ(HexBytes(nullptr, 0), "");
 }
 
 TEST(FrameTrace, ControlCharactersInThePortNameAreEscaped) {
   const uint8_t ack[] = {0xB0, 0xEF, 0xAA, 0x01, 0x00};
-  EXPECT_EQ(FormatTraceLine(7, "/x/a\n8 /x/a RX ACK\x1b[K", false, "ACK", ack, sizeof ack),
+  EXPECT_EQ(FormatTraceLine(7, "/x/a\n8 /x/a RX ACK\x1b[K", false, FrameName::Ack, ack, sizeof ack),
             "7 /x/a\\x0A8 /x/a RX ACK\\x1B[K RX ACK           B0 EF AA 01 00");
 }
 

@@ -1,5 +1,5 @@
 // A load session over in-process modules (test::ModuleLine), its quiet
-// output kept in strings.
+// output kept in strings, on a clock that jumps instead of waiting.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -23,6 +23,50 @@ inline std::string ImageOf(size_t length) {
   for (size_t i = 0; i < length; ++i) image[i] = static_cast<char>(i * 7 + 3);
   return image;
 }
+
+// The platform's loop, except that it cannot catch the user's interrupts,
+// as when the signal handlers cannot be installed.
+inline std::unique_ptr<EventLoop> MakeLoopWithoutInterrupts(
+    LoopClock& clock = LoopClock::Steady()) {
+  class Loop final : public EventLoop {
+   public:
+    explicit Loop(LoopClock& clock) : m_inner(EventLoop::Create(clock)) {}
+    Clock::time_point Now() const override { return m_inner->Now(); }
+    int Watch(WaitHandle handle, Callback onSignalled) override {
+      return m_inner->Watch(handle, std::move(onSignalled));
+    }
+    void Unwatch(WaitHandle handle) override { m_inner->Unwatch(handle); }
+    TimerId StartTimer(Clock::time_point due, Callback onDue) override {
+      return m_inner->StartTimer(due, std::move(onDue));
+    }
+    void StopTimer(TimerId id) override { m_inner->StopTimer(id); }
+    void Post(Callback call) override { m_inner->Post(std::move(call)); }
+    void Run() override { m_inner->Run(); }
+    void Quit() override { m_inner->Quit(); }
+    bool CatchInterrupts(std::function<void(int)>) override { return false; }
+    void ReleaseInterrupts() override {}
+
+   private:
+    std::unique_ptr<EventLoop> m_inner;
+  };
+  return std::make_unique<Loop>(clock);
+}
+
+// The loop a session test runs on: on a clock that jumps to the next timer
+// unless the case needs real time (a signal, another thread that must keep
+// up), and with interrupts that cannot be caught when the case asks.
+struct SessionLoopChoice {
+  std::function<std::unique_ptr<EventLoop>()> Maker() {
+    return [this] {
+      LoopClock& clock = realTime ? LoopClock::Steady() : jumping;
+      return refuseInterrupts ? MakeLoopWithoutInterrupts(clock) : EventLoop::Create(clock);
+    };
+  }
+
+  JumpingClock jumping;
+  bool realTime = false;
+  bool refuseInterrupts = false;
+};
 
 // Passes events on to another output and lets a test act on them.
 class HookOutput final : public RunOutput {
@@ -66,10 +110,20 @@ class LoadSessionTest : public ::testing::Test {
     auto quiet = MakeRunOutput(settings, m_out, m_err);
     HookOutput output(*quiet, std::move(hook));
     size_t next = 0;
-    LoadSession session({imagePath, ports, trace, true}, output,
-                        [&] { return std::make_unique<ModuleLine>(m_states.at(next++)); });
-    const int code = session.Run();
-    m_results = session.Results();
+    SessionSettings session{imagePath, ports, trace, true};
+    session.makeLoop = m_loopChoice.Maker();
+    LoadSession load(session, output,
+                     [&] { return std::make_unique<ModuleLine>(m_states.at(next++)); });
+    // The snapshot is taken before the session runs, and the file let go:
+    // a case may replace it meanwhile (Windows would keep it locked).
+    {
+      SnapshotImageFile image;
+      EXPECT_TRUE(image.Open(imagePath)) << imagePath;
+      load.SetImageSnapshot(image.Snapshot());
+    }
+    const int code = load.Run();
+    m_refused = load.Refused();
+    m_results = load.Results();
     return code;
   }
 
@@ -99,6 +153,7 @@ class LoadSessionTest : public ::testing::Test {
   // while the first one's port is open, and is handled on the event loop,
   // not at once. The load ends with 130 and every port closed.
   void ExpectInterruptClosesEveryPort(const std::function<void()>& interrupt) {
+    m_loopChoice.realTime = true;  // the interrupt comes through the OS
     auto a = AddPort("delay:60000@2");
     auto b = AddPort();
     bool raised = false;
@@ -122,6 +177,8 @@ class LoadSessionTest : public ::testing::Test {
   }
 
   TempDir m_dir;
+  SessionLoopChoice m_loopChoice;
+  bool m_refused = false;
   std::vector<std::shared_ptr<ModuleLineState>> m_states;
   std::vector<PortSummary> m_results;
   std::ostringstream m_out;

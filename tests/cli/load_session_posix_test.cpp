@@ -49,13 +49,6 @@ TEST_F(LoadSessionTest, LineThatRefusesTheFormatIsClosed) {
   EXPECT_FALSE(module->open);
 }
 
-TEST_F(LoadSessionTest, ImageThatVanishedBeforeTheRunIsAnImageFileFailure) {
-  AddPort();
-  EXPECT_EQ(Run({"COM1"}, (m_dir.Path() / "gone.mbf").string()), 3);
-  EXPECT_EQ(m_err.str(), "COM1: Unable to open file " + (m_dir.Path() / "gone.mbf").string() +
-                             ": No such file or directory\n");
-}
-
 TEST_F(LoadSessionTest, CtrlCClosesEveryPortAndEndsWith130) {
   ExpectInterruptClosesEveryPort([] { ::raise(SIGINT); });
   // The default action is back: the handler is only there while loading.

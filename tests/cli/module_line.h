@@ -1,6 +1,7 @@
-// An in-process module behind a PortLine, on real time: what the runner
-// writes goes to the simulator core, and its replies are posted back after
-// the delays it asks for, through the event loop like a watcher would.
+// An in-process module behind a PortLine, on its event loop's clock: what
+// the runner writes goes to the simulator core, and its replies are posted
+// back after the delays it asks for, through the event loop like a watcher
+// would.
 #pragma once
 
 #include <chrono>
@@ -113,7 +114,7 @@ class ModuleLine final : public PortLine, public ISerialLine {
       at += delivery.delayMs;
       // A hang-up is the line's last event, as the serial library reports it.
       const uint32_t event = delivery.hangUp ? kEventLineLost : EV_RXCHAR;
-      const auto due = EventLoop::Clock::now() + std::chrono::milliseconds(at);
+      const auto due = m_loop->Now() + std::chrono::milliseconds(at);
       m_loop->StartTimer(due, [state = m_state, generation = m_state->generation,
                                bytes = delivery.bytes, event] {
         if (generation != state->generation || state->target == nullptr) return;
@@ -137,9 +138,8 @@ class ModuleLine final : public PortLine, public ISerialLine {
   }
 
  private:
-  static int64_t NowMs() {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-               EventLoop::Clock::now().time_since_epoch())
+  int64_t NowMs() const {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(m_loop->Now().time_since_epoch())
         .count();
   }
 

@@ -7,16 +7,16 @@ namespace {
 
 // A 100-byte image: INIT, SEND 64, SENDLAST 36, FLASH, each acknowledged.
 void FeedRun(LineTally& tally) {
-  tally.OnSent("CONNECT", 4, 0.0);  // before INIT: not counted
-  tally.OnReceived("CONNECT-REPLY", 5, 0.1);
-  tally.OnSent("INIT", 6, 1.0);
-  tally.OnReceived("ACK", 5, 1.1);
-  tally.OnSent("SEND", 68, 1.2);
-  tally.OnReceived("ACK", 5, 1.3);
-  tally.OnSent("SENDLAST", 40, 1.4);
-  tally.OnReceived("ACK", 5, 1.5);
-  tally.OnSent("FLASH", 13, 1.6);
-  tally.OnReceived("ACK", 5, 1.75);
+  tally.OnSent(FrameName::Connect, 4, 0.0);  // before INIT: not counted
+  tally.OnReceived(FrameName::ConnectReply, 5, 0.1);
+  tally.OnSent(FrameName::Init, 6, 1.0);
+  tally.OnReceived(FrameName::Ack, 5, 1.1);
+  tally.OnSent(FrameName::Send, 68, 1.2);
+  tally.OnReceived(FrameName::Ack, 5, 1.3);
+  tally.OnSent(FrameName::SendLast, 40, 1.4);
+  tally.OnReceived(FrameName::Ack, 5, 1.5);
+  tally.OnSent(FrameName::Flash, 13, 1.6);
+  tally.OnReceived(FrameName::Ack, 5, 1.75);
 }
 
 TEST(LineTally, CountsRequestsAndRepliesFromInitToTheFlashAck) {
@@ -27,15 +27,15 @@ TEST(LineTally, CountsRequestsAndRepliesFromInitToTheFlashAck) {
   EXPECT_TRUE(tally.Complete());
   EXPECT_EQ(tally.LineBytes(), 6u + 5 + 68 + 5 + 40 + 5 + 13 + 5);
   EXPECT_DOUBLE_EQ(tally.Seconds(99.0), 0.75);
-  tally.OnReceived("ACK", 5, 2.0);  // after the FLASH ACK: not counted
+  tally.OnReceived(FrameName::Ack, 5, 2.0);  // after the FLASH ACK: not counted
   EXPECT_EQ(tally.LineBytes(), 147u);
 }
 
 TEST(LineTally, UnfinishedRunCountsUpToNow) {
   LineTally tally;
-  tally.OnSent("INIT", 6, 1.0);
-  tally.OnReceived("ACK", 5, 1.1);
-  tally.OnSent("SEND", 68, 1.2);
+  tally.OnSent(FrameName::Init, 6, 1.0);
+  tally.OnReceived(FrameName::Ack, 5, 1.1);
+  tally.OnSent(FrameName::Send, 68, 1.2);
   EXPECT_TRUE(tally.Started());
   EXPECT_FALSE(tally.Complete());
   EXPECT_EQ(tally.LineBytes(), 79u);

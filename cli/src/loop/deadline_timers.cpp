@@ -17,7 +17,7 @@ void DeadlineTimers::Start(uint32_t id, uint32_t ms) {
   Timer& timer = m_timers[id];
   timer.active = true;
   timer.ms = ms;
-  timer.due = Clock::now() + std::chrono::milliseconds(ms);
+  timer.due = m_loop.Now() + std::chrono::milliseconds(ms);
   // A loop timer still running that comes no later than the new deadline is
   // kept; it is set again for the rest when it comes.
   if (timer.armed == 0 || timer.armedFor > timer.due) Arm(id, timer, timer.due);
@@ -45,7 +45,7 @@ void DeadlineTimers::OnLoopTimer(uint32_t id) {
   Timer& timer = m_timers[id];  // entries stay put, whatever the handler starts or stops
   timer.armed = 0;
   if (!timer.active) return;
-  const Clock::time_point now = Clock::now();
+  const Clock::time_point now = m_loop.Now();
   if (now < timer.due) return Arm(id, timer, timer.due);
   timer.due = now + std::chrono::milliseconds(timer.ms);
   Arm(id, timer, timer.due);

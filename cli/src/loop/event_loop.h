@@ -1,14 +1,17 @@
 // The loader's one event loop, the same interface on every platform: it
-// waits on the lines' native wait handles, on deadlines of a monotonic clock
-// and on calls posted from other threads, and turns Ctrl-C and its kin into
-// a call on the loop's thread. Linux: epoll (event_loop_posix.cpp); Windows:
-// WaitForMultipleObjects (event_loop_win32.cpp).
+// waits on the lines' native wait handles, on deadlines of its clock (the
+// monotonic clock, or a test's) and on calls posted from other threads, and
+// turns Ctrl-C and its kin into a call on the loop's thread. Linux: epoll
+// (event_loop_posix.cpp); Windows: WaitForMultipleObjects
+// (event_loop_win32.cpp).
 #pragma once
 
 #include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
+
+#include "loop/loop_clock.h"
 
 namespace vexel::cli {
 
@@ -18,12 +21,12 @@ using WaitHandle = intptr_t;
 
 class EventLoop {
  public:
-  using Clock = std::chrono::steady_clock;
+  using Clock = LoopClock::Base;  ///< the time points' type; Now() tells the time
   using Callback = std::function<void()>;
   using TimerId = uint64_t;
 
-  /// The platform's loop.
-  static std::unique_ptr<EventLoop> Create();
+  /// The platform's loop, on @p clock (which must outlive it).
+  static std::unique_ptr<EventLoop> Create(LoopClock& clock = LoopClock::Steady());
 
   virtual ~EventLoop() = default;
 
@@ -37,6 +40,8 @@ class EventLoop {
   /// not watched.
   virtual void Unwatch(WaitHandle handle) = 0;
 
+  /// The loop's time: what timers are due by. Never Clock::now() directly.
+  virtual Clock::time_point Now() const = 0;
   /// Calls @p onDue once on the loop's thread, at @p due or soon after,
   /// never before. The id is never 0 and never reused.
   virtual TimerId StartTimer(Clock::time_point due, Callback onDue) = 0;

@@ -1,5 +1,7 @@
 #include "loop/event_loop_core.h"
 
+#include <algorithm>
+
 namespace vexel::cli {
 
 EventLoop::TimerId EventLoopCore::StartTimer(Clock::time_point due, Callback onDue) {
@@ -50,7 +52,7 @@ void EventLoopCore::Run() {
   while (!m_quit) {
     RunPosted();
     if (!m_quit) RunDueTimers();
-    if (!m_quit) WaitAndDispatch(HasPosted() ? 0 : NextTimeoutMs());
+    if (!m_quit) WaitAndDispatch(HasPosted() ? 0 : WaitMs());
   }
   m_quit = false;
 }
@@ -58,7 +60,7 @@ void EventLoopCore::Run() {
 // Timers that a callback starts for "now" wait for the next round, so that
 // a timer restarting itself cannot keep the loop from its handles.
 void EventLoopCore::RunDueTimers() {
-  const Clock::time_point now = Clock::now();
+  const Clock::time_point now = Now();
   const TimerId firstNew = m_nextTimer;
   while (!m_quit && !m_due.empty() && m_due.begin()->first <= now &&
          m_due.begin()->second < firstNew) {
@@ -71,9 +73,11 @@ void EventLoopCore::RunDueTimers() {
   }
 }
 
-int EventLoopCore::NextTimeoutMs() const {
-  if (m_due.empty()) return -1;
-  const auto left = m_due.begin()->first - Clock::now();
+int EventLoopCore::WaitMs() {
+  auto left = LoopClock::kNoTimer;
+  if (!m_due.empty()) left = std::max(m_due.begin()->first - Now(), Clock::duration::zero());
+  left = m_clock.Idle(left);
+  if (left == LoopClock::kNoTimer) return -1;
   if (left <= Clock::duration::zero()) return 0;
   // Rounded up: a wait that ends early would only spin once more.
   const auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();

@@ -17,6 +17,8 @@ namespace vexel::cli {
 
 class EventLoopCore : public EventLoop {
  public:
+  explicit EventLoopCore(LoopClock& clock) : m_clock(clock) {}
+  Clock::time_point Now() const override { return m_clock.Now(); }
   TimerId StartTimer(Clock::time_point due, Callback onDue) override;
   void StopTimer(TimerId id) override;
   void Post(Callback call) override;
@@ -49,9 +51,11 @@ class EventLoopCore : public EventLoop {
 
  private:
   void RunDueTimers();
-  int NextTimeoutMs() const;
+  /// How long the wait may block, in ms (-1: no limit), as the clock says.
+  int WaitMs();
   bool HasPosted();
 
+  LoopClock& m_clock;
   bool m_quit = false;
   uint64_t m_nextKey = 1;
   std::map<uint64_t, std::shared_ptr<Callback>> m_handlers;

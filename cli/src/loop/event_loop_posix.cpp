@@ -37,7 +37,7 @@ extern "C" void OnSignal(int signo) {
 
 class PosixEventLoop final : public EventLoopCore {
  public:
-  PosixEventLoop() {
+  explicit PosixEventLoop(LoopClock& clock) : EventLoopCore(clock) {
     m_epoll = ::epoll_create1(EPOLL_CLOEXEC);
     m_wake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     m_createError = (m_epoll < 0 || m_wake < 0) ? errno : 0;
@@ -152,6 +152,8 @@ class PosixEventLoop final : public EventLoopCore {
 
 }  // namespace
 
-std::unique_ptr<EventLoop> EventLoop::Create() { return std::make_unique<PosixEventLoop>(); }
+std::unique_ptr<EventLoop> EventLoop::Create(LoopClock& clock) {
+  return std::make_unique<PosixEventLoop>(clock);
+}
 
 }  // namespace vexel::cli

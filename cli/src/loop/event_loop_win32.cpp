@@ -41,7 +41,8 @@ BOOL WINAPI OnConsoleControl(DWORD type);
 
 class Win32EventLoop final : public EventLoopCore {
  public:
-  Win32EventLoop() : m_post(FALSE), m_settled(TRUE) {}
+  explicit Win32EventLoop(LoopClock& clock)
+      : EventLoopCore(clock), m_post(FALSE), m_settled(TRUE) {}
   ~Win32EventLoop() override { ReleaseInterrupts(); }
 
   int Watch(WaitHandle handle, Callback onSignalled) override {
@@ -139,6 +140,8 @@ BOOL WINAPI OnConsoleControl(DWORD type) {
 
 }  // namespace
 
-std::unique_ptr<EventLoop> EventLoop::Create() { return std::make_unique<Win32EventLoop>(); }
+std::unique_ptr<EventLoop> EventLoop::Create(LoopClock& clock) {
+  return std::make_unique<Win32EventLoop>(clock);
+}
 
 }  // namespace vexel::cli

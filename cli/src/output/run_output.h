@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <iosfwd>
 #include <memory>
+#include <nlohmann/json_fwd.hpp>
 #include <string>
 #include <vector>
 
@@ -36,6 +37,11 @@ struct PortEvent {
   std::string message;  ///< Failed only
   double elapsed = 0;   ///< seconds since the loader started
 };
+
+/// A run event as --json writes it: port (null before any port is opened),
+/// event @p name, position, total, status, message (null when empty) and
+/// elapsed (in whole milliseconds).
+nlohmann::json EventLine(const nlohmann::json& port, const char* name, const PortEvent& event);
 
 /// Receives the events of every port, on the event loop's thread.
 class RunOutput {

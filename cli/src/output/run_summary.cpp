@@ -2,7 +2,9 @@
 
 #include <cstdio>
 
+#include "output/run_views.h"
 #include "output/text_table.h"
+#include "protocol/line_format.h"
 
 namespace vexel::cli {
 namespace {
@@ -35,8 +37,8 @@ std::vector<std::string> Cells(const PortSummary& row) {
 
 }  // namespace
 
-void LineTally::OnSent(const std::string& name, size_t length, double now) {
-  if (name == "INIT") {
+void LineTally::OnSent(FrameName name, size_t length, double now) {
+  if (name == FrameName::Init) {
     m_started = m_counting = true;
     m_flashSent = m_complete = false;
     m_lineBytes = 0;
@@ -44,13 +46,13 @@ void LineTally::OnSent(const std::string& name, size_t length, double now) {
   }
   if (!m_counting) return;
   m_lineBytes += length;
-  if (name == "FLASH") m_flashSent = true;
+  if (name == FrameName::Flash) m_flashSent = true;
 }
 
-void LineTally::OnReceived(const std::string& name, size_t length, double now) {
+void LineTally::OnReceived(FrameName name, size_t length, double now) {
   if (!m_counting) return;
   m_lineBytes += length;
-  if (m_flashSent && name == "ACK") {
+  if (m_flashSent && name == FrameName::Ack) {
     m_counting = false;
     m_complete = true;
     m_end = now;
@@ -68,7 +70,7 @@ double BytesPerSecond(const PortSummary& row) {
 
 double CeilingShare(const PortSummary& row) {
   if (row.seconds <= 0) return 0;
-  return static_cast<double>(row.lineBytes) * kBitsPerByte / kLineBaud / row.seconds;
+  return static_cast<double>(row.lineBytes) * kLineBitsPerByte / kLineBaudRate / row.seconds;
 }
 
 std::string FormatSummary(const std::vector<PortSummary>& rows, int exitCode) {
@@ -83,12 +85,34 @@ std::string FormatSummary(const std::vector<PortSummary>& rows, int exitCode) {
     unpaced = unpaced || Unpaced(row);
   }
   const std::string note =
-      unpaced ? std::string(kUnpaced) +
-                    ": faster than 57600 baud 8E2 allows: the line is not paced like a UART\n"
+      unpaced ? std::string(kUnpaced) + ": faster than " + std::to_string(kLineBaudRate) +
+                    " baud 8E2 allows: the line is not paced like a UART\n"
               : "";
   return table.Render() + note + std::to_string(loaded) + " of " +
          std::to_string(rows.size()) + " modules loaded; exit status " +
          std::to_string(exitCode) + "\n";
+}
+
+std::string FormatStationSummary(const std::vector<std::string>& ports,
+                                 const std::vector<StationCounts>& counts, int exitCode,
+                                 double elapsed) {
+  using A = TextTable::Align;
+  TextTable table({"PORT", "MODULES", "LOADED", "FAILED", "LAST RESULT"},
+                  {A::Left, A::Right, A::Right, A::Right, A::Left});
+  StationCounts total;
+  for (size_t i = 0; i < ports.size() && i < counts.size(); ++i) {
+    const StationCounts& row = counts[i];
+    table.AddRow({ports[i], std::to_string(row.modules), std::to_string(row.loaded),
+                  std::to_string(row.failed), row.last});
+    total.modules += row.modules;
+    total.loaded += row.loaded;
+    total.failed += row.failed;
+  }
+  table.AddRow({"total", std::to_string(total.modules), std::to_string(total.loaded),
+                std::to_string(total.failed), ""});
+  return table.Render() + std::to_string(total.loaded) + " of " +
+         std::to_string(total.modules) + " modules loaded in " + FormatDuration(elapsed) +
+         "; exit status " + std::to_string(exitCode) + "\n";
 }
 
 }  // namespace vexel::cli

@@ -1,4 +1,5 @@
-// Per-port figures of a run and the summary table printed at the end.
+// Per-port figures of a run, and the summary tables a load and a station
+// session print at the end.
 #pragma once
 
 #include <cstddef>
@@ -6,19 +7,17 @@
 #include <string>
 #include <vector>
 
-namespace vexel::cli {
+#include "protocol/frame_name.h"
 
-/// Line bits per byte at 8E2: start, 8 data, parity, 2 stop.
-constexpr double kBitsPerByte = 12.0;
-constexpr double kLineBaud = 57600.0;
+namespace vexel::cli {
 
 /// Counts the bytes of one exchange on the line, requests and replies, from
 /// INIT to the FLASH ACK, and times it.
 class LineTally {
  public:
-  /// @p name is the request's name (RequestName), @p now in seconds.
-  void OnSent(const std::string& name, size_t length, double now);
-  void OnReceived(const std::string& name, size_t length, double now);
+  /// @p name is what the request is (RequestName), @p now in seconds.
+  void OnSent(FrameName name, size_t length, double now);
+  void OnReceived(FrameName name, size_t length, double now);
 
   bool Started() const { return m_started; }
   bool Complete() const { return m_complete; }
@@ -56,5 +55,19 @@ double CeilingShare(const PortSummary& row);
 /// The table (PORT, RESULT, BYTES, SECONDS, BYTES/S, OF CEILING) and a line
 /// with the count of loaded modules and the exit status.
 std::string FormatSummary(const std::vector<PortSummary>& rows, int exitCode);
+
+/// One port's tally over a station session.
+struct StationCounts {
+  size_t modules = 0;  ///< programming attempts: loaded + failed
+  size_t loaded = 0;
+  size_t failed = 0;
+  std::string last;    ///< the latest module's outcome text
+};
+
+/// A station session's table at the end: PORT, MODULES, LOADED, FAILED,
+/// LAST RESULT, a total row, and a closing line with the exit status.
+std::string FormatStationSummary(const std::vector<std::string>& ports,
+                                 const std::vector<StationCounts>& counts, int exitCode,
+                                 double elapsed);
 
 }  // namespace vexel::cli

@@ -23,14 +23,6 @@ struct StationInfo {
   size_t count = 0;    ///< modules per port; 0 = until interrupted
 };
 
-/// One port's tally over the session.
-struct StationCounts {
-  size_t modules = 0;  ///< programming attempts: loaded + failed
-  size_t loaded = 0;
-  size_t failed = 0;
-  std::string last;    ///< the latest module's outcome text
-};
-
 /// Calls come on the event loop's thread, in the order things happen.
 class StationOutput {
  public:
@@ -80,11 +72,5 @@ class StationOutput {
 /// everything else to @p out.
 std::unique_ptr<StationOutput> MakeStationOutput(const OutputSettings& settings,
                                                  std::ostream& out, std::ostream& err);
-
-/// The table at the end: PORT, MODULES, LOADED, FAILED, LAST RESULT, a
-/// total row, and a closing line with the exit status.
-std::string FormatStationSummary(const std::vector<std::string>& ports,
-                                 const std::vector<StationCounts>& counts, int exitCode,
-                                 double elapsed);
 
 }  // namespace vexel::cli

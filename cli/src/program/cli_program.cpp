@@ -8,6 +8,7 @@
 
 #include "program/command_line.h"
 #include "output/display_text.h"
+#include "output/run_output.h"
 #include "console/console.h"
 #include "cli/exit_codes.h"
 #include "session/load_session.h"
@@ -15,12 +16,11 @@
 #include "session/station_session.h"
 #include "console/output_channel.h"
 #include "port_list/port_list.h"
+#include "program/version.h"
 #include "protocol/sha256.h"
 
 namespace vexel::cli {
 namespace {
-
-constexpr const char* kProgramName = "duvozeviv-cli";
 
 nlohmann::json OrNull(const std::string& text) {
   return text.empty() ? nlohmann::json(nullptr) : nlohmann::json(text);
@@ -73,15 +73,19 @@ int ListPorts(const CliOptions& options, std::ostream& out) {
   return kExitOk;
 }
 
-void ImageFailure(const CliOptions& options, const std::string& text, std::ostream& out,
+// A failure before any port is opened: said on stderr, and as the one event
+// of a --json run.
+void EarlyFailure(const CliOptions& options, const std::string& text, std::ostream& out,
                   std::ostream& err) {
   err << kProgramName << ": " << DisplayText(text) << '\n';
-  if (options.json) {
-    out << JsonLine({{"port", nullptr},   {"event", "failed"},     {"position", 0},
-                     {"total", 0},        {"status", text::kNotConnected},
-                     {"message", text},   {"elapsed", 0}})
-        << '\n';
-  }
+  if (!options.json) return;
+  PortEvent failed;
+  failed.kind = PortEventKind::Failed;
+  failed.status = text::kNotConnected;
+  failed.message = text;
+  nlohmann::json line = EventLine(nullptr, EventName(failed.kind), failed);
+  line["elapsed"] = 0;  // before any port: a whole 0, as it was always written
+  out << JsonLine(line) << '\n';
 }
 
 // The image's one snapshot is taken before any port is opened, so that a
@@ -91,7 +95,7 @@ int TakeImage(const CliOptions& options, SnapshotImageFile& image, std::ostream&
   if (!image.Open(options.image)) {
     std::string text = text::kUnableToOpenFile;
     text.replace(text.find("%s"), 2, options.image);
-    ImageFailure(options, text + ": " + image.LastError(), out, err);
+    EarlyFailure(options, text + ": " + image.LastError(), out, err);
     return kExitImageFile;
   }
   if (options.expectSha256.empty()) return kExitOk;
@@ -102,7 +106,7 @@ int TakeImage(const CliOptions& options, SnapshotImageFile& image, std::ostream&
   std::transform(expected.begin(), expected.end(), expected.begin(),
                  [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
   if (actual == expected) return kExitOk;
-  ImageFailure(options,
+  EarlyFailure(options,
                options.image + " is not the expected image: its SHA-256 is " + actual +
                    ", --expect-sha256 is " + expected + "; nothing was sent",
                out, err);
@@ -122,17 +126,33 @@ OutputSettings ChooseOutput(const CliOptions& options) {
   return settings;
 }
 
-int Load(const CliOptions& options, const SnapshotImageFile& image, std::ostream& out,
-         std::ostream& err) {
-  auto output = MakeRunOutput(ChooseOutput(options), out, err);
+// What a load and a station take from the command line alike.
+SessionSettings SessionFrom(const CliOptions& options) {
   SessionSettings settings;
   settings.image = options.image;
   settings.ports = options.ports;
   settings.trace = options.trace;
-  LoadSession session(settings, *output,
-                      options.watcherThreads ? MakeThreadedSerialPortLine : MakeSerialPortLine);
+  return settings;
+}
+
+PortLineFactory LineFactoryFor(const CliOptions& options) {
+  return options.watcherThreads ? MakeThreadedSerialPortLine : MakeSerialPortLine;
+}
+
+// A session that could not catch Ctrl-C has opened nothing: it is said here.
+int Ended(const CliOptions& options, int code, bool refused, std::ostream& out,
+          std::ostream& err) {
+  if (refused) EarlyFailure(options, kInterruptsNotCaught, out, err);
+  return code;
+}
+
+int Load(const CliOptions& options, const SnapshotImageFile& image, std::ostream& out,
+         std::ostream& err) {
+  auto output = MakeRunOutput(ChooseOutput(options), out, err);
+  LoadSession session(SessionFrom(options), *output, LineFactoryFor(options));
   session.SetImageSnapshot(image.Snapshot());
-  return session.Run();
+  const int code = session.Run();
+  return Ended(options, code, session.Refused(), out, err);
 }
 
 // Module after module until Ctrl-C or --count. The log is opened first: a
@@ -155,17 +175,17 @@ int Station(const CliOptions& options, SnapshotImageFile& image, std::ostream& o
   }
   auto output = MakeStationOutput(ChooseOutput(options), out, err);
   StationSettings settings;
-  settings.image = options.image;
-  settings.ports = options.ports;
+  static_cast<SessionSettings&>(settings) = SessionFrom(options);
   settings.count = options.count;
-  settings.trace = options.trace;
+  settings.program = kProgramName;
   StationSession session(settings, *output, std::move(sink), options.log,
-                         options.watcherThreads ? MakeThreadedSerialPortLine : MakeSerialPortLine);
+                         LineFactoryFor(options));
   session.SetImage(image.Snapshot());
   // A session lasts hours and sends its snapshot only: the file is let go,
   // so that it can be replaced meanwhile (Windows would keep it locked).
   image.Close();
-  return session.Run();
+  const int code = session.Run();
+  return Ended(options, code, session.Refused(), out, err);
 }
 
 }  // namespace

@@ -6,11 +6,10 @@
 
 #include "output/display_text.h"
 #include "cli/exit_codes.h"
+#include "program/version.h"
 
 namespace vexel::cli {
 namespace {
-
-constexpr const char* kProgramName = "duvozeviv-cli";
 
 // How port names resolve differs by system: Windows has its COM ports by
 // name, Linux maps COM1 and COM2 to devices.
@@ -96,7 +95,7 @@ void Describe(CLI::App& app, CliOptions& options) {
       ->type_name("HEX")
       ->check(CLI::Validator(Sha256Hex, "HEX"));
   listPorts->excludes(station);
-  app.set_version_flag("--version", std::string(kProgramName) + " 1.0.0.1");
+  app.set_version_flag("--version", std::string(kProgramName) + " " + kProgramVersion);
   app.footer(Footer());
   // The error may repeat an argument, which may hold anything.
   app.failure_message([](const CLI::App* failed, const CLI::Error& error) {

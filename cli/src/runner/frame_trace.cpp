@@ -13,14 +13,14 @@ namespace {
 struct RequestKind {
   uint8_t command;
   int length;  // -1: any
-  const char* name;
+  FrameName name;
 };
 
 constexpr RequestKind kRequests[] = {
-    {kCmdConnect, 0, "CONNECT"},
-    {kCmdInitFlash, 2, "INIT"},
-    {kCmdInitFlash, 9, "FLASH"},
-    {kCmdSend, -1, "SEND"},
+    {kCmdConnect, 0, FrameName::Connect},
+    {kCmdInitFlash, 2, FrameName::Init},
+    {kCmdInitFlash, 9, FrameName::Flash},
+    {kCmdSend, -1, FrameName::Send},
 };
 
 bool IsFramed(const uint8_t* frame, size_t length) {
@@ -30,23 +30,23 @@ bool IsFramed(const uint8_t* frame, size_t length) {
 
 }  // namespace
 
-const char* RequestName(const uint8_t* frame, size_t length, bool lastChunk) {
-  if (!IsFramed(frame, length)) return "?";
+FrameName RequestName(const uint8_t* frame, size_t length, bool lastChunk) {
+  if (!IsFramed(frame, length)) return FrameName::Unknown;
   for (const auto& kind : kRequests) {
     if (frame[kOffCommand] != kind.command) continue;
     if (kind.length >= 0 && frame[kOffLength] != kind.length) continue;
-    if (kind.command == kCmdSend && lastChunk) return "SENDLAST";
+    if (kind.command == kCmdSend && lastChunk) return FrameName::SendLast;
     return kind.name;
   }
-  return "?";
+  return FrameName::Unknown;
 }
 
-const char* ReplyName(const uint8_t* frame, size_t length) {
+FrameName ReplyName(const uint8_t* frame, size_t length) {
   const auto count = static_cast<int32_t>(length);
-  if (length < kHeaderSize || frame[0] != kSync1 || frame[1] != kSync2) return "?";
-  if (IsAckReply(frame, count)) return "ACK";
-  if (IsConnectReply(frame, count)) return "CONNECT-REPLY";
-  return "?";
+  if (length < kHeaderSize || frame[0] != kSync1 || frame[1] != kSync2) return FrameName::Unknown;
+  if (IsAckReply(frame, count)) return FrameName::Ack;
+  if (IsConnectReply(frame, count)) return FrameName::ConnectReply;
+  return FrameName::Unknown;
 }
 
 std::string HexBytes(const uint8_t* bytes, size_t length) {
@@ -62,11 +62,11 @@ std::string HexBytes(const uint8_t* bytes, size_t length) {
 }
 
 std::string FormatTraceLine(int64_t monotonicUs, const std::string& port, bool sent,
-                            const char* name, const uint8_t* frame, size_t length) {
+                            FrameName name, const uint8_t* frame, size_t length) {
   char head[64];
   std::snprintf(head, sizeof head, "%" PRId64 " ", monotonicUs);
   char tail[32];
-  std::snprintf(tail, sizeof tail, " %s %-13s ", sent ? "TX" : "RX", name);
+  std::snprintf(tail, sizeof tail, " %s %-13s ", sent ? "TX" : "RX", FrameNameText(name));
   return head + DisplayText(port) + tail + HexBytes(frame, length);
 }
 

@@ -5,15 +5,17 @@
 #include <cstdint>
 #include <string>
 
+#include "protocol/frame_name.h"
+
 namespace vexel::cli {
 
-/// The name of a request the loader wrote: CONNECT, INIT, SEND, SENDLAST,
-/// FLASH, or "?". SEND and SENDLAST share a command byte; @p lastChunk says
+/// What a request the loader wrote is: Connect, Init, Send, SendLast, Flash
+/// or Unknown. SEND and SENDLAST share a command byte; @p lastChunk says
 /// whether this chunk carries the end of the image.
-const char* RequestName(const uint8_t* frame, size_t length, bool lastChunk);
+FrameName RequestName(const uint8_t* frame, size_t length, bool lastChunk);
 
-/// The name of a frame the loader received: CONNECT-REPLY, ACK, or "?".
-const char* ReplyName(const uint8_t* frame, size_t length);
+/// What a frame the loader received is: ConnectReply, Ack or Unknown.
+FrameName ReplyName(const uint8_t* frame, size_t length);
 
 /// "B0 EF 01 00": upper-case hex, one space apart.
 std::string HexBytes(const uint8_t* bytes, size_t length);
@@ -21,6 +23,6 @@ std::string HexBytes(const uint8_t* bytes, size_t length);
 /// One trace line without its newline:
 /// "<monotonic µs> <port> TX|RX <name padded to 13> <hex bytes>".
 std::string FormatTraceLine(int64_t monotonicUs, const std::string& port, bool sent,
-                            const char* name, const uint8_t* frame, size_t length);
+                            FrameName name, const uint8_t* frame, size_t length);
 
 }  // namespace vexel::cli

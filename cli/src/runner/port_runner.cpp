@@ -18,9 +18,8 @@ std::string LineLostText(const std::string& port) {
 }
 
 PortRunner::PortRunner(size_t index, std::string port, std::string imagePath,
-                       SnapshotImageFile::Bytes image, std::string imageError,
-                       std::unique_ptr<PortLine> line, const RunClock& clock,
-                       PortRunnerListener& listener, EventLoop& loop)
+                       SnapshotImageFile::Bytes image, std::unique_ptr<PortLine> line,
+                       const RunClock& clock, PortRunnerListener& listener, EventLoop& loop)
     : m_index(index),
       m_port(std::move(port)),
       m_imagePath(std::move(imagePath)),
@@ -28,7 +27,7 @@ PortRunner::PortRunner(size_t index, std::string port, std::string imagePath,
       m_listener(listener),
       m_loop(loop),
       m_line(std::move(line)),
-      m_image(std::move(image), std::move(imageError)),
+      m_image(std::move(image)),
       m_controller(m_line->Line(), m_image, *this),
       m_timers(loop, [this](uint32_t id) { OnTimer(id); }) {
   m_controller.SetFrameObserver(this);
@@ -146,8 +145,6 @@ std::string PortRunner::FailureReason() const {
     case Failure::LineFormat:
       if (m_line->LastOsError() != 0) return m_line->DescribeOsError(m_line->LastOsError());
       return m_line->DescribeResult(m_controller.LastPortResult());
-    case Failure::ImageFile:
-      return m_image.LastError();
     default:
       return {};
   }
@@ -203,13 +200,13 @@ void PortRunner::OnFrameSent(const uint8_t* frame, size_t length) {
   // SendChunk reads the chunk before it writes: at the end of the image the
   // position has reached the length.
   const bool last = m_image.IsOpen() && m_image.GetPosition() == m_image.GetLength();
-  const char* name = RequestName(frame, length, last);
+  const FrameName name = RequestName(frame, length, last);
   m_tally.OnSent(name, length, m_clock.Seconds());
   m_listener.OnPortFrame(m_index, true, name, frame, length);
 }
 
 void PortRunner::OnFrameReceived(const uint8_t* frame, size_t length) {
-  const char* name = ReplyName(frame, length);
+  const FrameName name = ReplyName(frame, length);
   m_tally.OnReceived(name, length, m_clock.Seconds());
   m_listener.OnPortFrame(m_index, false, name, frame, length);
 }

@@ -14,6 +14,7 @@
 #include "loop/run_clock.h"
 #include "output/run_output.h"
 #include "output/run_summary.h"
+#include "protocol/frame_name.h"
 #include "protocol/programming_controller.h"
 
 namespace vexel::cli {
@@ -23,7 +24,7 @@ class PortRunnerListener {
  public:
   virtual void OnPortEvent(const PortEvent& event) = 0;
   /// Every frame written (@p sent) or received, with its command name.
-  virtual void OnPortFrame(size_t port, bool sent, const char* name, const uint8_t* frame,
+  virtual void OnPortFrame(size_t port, bool sent, FrameName name, const uint8_t* frame,
                            size_t length) = 0;
   /// The port has ended (loaded or failed) and its line is closed.
   virtual void OnPortFinished(size_t port) = 0;
@@ -46,12 +47,11 @@ class PortRunner final : public ControllerHost,
                          public LineEventLoop,
                          public FrameObserver {
  public:
-  /// @p image: the load's one snapshot of the image, shared by every port;
-  /// null when it could not be taken, for the reason @p imageError.
+  /// @p image: the session's one snapshot of the image, shared by every
+  /// port, taken before any port is opened.
   PortRunner(size_t index, std::string port, std::string imagePath,
-             SnapshotImageFile::Bytes image, std::string imageError,
-             std::unique_ptr<PortLine> line, const RunClock& clock,
-             PortRunnerListener& listener, EventLoop& loop);
+             SnapshotImageFile::Bytes image, std::unique_ptr<PortLine> line,
+             const RunClock& clock, PortRunnerListener& listener, EventLoop& loop);
   ~PortRunner() override;
   PortRunner(const PortRunner&) = delete;
   PortRunner& operator=(const PortRunner&) = delete;

@@ -6,20 +6,12 @@
 #include <string>
 #include <vector>
 
-#include "loop/event_loop.h"
+#include "output/run_output.h"
 #include "runner/port_line.h"
 #include "runner/port_runner.h"
-#include "loop/run_clock.h"
-#include "output/run_output.h"
+#include "session/session_core.h"
 
 namespace vexel::cli {
-
-struct SessionSettings {
-  std::string image;
-  std::vector<std::string> ports;  ///< in command-line order
-  bool trace = false;
-  bool handleSignals = true;  ///< SIGINT, SIGTERM and SIGHUP interrupt the load while it runs
-};
 
 class LoadSession final : public PortRunnerListener {
  public:
@@ -29,12 +21,16 @@ class LoadSession final : public PortRunnerListener {
   LoadSession(const LoadSession&) = delete;
   LoadSession& operator=(const LoadSession&) = delete;
 
+  /// The image's one snapshot, which every port sends; taken by the caller
+  /// before the session runs.
+  void SetImageSnapshot(SnapshotImageFile::Bytes image) { m_core.SetImage(std::move(image)); }
   /// Runs every port to its end on the session's event loop, prints the
-  /// summary and returns the exit status.
+  /// summary and returns the exit status. When the user's interrupts cannot
+  /// be caught, opens nothing, prints nothing and returns
+  /// kExitInvalidResponse (an internal error; kInterruptsNotCaught says why).
   int Run();
-  /// The image's snapshot, taken already; without one Run takes it, once,
-  /// before any port starts. Every port sends it.
-  void SetImageSnapshot(SnapshotImageFile::Bytes image) { m_image = std::move(image); }
+  /// Run opened nothing: the user's interrupts could not be caught.
+  bool Refused() const { return m_core.Refused(); }
   /// Closes every port and makes Run return 130: what Ctrl-C does.
   void Interrupt();
 
@@ -42,24 +38,17 @@ class LoadSession final : public PortRunnerListener {
   const std::vector<PortSummary>& Results() const { return m_results; }
 
   void OnPortEvent(const PortEvent& event) override;
-  void OnPortFrame(size_t port, bool sent, const char* name, const uint8_t* frame,
+  void OnPortFrame(size_t port, bool sent, FrameName name, const uint8_t* frame,
                    size_t length) override;
   void OnPortFinished(size_t port) override;
   void OnPortWarning(size_t port, const std::string& text) override;
 
  private:
   bool AllFinished() const;
-  void TakeSnapshot();
-  void Tick();
 
   SessionSettings m_settings;
   RunOutput& m_output;
-  PortLineFactory m_lineFactory;
-  RunClock m_clock;
-  SnapshotImageFile::Bytes m_image;
-  std::string m_imageError;  // why the snapshot could not be taken
-  std::unique_ptr<EventLoop> m_loop;  // before the runners, which leave it as they go
-  EventLoop::TimerId m_tick = 0;
+  SessionCore m_core;  // before the runners, which leave its loop as they go
   std::vector<std::unique_ptr<PortRunner>> m_runners;
   std::vector<PortSummary> m_results;
   bool m_interrupted = false;

@@ -5,21 +5,21 @@
 #pragma once
 
 #include <chrono>
-#include <filesystem>
 #include <functional>
 #include <memory>
-#include <optional>
 #include <string>
 #include <vector>
 
-#include "audit/audit_log.h"
 #include <nlohmann/json.hpp>
-#include "loop/event_loop.h"
-#include "runner/port_line.h"
-#include "port_list/port_list.h"
-#include "runner/port_runner.h"
-#include "loop/run_clock.h"
+
+#include "audit/audit_log.h"
 #include "output/station_output.h"
+#include "port_list/port_list.h"
+#include "runner/port_line.h"
+#include "runner/port_runner.h"
+#include "session/image_watch.h"
+#include "session/session_core.h"
+#include "session/station_records.h"
 
 namespace vexel::cli {
 
@@ -28,12 +28,8 @@ namespace vexel::cli {
 /// that was there, which is then not programmed.
 constexpr std::chrono::milliseconds kQuickestSwapSeen{300};
 
-struct StationSettings {
-  std::string image;
-  std::vector<std::string> ports;  ///< in command-line order
-  size_t count = 0;                ///< modules per port; 0 = until interrupted
-  bool trace = false;
-  bool handleSignals = true;  ///< SIGINT, SIGTERM and SIGHUP end the session
+struct StationSettings : SessionSettings {
+  size_t count = 0;  ///< modules per port; 0 = until interrupted
   /// Probes start at most this often on a port: a module taken off and the
   /// next one put on within less than this may pass for the same module
   /// (see kQuickestSwapSeen).
@@ -50,6 +46,9 @@ struct StationSettings {
   std::function<SerialPortInfo(const std::string& port)> describePort = [](const std::string& port) {
     return DescribePort(port);
   };
+  /// Put in front of the session's notices ("name: text"); the engine names
+  /// no program of its own.
+  std::string program;
 };
 
 class StationSession final : public PortRunnerListener {
@@ -65,17 +64,21 @@ class StationSession final : public PortRunnerListener {
 
   /// The one snapshot every module of the session is sent; taken by the
   /// caller before the session starts.
-  void SetImage(SnapshotImageFile::Bytes image);
+  void SetImage(SnapshotImageFile::Bytes image) { m_core.SetImage(std::move(image)); }
   /// Runs until Ctrl-C, --count on every port, every port stopped, or a
-  /// log that cannot be written; returns the exit status.
+  /// log that cannot be written; returns the exit status. When the user's
+  /// interrupts cannot be caught, opens nothing, records and prints nothing
+  /// and returns kExitInvalidResponse (kInterruptsNotCaught says why).
   int Run();
+  /// Run opened nothing: the user's interrupts could not be caught.
+  bool Refused() const { return m_core.Refused(); }
   /// Closes every port; a module being programmed ends as interrupted.
   void Interrupt();
 
   const std::vector<StationCounts>& Counts() const { return m_counts; }
 
   void OnPortEvent(const PortEvent& event) override;
-  void OnPortFrame(size_t port, bool sent, const char* name, const uint8_t* frame,
+  void OnPortFrame(size_t port, bool sent, FrameName name, const uint8_t* frame,
                    size_t length) override;
   void OnPortFinished(size_t port) override;
   void OnPortWarning(size_t port, const std::string& text) override;
@@ -104,15 +107,9 @@ class StationSession final : public PortRunnerListener {
     double moduleStart = 0;  // when the module was found
     std::string failure;     // the module's failure text with its reason
   };
-  struct FileStamp {
-    bool exists = false;
-    uintmax_t size = 0;
-    std::filesystem::file_time_type written{};
-    bool operator==(const FileStamp& other) const {
-      return exists == other.exists && size == other.size && written == other.written;
-    }
-  };
 
+  void Start();
+  void End();
   void StartProbe(size_t index);
   void ScheduleProbe(size_t index, bool atOnce);
   void Found(size_t index);
@@ -125,32 +122,21 @@ class StationSession final : public PortRunnerListener {
   void StopPort(size_t index, const std::string& reason, int exitCode);
   void NoteFailure(int exitCode);
   void OnLogFailed(const std::string& error);
+  void OnImageChanged(const FileStamp& now);
   void StopTakingModules();
   void QuitWhenIdle();
-  void CheckImage();
-  void Tick();
-  FileStamp StampOfImage() const;
+  void Notice(const char* kind, const std::string& text);
   void Audit(nlohmann::json record);
-  nlohmann::json Record(const char* kind) const;
-  nlohmann::json PortRecord(const char* kind, size_t index) const;
 
   StationSettings m_settings;
   StationOutput& m_output;
-  PortLineFactory m_lineFactory;
   std::string m_logPath;
-  RunClock m_clock;
-  std::string m_startedAt;  // UTC
-  std::string m_session;    // "start time/process id": names the session in every record
-  std::string m_host;
-  SnapshotImageFile::Bytes m_image;
-  std::string m_sha256;
-  FileStamp m_imageStamp;
-  std::unique_ptr<EventLoop> m_loop;  // before the log and the runners, which post to it
+  SessionCore m_core;  // its loop before the log and the runners, which post to it
+  StationRecords m_records;
+  ImageWatch m_imageWatch;
   std::unique_ptr<AuditLog> m_log;
   std::vector<Port> m_ports;
   std::vector<StationCounts> m_counts;
-  EventLoop::TimerId m_tick = 0;
-  EventLoop::TimerId m_imageTimer = 0;
   int m_firstFailure = 0;
   bool m_stopping = false;  // no new module is taken
   bool m_interrupted = false;

@@ -8,6 +8,7 @@
 
 #include "protocol/controller_host.h"
 #include "protocol/image_file.h"
+#include "protocol/line_format.h"
 #include "protocol/link_frame.h"
 #include "serial/serial_line.h"
 
@@ -34,8 +35,7 @@ constexpr uint32_t kInitReplyMs = 1000;
 constexpr uint32_t kChunkReplyMs = 5000;
 constexpr uint32_t kFlashReplyMs = 5000;
 
-// Fixed line settings.
-constexpr uint32_t kLineBaudRate = 57600;
+// The serial driver's queues, each way.
 constexpr uint32_t kQueueSize = 2048;
 
 /// The class of the latest failure, for hosts that act on it (exit codes).
