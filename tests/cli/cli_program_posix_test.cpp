@@ -36,7 +36,7 @@ TEST(CliProgram, MissingImageWithAStrangeNameIsReportedSafely) {
 // The image's one snapshot is taken before any port is opened: an image
 // that is not there fails the whole run once, not each port.
 TEST(CliProgram, ImageThatVanishedBeforeTheRunIsAnImageFileFailure) {
-  test::TempDir dir;
+  vexel::test::TempDir dir;
   const std::string gone = (dir.Path() / "gone.mbf").string();
   const Outcome run = RunWith({"-p", "/dev/null", "-p", "/dev/zero", gone});
   EXPECT_EQ(run.code, kExitImageFile);
