@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -16,9 +15,12 @@
 #include <vector>
 
 #include "audit/audit_log.h"
-#include "temp_dir.h"
+#include "support/child_process.h"
+#include "support/temp_dir.h"
 
 namespace vexel::cli::test {
+
+using vexel::test::TempDir;
 
 std::string MissingDirectoryText() { return "No such file or directory"; }
 int DiskFullError() { return ENOSPC; }
@@ -52,21 +54,16 @@ TEST(AuditFile, LineCutShortIsRemovedAgain) {
   const std::string earlier = "{\"n\":1}\n";
   const auto path = dir.Write("station.jsonl", earlier);
   const std::string line = "{\"n\":2,\"text\":\"" + std::string(100, 'x') + "\"}\n";
-  const pid_t child = ::fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
+  const int status = vexel::test::RunInChild([&] {
     ::signal(SIGXFSZ, SIG_IGN);
     const rlimit limit{earlier.size() + 10, earlier.size() + 10};
-    if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) ::_exit(100);
+    if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) return 100;
     int error = 0;
     auto sink = OpenAuditFile(path.string(), error);
-    if (!sink) ::_exit(101);
-    ::_exit(sink->Append(line) == EFBIG ? 0 : 102);
-  }
-  int status = 0;
-  ASSERT_EQ(::waitpid(child, &status, 0), child);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0);
+    if (!sink) return 101;
+    return sink->Append(line) == EFBIG ? 0 : 102;
+  });
+  EXPECT_EQ(status, 0);
   std::ifstream in(path, std::ios::binary);
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), earlier);
 }

@@ -18,9 +18,11 @@
 #include <vector>
 
 #include "serial/serial_port.h"
-#include "temp_dir.h"
+#include "support/temp_dir.h"
 
 namespace vexel::cli::test {
+
+using vexel::test::TempDir;
 
 // The platform's own wording and code, from its test file.
 std::string MissingDirectoryText();

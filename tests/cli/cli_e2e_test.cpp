@@ -16,13 +16,13 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
-#include "child_process.h"
+#include "support/child_process.h"
 #include "e2e_support.h"
 #include "cli/exit_codes.h"
 #include "runner/frame_trace.h"
 #include "session/load_session.h"
 #include "protocol/sha256.h"
-#include "temp_dir.h"
+#include "support/temp_dir.h"
 #include "text_fields.h"
 
 namespace vexel::cli {
@@ -38,7 +38,7 @@ using test::ReadToEnd;
 using test::SimModule;
 using test::Fields;
 using test::IsNumber;
-using test::TempDir;
+using vexel::test::TempDir;
 using namespace std::chrono_literals;
 
 constexpr const char* kFlashFrame = "b0ef5509550203040506070801";
@@ -81,7 +81,9 @@ class CliEndToEnd : public ::testing::Test {
 
   static ChildProcess::Options Cli(std::vector<std::string> args) {
     args.insert(args.begin(), VEXEL_CLI_PATH);
-    return {args, {}, false, false};
+    ChildProcess::Options options;
+    options.argv = std::move(args);
+    return options;
   }
 
   // The program run as nobody, from a copy beside the images: the build tree

@@ -10,7 +10,7 @@
 
 #include "cli/exit_codes.h"
 #include "program_run.h"
-#include "temp_dir.h"
+#include "support/temp_dir.h"
 
 namespace vexel::cli {
 namespace {
@@ -21,7 +21,7 @@ using test::RunWith;
 // A file name in another encoding, with a newline: escaped on stderr, valid
 // UTF-8 in the JSON line.
 TEST(CliProgram, MissingImageWithAStrangeNameIsReportedSafely) {
-  test::TempDir dir;
+  vexel::test::TempDir dir;
   const std::string folder = dir.Path().string();
   const Outcome run = RunWith({"--json", "-p", "/dev/null", folder + "/\xff\nFAKE.mbf"});
   EXPECT_EQ(run.code, kExitImageFile);
@@ -36,7 +36,7 @@ TEST(CliProgram, MissingImageWithAStrangeNameIsReportedSafely) {
 // The image's one snapshot is taken before any port is opened: an image
 // that is not there fails the whole run once, not each port.
 TEST(CliProgram, ImageThatVanishedBeforeTheRunIsAnImageFileFailure) {
-  test::TempDir dir;
+  vexel::test::TempDir dir;
   const std::string gone = (dir.Path() / "gone.mbf").string();
   const Outcome run = RunWith({"-p", "/dev/null", "-p", "/dev/zero", gone});
   EXPECT_EQ(run.code, kExitImageFile);
@@ -46,7 +46,7 @@ TEST(CliProgram, ImageThatVanishedBeforeTheRunIsAnImageFileFailure) {
 }
 
 TEST(CliProgram, SameDeviceTwiceEscapesTheNames) {
-  test::TempDir dir;
+  vexel::test::TempDir dir;
   const std::string link = (dir.Path() / "l\nFAKE").string();
   std::filesystem::create_symlink("/dev/null", link);
   const Outcome run = RunWith({"-p", "/dev/null", "-p", link, "image.mbf"});
@@ -60,7 +60,7 @@ TEST(CliProgram, SameDeviceTwiceEscapesTheNames) {
 // The audit log is a regular file or a new one: the image, a port, a
 // terminal or a pipe is refused before anything is opened, let alone sent.
 TEST(CliProgram, AnAuditLogThatIsNoRegularFileOrIsTheImageIsRefused) {
-  test::TempDir dir;
+  vexel::test::TempDir dir;
   const std::string image = dir.Write("same.mbf", "image bytes").string();
   const std::string fifo = (dir.Path() / "fifo").string();
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
@@ -86,7 +86,7 @@ TEST(CliProgram, AnAuditLogThatIsNoRegularFileOrIsTheImageIsRefused) {
 }
 
 TEST(CliProgram, AWrongExpectedHashRefusesWithBothHashesAndTheImageClass) {
-  test::TempDir dir;
+  vexel::test::TempDir dir;
   const std::string image = dir.Write("a.mbf", "abc").string();
   const std::string wrong(64, 'A');
   for (const bool station : {false, true}) {

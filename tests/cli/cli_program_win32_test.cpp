@@ -6,7 +6,7 @@
 
 #include "cli/exit_codes.h"
 #include "program_run.h"
-#include "temp_dir.h"
+#include "support/temp_dir.h"
 
 namespace vexel::cli {
 namespace {
@@ -29,7 +29,7 @@ std::string SystemText(DWORD error) {
 // The arguments are UTF-8 (main converts the wide command line), and so is
 // the file name the image is opened by.
 TEST(CliProgramWin32, MissingImageIsReportedWithTheSystemsText) {
-  test::TempDir dir;
+  vexel::test::TempDir dir;
   const std::string path = dir.Path().string() + "\\caf\xC3\xA9.mbf";
   const Outcome run = RunWith({"--json", "-p", "COM1", path});
   EXPECT_EQ(run.code, kExitImageFile);
@@ -66,7 +66,7 @@ TEST(CliProgramWin32, SamePortTwiceByAnyNameIsAUsageError) {
 
 // NUL is a device, not a file; the image is no log, under any spelling.
 TEST(CliProgramWin32, AnAuditLogThatIsADeviceOrTheImageIsRefused) {
-  test::TempDir dir;
+  vexel::test::TempDir dir;
   const std::string image = dir.Write("same.mbf", "image bytes").string();
   const std::string notAFile =
       " is not a regular file: the audit log is never a port, a terminal or a pipe";

@@ -1,5 +1,5 @@
-// What the end-to-end tests of the loader share: simulated modules as child
-// processes, pipes, and taking their output apart.
+// What the end-to-end tests of the loader share: simulated modules, pipes,
+// and taking their output apart.
 #pragma once
 
 #include <fcntl.h>
@@ -8,16 +8,20 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <filesystem>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
 #include <vector>
 
-#include "child_process.h"
+#include "support/child_process.h"
+#include "support/proc_scan.h"
+#include "support/sim_program.h"
 
 namespace vexel::cli::test {
+
+using vexel::test::ChildProcess;
+using vexel::test::ProcessHasOpen;
 
 inline std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> lines;
@@ -72,48 +76,17 @@ class Pipe {
   int m_fds[2] = {-1, -1};
 };
 
-inline bool ProcessHasOpen(pid_t pid, const std::string& path) {
-  std::error_code error;
-  for (const auto& fd : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd", error)) {
-    std::error_code linkError;
-    if (std::filesystem::read_symlink(fd.path(), linkError) == path) return true;
-  }
-  return false;
-}
-
-// One simulated module; stopped by its pid when the test ends.
-class SimModule {
+// One simulated module, reporting in JSON; stopped by its pid when the test
+// ends.
+class SimModule : public vexel::test::SimProgram {
  public:
-  explicit SimModule(std::vector<std::string> args = {})
-      : m_process(Options(std::move(args))), m_path(m_process.FirstLine()) {}
-  ~SimModule() { m_process.Signal(SIGTERM); }
-
-  const std::string& Path() const { return m_path; }
-  ChildProcess& Process() { return m_process; }
-  /// The sim's JSON events after its first line.
-  std::vector<nlohmann::json> Events() const {
-    std::vector<nlohmann::json> events;
-    const auto lines = Lines(m_process.Out());
-    for (size_t i = 1; i < lines.size(); ++i) events.push_back(nlohmann::json::parse(lines[i]));
-    return events;
-  }
-  /// The frames the module received, as hex, in order.
-  std::vector<std::string> Requests() const {
-    std::vector<std::string> frames;
-    for (const auto& event : Events()) {
-      if (event["event"] == "request") frames.push_back(event["frame"]);
-    }
-    return frames;
-  }
+  explicit SimModule(std::vector<std::string> args = {}) : SimProgram(WithJson(std::move(args))) {}
 
  private:
-  static ChildProcess::Options Options(std::vector<std::string> args) {
-    args.insert(args.begin(), {VEXEL_SIM_PATH, "--json"});
-    return {args, {}, false, false};
+  static std::vector<std::string> WithJson(std::vector<std::string> args) {
+    args.insert(args.begin(), "--json");
+    return args;
   }
-
-  ChildProcess m_process;
-  std::string m_path;
 };
 
 }  // namespace vexel::cli::test

@@ -12,9 +12,11 @@
 
 #include "session/load_session.h"
 #include "module_line.h"
-#include "temp_dir.h"
+#include "support/temp_dir.h"
 
 namespace vexel::cli::test {
+
+using vexel::test::TempDir;
 
 inline std::string ImageOf(size_t length) {
   std::string image(length, '\0');

@@ -9,12 +9,12 @@
 #include <cstdio>
 #include <gtest/gtest.h>
 
-#include "temp_dir.h"
+#include "support/temp_dir.h"
 
 namespace vexel::cli {
 namespace {
 
-using test::TempDir;
+using vexel::test::TempDir;
 
 // A /proc with three processes: 120 holds the port, 121 holds something
 // else, and the caller's own entry (which is never reported).

@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "temp_dir.h"
+#include "support/temp_dir.h"
 
 namespace vexel::cli {
 
@@ -22,7 +22,7 @@ void PrintTo(const SerialPortInfo& p, std::ostream* os) {
 
 namespace {
 
-using test::TempDir;
+using vexel::test::TempDir;
 
 // A sysfs tree shaped like the kernel's: /sys/class/tty/NAME links into
 // /sys/devices, and each port's "device" link points at the device under it.

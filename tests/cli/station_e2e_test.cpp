@@ -8,12 +8,12 @@
 #include <map>
 #include <nlohmann/json.hpp>
 
-#include "child_process.h"
+#include "support/child_process.h"
 #include "cli/exit_codes.h"
 #include "runner/port_runner.h"
 #include "e2e_support.h"
 #include "protocol/programming_controller.h"
-#include "temp_dir.h"
+#include "support/temp_dir.h"
 
 namespace vexel::cli {
 namespace {
@@ -21,7 +21,7 @@ namespace {
 using test::ChildProcess;
 using test::Lines;
 using test::SimModule;
-using test::TempDir;
+using vexel::test::TempDir;
 using namespace std::chrono_literals;
 
 std::vector<nlohmann::json> JsonLines(const std::string& text) {
@@ -61,7 +61,9 @@ class StationEndToEnd : public ::testing::Test {
 
   static ChildProcess::Options Cli(std::vector<std::string> args) {
     args.insert(args.begin(), VEXEL_CLI_PATH);
-    return {args, {}, false, false};
+    ChildProcess::Options options;
+    options.argv = std::move(args);
+    return options;
   }
 
   std::vector<nlohmann::json> Log() { return JsonLines(ReadFile(m_dir.Path() / "audit.jsonl")); }

@@ -287,7 +287,7 @@ TEST(Failures, ImageThatCannotBeOpenedChangesNothing) {
   LoaderRig rig;
   rig.Connect();
   const size_t writes = rig.Writes().size();
-  const std::string path = rig.dir.Path() + "/missing.mbf";
+  const std::string path = rig.dir.At("missing.mbf");
   rig.controller.StartRun(path);
   rig.clock.AdvanceBy(10000);
   EXPECT_EQ(rig.host.Messages(), Events{"Unable to open file " + path});

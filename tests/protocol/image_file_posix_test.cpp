@@ -19,12 +19,12 @@ struct RefusedCase {
 };
 
 const RefusedCase kRefused[] = {
-    {"Missing", [](const TempDir& d) { return d.Path() + "/none.mbf"; },
+    {"Missing", [](const TempDir& d) { return d.At("none.mbf"); },
      "No such file or directory"},
-    {"Directory", [](const TempDir& d) { return d.Path(); }, "not a regular file"},
+    {"Directory", [](const TempDir& d) { return d.Path().string(); }, "not a regular file"},
     {"Fifo",
      [](const TempDir& d) {
-       const std::string path = d.Path() + "/pipe.mbf";
+       const std::string path = d.At("pipe.mbf");
        ::mkfifo(path.c_str(), 0600);
        return path;  // must not block waiting for a writer
      },
@@ -63,7 +63,7 @@ TEST(ImageFileDeathTest, AnImageTooLargeToHoldIsRefusedWithTheReason) {
   GTEST_SKIP() << "the sanitizer's shadow memory alone needs more address space than the limit";
 #endif
   TempDir dir;
-  const std::string path = dir.Path() + "/big.mbf";
+  const std::string path = dir.At("big.mbf");
   std::FILE* big = std::fopen(path.c_str(), "w");
   ASSERT_NE(big, nullptr);
   ASSERT_EQ(::ftruncate(::fileno(big), 1L << 30), 0);  // sparse: 1 GiB costs no disk

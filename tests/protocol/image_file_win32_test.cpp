@@ -45,9 +45,9 @@ TEST(ImageFileWin32, AFileHeldByAWriterIsRefused) {
 TEST(ImageFileWin32, MissingFilesAndFoldersAreRefused) {
   TempDir dir;
   SnapshotImageFile file;
-  EXPECT_FALSE(file.Open(dir.Path() + "\\none.mbf"));
+  EXPECT_FALSE(file.Open(dir.At("none.mbf")));
   EXPECT_FALSE(file.LastError().empty());
-  EXPECT_FALSE(file.Open(dir.Path()));
+  EXPECT_FALSE(file.Open(dir.Path().string()));
   EXPECT_FALSE(file.IsOpen());
   EXPECT_EQ(file.GetLength(), 0u);
 }

@@ -4,11 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <chrono>
-#include <cstdio>
-#include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -17,43 +13,13 @@
 #include "sim/module_simulator.h"
 #include "sim/virtual_clock.h"
 #include "sim/virtual_host.h"
+#include "support/temp_dir.h"
 
 namespace vexel::testing {
 
 using Bytes = std::vector<uint8_t>;
 
-/// A scratch directory removed with everything in it.
-class TempDir {
- public:
-  TempDir() {
-    namespace fs = std::filesystem;
-    static std::atomic<unsigned> counter{0};
-    const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-    for (;;) {
-      const fs::path path = fs::temp_directory_path() /
-                            ("vexel-test-" + std::to_string(stamp) + "-" + std::to_string(counter++));
-      if (fs::create_directory(path)) {
-        m_path = path.string();
-        return;
-      }
-    }
-  }
-  ~TempDir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(m_path, ignored);
-  }
-  std::string File(const std::string& name, const Bytes& contents) const {
-    const std::string path = m_path + "/" + name;
-    std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(contents.data()),
-               static_cast<std::streamsize>(contents.size()));
-    return path;
-  }
-  const std::string& Path() const { return m_path; }
-
- private:
-  std::string m_path;
-};
+using test::TempDir;
 
 /// Image bytes that differ from chunk to chunk.
 inline Bytes Pattern(size_t length) {

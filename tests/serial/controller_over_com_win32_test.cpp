@@ -20,8 +20,9 @@
 
 #include "protocol/image_file.h"
 #include "protocol/programming_controller.h"
-#include "real_time_host.h"
 #include "serial/serial_wnd.h"
+#include "support/real_time_host.h"
+#include "support/temp_dir.h"
 #include "test_frames.h"
 
 namespace vexel {
@@ -107,24 +108,6 @@ class TimedLine final : public CSerialCWnd {
   Clock::time_point m_openedAt{};
 };
 
-class ImageInTemp {
- public:
-  explicit ImageInTemp(const Bytes& bytes) {
-    char dir[MAX_PATH] = {};
-    char path[MAX_PATH] = {};
-    ::GetTempPathA(MAX_PATH, dir);
-    ::GetTempFileNameA(dir, "vxl", 0, path);
-    m_path = path;
-    std::ofstream(m_path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-  }
-  ~ImageInTemp() { ::DeleteFileA(m_path.c_str()); }
-  const std::string& Path() const { return m_path; }
-
- private:
-  std::string m_path;
-};
-
 // The progress a run of @p length bytes shows: its range, then the bytes
 // acknowledged before each further chunk, then the close.
 std::vector<std::string> ProgressOf(size_t length) {
@@ -162,24 +145,25 @@ class ControllerOverComTest : public ::testing::TestWithParam<size_t> {
 
 TEST_P(ControllerOverComTest, ConnectsAndLoadsTheImageByteExactWithExactFrames) {
   const Bytes image = sim::test::Pattern(GetParam());
-  const ImageInTemp file(image);
+  const test::TempDir dir;
+  const std::string file = dir.File("image.mbf", image);
   ::DeleteFileA(m_flashed.c_str());
   const std::streamoff eventsBefore = FileSize(m_events);
 
   m_controller->ToggleConnection();
-  ASSERT_TRUE(m_host->RunUntil([this] { return m_controller->IsConnected() || !m_host->m_messages.empty(); }));
-  ASSERT_TRUE(m_controller->IsConnected()) << ::testing::PrintToString(m_host->m_messages);
-  EXPECT_EQ(m_host->m_status, "CONNECTED");
-  EXPECT_GE(m_host->m_connectedAt - m_line.OpenedAt(), std::chrono::milliseconds(kConnectWindowMs))
+  ASSERT_TRUE(m_host->RunUntil([this] { return m_controller->IsConnected() || !m_host->Messages().empty(); }));
+  ASSERT_TRUE(m_controller->IsConnected()) << ::testing::PrintToString(m_host->Messages());
+  EXPECT_EQ(m_host->Status(), "CONNECTED");
+  EXPECT_GE(m_host->ConnectedAt() - m_line.OpenedAt(), std::chrono::milliseconds(kConnectWindowMs))
       << "the probe window is kept from Open to CONNECTED";
 
-  m_controller->StartRun(file.Path());
+  m_controller->StartRun(file);
   ASSERT_TRUE(m_host->RunUntil([this] { return !m_controller->IsRunning(); }));
-  EXPECT_EQ(m_host->m_messages, std::vector<std::string>{}) << ReadWire(m_events, eventsBefore).lines;
-  EXPECT_EQ(m_host->m_status, "MODULE LOADED");
-  EXPECT_EQ(m_host->m_progress, ProgressOf(image.size()));
+  EXPECT_EQ(m_host->Messages(), std::vector<std::string>{}) << ReadWire(m_events, eventsBefore).lines;
+  EXPECT_EQ(m_host->Status(), "MODULE LOADED");
+  EXPECT_EQ(m_host->Progress(), ProgressOf(image.size()));
   m_controller->ToggleConnection();
-  EXPECT_EQ(m_host->m_status, "NOT CONNECTED");
+  EXPECT_EQ(m_host->Status(), "NOT CONNECTED");
   EXPECT_FALSE(m_line.IsOpen());
 
   std::vector<std::string> expected{Hex(sim::test::kConnect), Hex(sim::test::kInit)};

@@ -16,10 +16,11 @@
 #include <vector>
 
 #include "protocol/programming_controller.h"
-#include "pty_fixture.h"
-#include "real_time_host.h"
 #include "serial/serial_wnd.h"
 #include "sim/module_simulator.h"
+#include "support/pty.h"
+#include "support/real_time_host.h"
+#include "support/temp_dir.h"
 
 namespace vexel {
 namespace {
@@ -83,25 +84,12 @@ class ModuleOnPty {
   std::thread m_thread;
 };
 
-class ImageOnDisk {
- public:
-  explicit ImageOnDisk(size_t length) {
-    for (size_t i = 0; i < length; ++i) m_bytes.push_back(static_cast<uint8_t>(i * 7 + 3));
-    char path[] = "/tmp/vexel-image-XXXXXX";
-    const int fd = ::mkstemp(path);
-    EXPECT_GE(fd, 0);
-    EXPECT_EQ(::write(fd, m_bytes.data(), m_bytes.size()), static_cast<ssize_t>(length));
-    ::close(fd);
-    m_path = path;
-  }
-  ~ImageOnDisk() { std::remove(m_path.c_str()); }
-  const std::string& Path() const { return m_path; }
-  const std::vector<uint8_t>& Bytes() const { return m_bytes; }
-
- private:
-  std::vector<uint8_t> m_bytes;
-  std::string m_path;
-};
+// Image bytes that differ from chunk to chunk.
+std::vector<uint8_t> ImageBytes(size_t length) {
+  std::vector<uint8_t> bytes;
+  for (size_t i = 0; i < length; ++i) bytes.push_back(static_cast<uint8_t>(i * 7 + 3));
+  return bytes;
+}
 
 class ControllerOverPtyTest : public ::testing::Test {
  protected:
@@ -120,9 +108,9 @@ class ControllerOverPtyTest : public ::testing::Test {
     const auto start = Clock::now();
     m_controller->ToggleConnection();
     ASSERT_TRUE(m_host->RunUntil(
-        [this] { return m_controller->IsConnected() || !m_host->m_messages.empty(); }));
+        [this] { return m_controller->IsConnected() || !m_host->Messages().empty(); }));
     EXPECT_TRUE(m_controller->IsConnected());
-    EXPECT_EQ(m_host->m_status, "CONNECTED");
+    EXPECT_EQ(m_host->Status(), "CONNECTED");
     EXPECT_GE(Clock::now() - start, milliseconds(kConnectWindowMs));
   }
 
@@ -144,38 +132,39 @@ class ControllerOverPtyTest : public ::testing::Test {
 TEST_F(ControllerOverPtyTest, ConnectsAndLoadsA200ByteImage) {
   Start({});
   Connect();
-  ImageOnDisk image(200);
-  m_controller->StartRun(image.Path());
+  const test::TempDir dir;
+  const std::vector<uint8_t> image = ImageBytes(200);
+  m_controller->StartRun(dir.File("image.mbf", image));
   ASSERT_TRUE(m_host->RunUntil([this] { return !m_controller->IsRunning(); }));
 
-  EXPECT_TRUE(m_host->m_messages.empty());
-  EXPECT_EQ(m_host->m_status, "MODULE LOADED");
-  EXPECT_EQ(m_host->m_progress,
+  EXPECT_TRUE(m_host->Messages().empty());
+  EXPECT_EQ(m_host->Status(), "MODULE LOADED");
+  EXPECT_EQ(m_host->Progress(),
             (std::vector<std::string>{"open 200", "64", "128", "192", "close"}));
   EXPECT_TRUE(m_controller->IsConnected());
   m_module->Stop();
   ASSERT_EQ(m_module->Simulator().FlashedImages().size(), 1u);
-  EXPECT_EQ(m_module->Simulator().FlashedImages()[0], image.Bytes());
+  EXPECT_EQ(m_module->Simulator().FlashedImages()[0], image);
   EXPECT_TRUE(m_module->Simulator().Violations().empty());
 
   m_controller->ToggleConnection();
-  EXPECT_EQ(m_host->m_status, "NOT CONNECTED");
+  EXPECT_EQ(m_host->Status(), "NOT CONNECTED");
   EXPECT_FALSE(m_line->IsOpen());
 }
 
 TEST_F(ControllerOverPtyTest, SilenceAtADataStepFailsAfterTheChunkReplyTime) {
   Start({sim::Fault{sim::FaultKind::NoReply, 2, 0, false}});
   Connect();
-  ImageOnDisk image(200);
+  const test::TempDir dir;
   const auto start = Clock::now();
-  m_controller->StartRun(image.Path());
+  m_controller->StartRun(dir.File("image.mbf", ImageBytes(200)));
   ASSERT_TRUE(m_host->RunUntil([this] { return !m_controller->IsRunning(); }));
 
-  EXPECT_EQ(m_host->m_messages, std::vector<std::string>{"Module not responding"});
+  EXPECT_EQ(m_host->Messages(), std::vector<std::string>{"Module not responding"});
   EXPECT_EQ(m_controller->LastFailure(), Failure::NotResponding);
   EXPECT_GE(Clock::now() - start, milliseconds(kChunkReplyMs));
   EXPECT_FALSE(m_controller->IsConnected());
-  EXPECT_EQ(m_host->m_status, "NOT CONNECTED");
+  EXPECT_EQ(m_host->Status(), "NOT CONNECTED");
   EXPECT_FALSE(m_line->IsOpen()) << "the failure closed the line";
   m_module->Stop();
   EXPECT_TRUE(m_module->Simulator().FlashedImages().empty());

@@ -1,8 +1,8 @@
 # Linux: the I/O tests run over real pseudo-terminals; the device-settings <->
 # termios mapping is tested as pure functions.
-add_library(serial_test_support STATIC pty_fixture.cpp)
+add_library(serial_test_support STATIC process_limits.cpp)
 target_include_directories(serial_test_support PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
-target_link_libraries(serial_test_support PUBLIC serial)
+target_link_libraries(serial_test_support PUBLIC serial vexel_test_support)
 vexel_warnings(serial_test_support)
 
 target_sources(serial_tests PRIVATE

@@ -11,8 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "pty_fixture.h"
 #include "serial/serial_loop_line.h"
+#include "support/proc_scan.h"
+#include "support/pty.h"
 
 namespace vexel {
 namespace {

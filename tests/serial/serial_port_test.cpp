@@ -5,7 +5,6 @@
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -14,9 +13,12 @@
 #include <functional>
 #include <string>
 
-#include "pty_fixture.h"
+#include "process_limits.h"
 #include "serial/serial_port.h"
 #include "serial/serial_wnd.h"
+#include "support/child_process.h"
+#include "support/proc_scan.h"
+#include "support/pty.h"
 
 namespace vexel {
 namespace {
@@ -113,16 +115,11 @@ TEST_F(SerialPortTest, AHeldPortCannotBeOpenedByAnotherObjectOrProcess) {
   EXPECT_EQ(other.LastOsError(), EWOULDBLOCK);
   EXPECT_EQ(test::OpenFdCount(), fdsBefore) << "the failed open released its descriptor";
 
-  const pid_t child = ::fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    CSerialPort inChild;
-    ::_exit(inChild.Open(m_pty.SlavePath().c_str(), kQueue, kQueue) & 0xFF);
-  }
-  int status = 0;
-  ASSERT_EQ(::waitpid(child, &status, 0), child);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), kErrorAccessDenied);
+  EXPECT_EQ(test::RunInChild([this] {
+              CSerialPort inChild;
+              return static_cast<int>(inChild.Open(m_pty.SlavePath().c_str(), kQueue, kQueue));
+            }),
+            kErrorAccessDenied);
 
   EXPECT_EQ(m_port.Close(), kResultOk);
   EXPECT_EQ(other.Open(m_pty.SlavePath().c_str(), kQueue, kQueue), kResultOk)
@@ -152,17 +149,11 @@ TEST_F(SerialPortTest, FailedSecondOpenLeavesTheHolderExclusive) {
 
   // Anyone else is still kept out.
   ASSERT_EQ(::chmod(path.c_str(), 0666), 0);
-  const pid_t child = ::fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(255);
+  const auto openAsNobody = [&path] {
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-    ::_exit(fd >= 0 ? 0 : errno & 0xFF);
-  }
-  int status = 0;
-  ASSERT_EQ(::waitpid(child, &status, 0), child);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), EBUSY) << "an unprivileged open of the held line";
+    return fd >= 0 ? 0 : errno;
+  };
+  EXPECT_EQ(test::RunInChild(openAsNobody, true), EBUSY) << "an unprivileged open of the held line";
 
   EXPECT_EQ(m_port.Close(), kResultOk);
   EXPECT_FALSE(exclusive()) << "the holder's Close gives the line free";

@@ -8,8 +8,10 @@
 #include <vector>
 
 #include "notify_queue.h"
-#include "pty_fixture.h"
+#include "process_limits.h"
 #include "serial/serial_wnd.h"
+#include "support/proc_scan.h"
+#include "support/pty.h"
 
 namespace vexel {
 namespace {

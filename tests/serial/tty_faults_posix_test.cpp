@@ -15,9 +15,9 @@
 #include <vector>
 
 #include "notify_queue.h"
-#include "pty_fixture.h"
 #include "serial/serial_loop_line.h"
 #include "serial/serial_wnd.h"
+#include "support/pty.h"
 #include "tty_calls_posix.h"
 
 namespace vexel {

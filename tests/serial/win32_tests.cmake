@@ -50,7 +50,8 @@ if(TARGET protocol)
   add_executable(serial_controller_com_tests controller_over_com_win32_test.cpp)
   target_include_directories(serial_controller_com_tests PRIVATE
     ${CMAKE_CURRENT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/tests/sim)
-  target_link_libraries(serial_controller_com_tests PRIVATE serial protocol GTest::gtest_main)
+  target_link_libraries(serial_controller_com_tests PRIVATE serial protocol vexel_test_support
+                        GTest::gtest_main)
   vexel_com_tests(serial_controller_com_tests)
 endif()
 

@@ -10,12 +10,12 @@
 #include <string>
 #include <vector>
 
-#include "loader_host.h"
 #include "protocol/image_file.h"
 #include "protocol/programming_controller.h"
 #include "protocol/sha256.h"
 #include "serial/serial_wnd.h"
-#include "sim_process.h"
+#include "support/real_time_host.h"
+#include "support/sim_program.h"
 #include "test_frames.h"
 
 namespace vexel::sim::test {
@@ -23,6 +23,10 @@ namespace {
 
 using nlohmann::json;
 using std::chrono::milliseconds;
+using vexel::test::SimProgram;
+using vexel::test::RealTimeHost;
+
+constexpr milliseconds kDeadline{20000};  // a safety net only; nothing waits this long when all is well
 
 struct LoaderCase {
   const char* name;
@@ -65,7 +69,7 @@ TEST_P(SimLoaderTest, LoaderAndSimulatorAgreeOnTheOutcome) {
   const LoaderCase& c = GetParam();
   std::vector<std::string> args{"--json"};
   for (const std::string& f : c.faults) args.insert(args.end(), {"--fault", f});
-  SimProcess sim;
+  SimProgram sim;
   ASSERT_TRUE(sim.Start(args));
   std::string path;
   ASSERT_TRUE(sim.ReadLine(path)) << sim.Stderr();
@@ -75,7 +79,7 @@ TEST_P(SimLoaderTest, LoaderAndSimulatorAgreeOnTheOutcome) {
   const std::string imagePath = "/tmp/vexel-sim-loader-" + std::to_string(::getpid()) + ".mbf";
   std::ofstream(imagePath, std::ios::binary).write(reinterpret_cast<const char*>(image.data()), 200);
 
-  LoaderHost host;  // outlives the line, whose watcher posts to it
+  RealTimeHost host;  // outlives the line, whose watcher posts to it
   CSerialCWnd serial;
   SnapshotImageFile file;
   ProgrammingController controller(serial, file, host);
@@ -83,11 +87,11 @@ TEST_P(SimLoaderTest, LoaderAndSimulatorAgreeOnTheOutcome) {
 
   controller.ToggleConnection();
   ASSERT_TRUE(host.RunUntil([&] { return controller.IsConnected() || !host.Messages().empty(); },
-                            milliseconds(kDeadlineMs)));
+                            kDeadline));
   EXPECT_EQ(controller.IsConnected(), c.connects);
   if (controller.IsConnected()) {
     controller.StartRun(imagePath);
-    EXPECT_TRUE(host.RunUntil([&] { return !controller.IsRunning(); }, milliseconds(kDeadlineMs)));
+    EXPECT_TRUE(host.RunUntil([&] { return !controller.IsRunning(); }, kDeadline));
   }
   EXPECT_EQ(host.Messages(), c.messages);
   EXPECT_EQ(host.Status(), c.status);
@@ -119,25 +123,25 @@ TEST_P(SimLoaderTest, LoaderAndSimulatorAgreeOnTheOutcome) {
 // The user connects again after a connect reply came too late: the stale
 // reply must not spoil the new probe.
 TEST(SimLoaderTest, ConnectsAgainAfterALateConnectReply) {
-  SimProcess sim;
+  SimProgram sim;
   ASSERT_TRUE(sim.Start({"--json", "--fault", "delay:1200@0"}));
   std::string path;
   ASSERT_TRUE(sim.ReadLine(path)) << sim.Stderr();
   ::setenv("VEXEL_COM1", path.c_str(), 1);
-  LoaderHost host;
+  RealTimeHost host;
   CSerialCWnd serial;
   SnapshotImageFile file;
   ProgrammingController controller(serial, file, host);
   host.Attach(controller);
 
   controller.ToggleConnection();
-  ASSERT_TRUE(host.RunUntil([&] { return !host.Messages().empty(); }, milliseconds(kDeadlineMs)));
+  ASSERT_TRUE(host.RunUntil([&] { return !host.Messages().empty(); }, kDeadline));
   json reply;
   ASSERT_TRUE(sim.WaitEvent("reply", reply));
   EXPECT_EQ(reply["dropped"], true);  // the loader had closed the line
   controller.ToggleConnection();
   ASSERT_TRUE(host.RunUntil([&] { return controller.IsConnected() || host.Messages().size() > 1; },
-                            milliseconds(kDeadlineMs)));
+                            kDeadline));
   EXPECT_EQ(host.Log(), (std::vector<std::string>{"message Unable to connect to module", "NOT CONNECTED",
                                                   "CONNECTED"}));
   controller.ToggleConnection();
@@ -147,7 +151,7 @@ TEST(SimLoaderTest, ConnectsAgainAfterALateConnectReply) {
 // A station's day on the fixture: three modules loaded one after another by
 // the real loader stack, with a probe in the gap that finds nobody there.
 TEST(SimLoaderTest, LoadsModulesPutOnOneAfterAnother) {
-  SimProcess sim;
+  SimProgram sim;
   ASSERT_TRUE(sim.Start({"--json", "--modules", "3", "--gap", "200", "--count", "3"}));
   std::string path;
   ASSERT_TRUE(sim.ReadLine(path)) << sim.Stderr();
@@ -156,7 +160,7 @@ TEST(SimLoaderTest, LoadsModulesPutOnOneAfterAnother) {
   const std::string imagePath = "/tmp/vexel-sim-station-" + std::to_string(::getpid()) + ".mbf";
   std::ofstream(imagePath, std::ios::binary).write(reinterpret_cast<const char*>(image.data()), 130);
 
-  LoaderHost host;
+  RealTimeHost host;
   CSerialCWnd serial;
   SnapshotImageFile file;
   ProgrammingController controller(serial, file, host);
@@ -165,12 +169,12 @@ TEST(SimLoaderTest, LoadsModulesPutOnOneAfterAnother) {
     const size_t messages = host.Messages().size();
     controller.ToggleConnection();
     return host.RunUntil([&] { return controller.IsConnected() || host.Messages().size() > messages; },
-                         milliseconds(kDeadlineMs)) &&
+                         kDeadline) &&
            controller.IsConnected();
   };
   const auto load = [&] {
     controller.StartRun(imagePath);
-    EXPECT_TRUE(host.RunUntil([&] { return !controller.IsRunning(); }, milliseconds(kDeadlineMs)));
+    EXPECT_TRUE(host.RunUntil([&] { return !controller.IsRunning(); }, kDeadline));
     EXPECT_EQ(host.Status(), "MODULE LOADED");
     controller.ToggleConnection();
   };

@@ -20,13 +20,19 @@
 #include <vector>
 
 #include "protocol/sha256.h"
-#include "sim_process.h"
+#include "support/child_process.h"
+#include "support/pty.h"
+#include "support/sim_program.h"
 #include "test_frames.h"
 
 namespace vexel::sim::test {
 namespace {
 
 using nlohmann::json;
+using vexel::test::ChildProcess;
+using vexel::test::PtyPair;
+using vexel::test::SimProgram;
+using vexel::test::TtyClient;
 
 std::string TempPath(const std::string& name) {
   return "/tmp/vexel-sim-test-" + std::to_string(::getpid()) + "-" + name;
@@ -50,19 +56,24 @@ bool Exists(const std::string& path) {
 }
 
 // Starts the program and opens its line; the first line of output is the path.
-void StartSim(SimProcess& sim, PtyClient& client, const std::vector<std::string>& args, std::string& path) {
+void StartSim(SimProgram& sim, TtyClient& client, const std::vector<std::string>& args, std::string& path) {
   ASSERT_TRUE(sim.Start(args));
   ASSERT_TRUE(sim.ReadLine(path)) << sim.Stderr();
   ASSERT_TRUE(client.Open(path)) << path;
 }
 
+// Up to @p count bytes from the line, as they came by the deadline.
+Bytes Received(TtyClient& client, size_t count,
+               std::chrono::milliseconds deadline = TtyClient::kDeadline) {
+  const std::string got = client.Receive(count, deadline);
+  return Bytes(got.begin(), got.end());
+}
+
 // One request and exactly the bytes expected back (none: nothing is read).
-void Exchange(PtyClient& client, const Bytes& request, const Bytes& reply) {
-  ASSERT_TRUE(client.Write(request));
+void Exchange(TtyClient& client, const Bytes& request, const Bytes& reply) {
+  ASSERT_TRUE(client.Send(request));
   if (reply.empty()) return;
-  Bytes got;
-  ASSERT_TRUE(client.Read(reply.size(), got)) << "got " << Hex(got) << ", expected " << Hex(reply);
-  EXPECT_EQ(Hex(got), Hex(reply));
+  EXPECT_EQ(Hex(Received(client, reply.size())), Hex(reply));
 }
 
 std::vector<json> EventsOf(const std::vector<json>& events, const std::string& kind) {
@@ -75,8 +86,8 @@ std::vector<json> EventsOf(const std::vector<json>& events, const std::string& k
 
 TEST(SimProgramTest, ServesARawLineRunAfterRunAndEndsCleanly) {
   const std::string link = TempPath("link");
-  SimProcess sim;
-  PtyClient client;
+  SimProgram sim;
+  TtyClient client;
   std::string path;
   StartSim(sim, client, {"--json", "--link", link}, path);
   EXPECT_EQ(path.rfind("/dev/pts/", 0), 0u) << path;
@@ -166,8 +177,8 @@ TEST(SimProgramTest, MisbehavesAsEachFaultSays) {
     SCOPED_TRACE(c.name);
     std::vector<std::string> args{"--json"};
     for (const std::string& f : c.faults) args.insert(args.end(), {"--fault", f});
-    SimProcess sim;
-    PtyClient client;
+    SimProgram sim;
+    TtyClient client;
     std::string path;
     StartSim(sim, client, args, path);
     Bytes expected;
@@ -186,8 +197,8 @@ TEST(SimProgramTest, MisbehavesAsEachFaultSays) {
 }
 
 TEST(SimProgramTest, DelaysTheConnectReply) {
-  SimProcess sim;
-  PtyClient client;
+  SimProgram sim;
+  TtyClient client;
   std::string path;
   StartSim(sim, client, {"--json", "--fault", "delay:300@0"}, path);
   const auto start = std::chrono::steady_clock::now();
@@ -204,18 +215,18 @@ TEST(SimProgramTest, DelaysTheConnectReply) {
 // a reply written while no loader has it open, and one left unread at close,
 // are gone when the next loader opens it.
 TEST(SimProgramTest, KeepsNoRepliesBetweenLoaders) {
-  SimProcess sim;
-  PtyClient client;
+  SimProgram sim;
+  TtyClient client;
   std::string path;
   StartSim(sim, client, {"--json", "--fault", "delay:100@0", "--fault", "wrong@0"}, path);
-  ASSERT_TRUE(client.Write(kConnect));
+  ASSERT_TRUE(client.Send(kConnect));
   client.Close();
   json reply;
   ASSERT_TRUE(sim.WaitEvent("reply", reply));
   EXPECT_EQ(reply, json({{"event", "reply"}, {"t_ms", reply["t_ms"]}, {"bytes", Hex(kWrongConnectReply)},
                          {"dropped", true}}));
   ASSERT_TRUE(client.Open(path));
-  ASSERT_TRUE(client.Write(kConnect));
+  ASSERT_TRUE(client.Send(kConnect));
   ASSERT_TRUE(sim.WaitEvent("reply", reply));
   EXPECT_EQ(reply["bytes"], Hex(kConnectReply));
   EXPECT_FALSE(reply.contains("dropped"));
@@ -231,15 +242,15 @@ TEST(SimProgramTest, KeepsNoRepliesBetweenLoaders) {
 
 TEST(SimProgramTest, HangUpClosesTheLineAndEndsWithItsStatus) {
   const std::string link = TempPath("hangup-link");
-  SimProcess sim;
-  PtyClient client;
+  SimProgram sim;
+  TtyClient client;
   std::string path;
   StartSim(sim, client, {"--json", "--link", link, "--fault", "hangup@4"}, path);
   Exchange(client, kConnect, kConnectReply);
   Exchange(client, kInit, kAck);
   Exchange(client, Chunk(Pattern(64)), kAck);
   Exchange(client, Chunk(Pattern(1)), kAck);
-  ASSERT_TRUE(client.Write(kFlash));
+  ASSERT_TRUE(client.Send(kFlash));
   EXPECT_TRUE(client.WaitHangUp());
   EXPECT_EQ(sim.Finish(), 3) << sim.Stderr();
   EXPECT_FALSE(Exists(link));
@@ -254,8 +265,8 @@ TEST(SimProgramTest, HangUpClosesTheLineAndEndsWithItsStatus) {
 
 // The text report, line for line, of a loader that breaks the rules.
 TEST(SimProgramTest, ReportsViolationsAndFailsTheExitStatus) {
-  SimProcess sim;
-  PtyClient client;
+  SimProgram sim;
+  TtyClient client;
   std::string path;
   StartSim(sim, client, {}, path);
   Exchange(client, kConnect, kConnectReply);
@@ -305,8 +316,8 @@ TEST(SimProgramTest, CountEndsTheProgramAndOutKeepsTheImages) {
   const std::vector<Bytes> images{Pattern(130), Pattern(64)};
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.out);
-    SimProcess sim;
-    PtyClient client;
+    SimProgram sim;
+    TtyClient client;
     std::string path;
     StartSim(sim, client, {"--json", "--count", "2", "--out", c.out}, path);
     Exchange(client, kConnect, kConnectReply);
@@ -330,8 +341,8 @@ TEST(SimProgramTest, CountEndsTheProgramAndOutKeepsTheImages) {
 
 // Pacing can only make the line slower than the pty: check the lower bound.
 TEST(SimProgramTest, LineRatePacesRequestsAndReplies) {
-  SimProcess sim;
-  PtyClient client;
+  SimProgram sim;
+  TtyClient client;
   std::string path;
   StartSim(sim, client, {"--json", "--line-rate", "4800"}, path);
   Exchange(client, kConnect, kConnectReply);
@@ -352,28 +363,19 @@ TEST(SimProgramTest, LineRatePacesRequestsAndReplies) {
 // An existing device: here the slave of a pty the test makes, the test
 // playing the loader on its master.
 TEST(SimProgramTest, ServesAnExistingDevice) {
-  const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
-  ASSERT_GE(master, 0);
-  ASSERT_EQ(::grantpt(master), 0);
-  ASSERT_EQ(::unlockpt(master), 0);
-  const std::string device = ::ptsname(master);
-  SimProcess sim;
+  PtyPair terminal;
+  ASSERT_TRUE(terminal.IsOpen());
+  const std::string& device = terminal.SlavePath();
+  SimProgram sim;
   ASSERT_TRUE(sim.Start({"--device", device}));
   std::string first;
   ASSERT_TRUE(sim.ReadLine(first));
   EXPECT_EQ(first, device);
   ASSERT_TRUE(sim.ReadLine(first));  // "module ready on ...": the device is set up
-  ASSERT_EQ(::write(master, kConnect.data(), kConnect.size()), 4);
-  uint8_t reply[5] = {};
-  size_t got = 0;
-  while (got < sizeof reply) {
-    const ssize_t n = ::read(master, reply + got, sizeof reply - got);
-    ASSERT_GT(n, 0);
-    got += static_cast<size_t>(n);
-  }
-  EXPECT_EQ(Bytes(reply, reply + 5), kConnectReply);
+  ASSERT_TRUE(terminal.Send(kConnect));
+  const std::string reply = terminal.Receive(kConnectReply.size());
+  EXPECT_EQ(Bytes(reply.begin(), reply.end()), kConnectReply);
   EXPECT_EQ(sim.Stop(SIGTERM), 0);
-  ::close(master);
 }
 
 // ---- A fixture of modules put on one after another -----------------------
@@ -390,7 +392,7 @@ std::vector<std::string> ModuleChanges(const std::vector<json>& events) {
 }
 
 // Waits for the module event that puts module @p index on the fixture.
-void WaitAttached(SimProcess& sim, size_t index) {
+void WaitAttached(SimProgram& sim, size_t index) {
   json event;
   do {
     ASSERT_TRUE(sim.WaitEvent("module", event)) << "module " << index << " never came";
@@ -400,15 +402,15 @@ void WaitAttached(SimProcess& sim, size_t index) {
 // The first module leaves with its image; a probe in the gap finds nobody;
 // the second answers, gets its own fault, and leaves when probed again.
 TEST(SimProgramTest, PlaysModulesOneAfterAnother) {
-  SimProcess sim;
-  PtyClient client;
+  SimProgram sim;
+  TtyClient client;
   std::string path;
   StartSim(sim, client, {"--json", "--modules", "2", "--gap", "200", "--fault", "wrong@1#2"}, path);
   Exchange(client, kConnect, kConnectReply);
   Exchange(client, kInit, kAck);
   for (const Bytes& chunk : ChunksOf(Pattern(70))) Exchange(client, chunk, kAck);
   Exchange(client, kFlash, kAck);
-  ASSERT_TRUE(client.Write(kConnect));  // in the gap
+  ASSERT_TRUE(client.Send(kConnect));  // in the gap
   WaitAttached(sim, 2);
   int waiting = -1;
   ASSERT_EQ(::ioctl(client.Fd(), FIONREAD, &waiting), 0);
@@ -444,8 +446,8 @@ TEST(SimProgramTest, PlaysModulesOneAfterAnother) {
 
 // The count is reached: a module still to come an hour later keeps nobody.
 TEST(SimProgramTest, CountEndsTheFixtureWithoutWaitingForTheNextModule) {
-  SimProcess sim;
-  PtyClient client;
+  SimProgram sim;
+  TtyClient client;
   std::string path;
   StartSim(sim, client, {"--json", "--modules", "2", "--gap", "3600000", "--count", "1"}, path);
   Exchange(client, kConnect, kConnectReply);
@@ -464,33 +466,26 @@ TEST(SimProgramTest, CountEndsTheFixtureWithoutWaitingForTheNextModule) {
 // the simulator does, once nobody has the line, or every later loader run
 // by a normal user would find the line busy.
 TEST(SimProgramTest, ClearsTheExclusiveFlagOfALoaderKilledOnTheLine) {
-  SimProcess sim;
-  PtyClient client;
+  SimProgram sim;
+  TtyClient client;
   std::string path;
   StartSim(sim, client, {"--json"}, path);
   client.Close();
-  int ready[2];
-  ASSERT_EQ(::pipe(ready), 0);
-  const pid_t loader = ::fork();
-  ASSERT_GE(loader, 0);
-  if (loader == 0) {
+  ChildProcess::Options holder;
+  holder.body = [&path] {
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY);
     const bool held = fd >= 0 && ::ioctl(fd, TIOCEXCL) == 0 && ::write(fd, kConnect.data(), 4) == 4;
-    const char state = held ? 'y' : 'n';
-    if (::write(ready[1], &state, 1) != 1) ::_exit(1);
+    if (::write(STDOUT_FILENO, held ? "y\n" : "n\n", 2) != 2) return 1;
     ::pause();
-    ::_exit(0);
-  }
-  ::close(ready[1]);
-  char state = 0;
-  ASSERT_EQ(::read(ready[0], &state, 1), 1);
-  ::close(ready[0]);
-  ASSERT_EQ(state, 'y');
+    return 0;
+  };
+  ChildProcess loader(holder);
+  ASSERT_EQ(loader.FirstLine(), "y");
   json line;
   ASSERT_TRUE(sim.WaitEvent("line", line));  // its CONNECT is in
   EXPECT_EQ(line["state"], "open");
-  ::kill(loader, SIGKILL);
-  ::waitpid(loader, nullptr, 0);
+  loader.Signal(SIGKILL);
+  loader.WaitExit();
   ASSERT_TRUE(sim.WaitEvent("line", line));
   EXPECT_EQ(line["state"], "closed");
 
@@ -506,21 +501,20 @@ TEST(SimProgramTest, ClearsTheExclusiveFlagOfALoaderKilledOnTheLine) {
 // One loader may hold the line through two descriptors opened back to back;
 // closing one of them leaves the line with the loader.
 TEST(SimProgramTest, ALoaderWithTwoDescriptorsKeepsTheLineWhenOneCloses) {
-  SimProcess sim;
-  PtyClient first;
+  SimProgram sim;
+  TtyClient first;
   std::string path;
   StartSim(sim, first, {"--json"}, path);
-  PtyClient second;
+  TtyClient second;
   ASSERT_TRUE(second.Open(path));
   first.Close();
   json line;
-  ASSERT_TRUE(second.Write(kConnect));
+  ASSERT_TRUE(second.Send(kConnect));
   json reply;
   ASSERT_TRUE(sim.WaitEvent("reply", reply));
   EXPECT_FALSE(reply.contains("dropped")) << reply;
-  Bytes got;
-  ASSERT_TRUE(second.Read(kConnectReply.size(), got, 2000));
-  EXPECT_EQ(Hex(got), Hex(kConnectReply));
+  EXPECT_EQ(Hex(Received(second, kConnectReply.size(), std::chrono::milliseconds(2000))),
+            Hex(kConnectReply));
   second.Close();
   ASSERT_TRUE(sim.WaitEvent("line", line));
   EXPECT_EQ(line["state"], "closed");
@@ -533,8 +527,8 @@ TEST(SimProgramTest, ReportsPathsThatAreNotUtf8) {
   const std::string link = TempPath("link-\xff");
   const std::string out = TempPath("image-\xff.mbf");
   const std::string shown = "-\xef\xbf\xbd";  // U+FFFD in place of 0xFF
-  SimProcess sim;
-  PtyClient client;
+  SimProgram sim;
+  TtyClient client;
   std::string path;
   StartSim(sim, client, {"--json", "--link", link, "--out", out}, path);
   EXPECT_TRUE(Exists(link));
@@ -557,18 +551,20 @@ TEST(SimProgramTest, ReportsPathsThatAreNotUtf8) {
 // A script that reads only the first line (the path) and never the events:
 // the module still answers at once, and the report says how much it dropped.
 TEST(SimProgramTest, KeepsAnsweringWhenNobodyReadsItsReport) {
-  SimProcess sim;
-  PtyClient client;
-  std::string path;
-  StartSim(sim, client, {"--json"}, path);
+  SimProgram sim;
+  ChildProcess::Options firstLineOnly;
+  firstLineOnly.readFirstLineOnly = true;
+  ASSERT_TRUE(sim.Start({"--json"}, firstLineOnly));
+  TtyClient client;
+  ASSERT_TRUE(client.Open(sim.Path())) << sim.Stderr();
   Exchange(client, kConnect, kConnectReply);
   Exchange(client, kInit, kAck);
   constexpr size_t kChunks = 2000;  // some 600 KB of events, far beyond a pipe
   const Bytes chunk = Chunk(Pattern(64));
   for (size_t i = 0; i < kChunks; ++i) {
-    ASSERT_TRUE(client.Write(chunk));
-    Bytes got;
-    ASSERT_TRUE(client.Read(kAck.size(), got, 5000)) << "no ACK for chunk " << i;
+    ASSERT_TRUE(client.Send(chunk));
+    ASSERT_EQ(Received(client, kAck.size(), std::chrono::milliseconds(5000)), kAck)
+        << "no ACK for chunk " << i;
   }
   EXPECT_EQ(sim.Stop(SIGTERM), 0);
   const std::vector<json> events = sim.Events();
@@ -600,7 +596,7 @@ TEST(SimProgramTest, RefusesBadUseWithStatusTwo) {
       {{"--out", "/nonexistent/dir/image.mbf"}, "vexel-module-sim: /nonexistent/dir/: no such directory\n"},
   };
   for (const auto& c : kCases) {
-    SimProcess sim;
+    SimProgram sim;
     ASSERT_TRUE(sim.Start(c.args));
     EXPECT_EQ(sim.Finish(), 2) << c.error;
     EXPECT_EQ(sim.Stderr(), c.error);
@@ -611,7 +607,7 @@ TEST(SimProgramTest, RefusesBadUseWithStatusTwo) {
 }
 
 TEST(SimProgramTest, HelpDocumentsEveryOptionAndFault) {
-  SimProcess sim;
+  SimProgram sim;
   ASSERT_TRUE(sim.Start({"--help"}));
   EXPECT_EQ(sim.Finish(), 0);
   std::string help;

@@ -33,7 +33,6 @@ namespace {
 
 using testing::Bytes;
 using testing::Pattern;
-using testing::TempDir;
 
 // A dialog that records what it draws and shows; timers, progress and line
 // notifications go to a host of its own on virtual time.

@@ -25,7 +25,8 @@
 
 #include "app/cloaderapp.h"
 #include "dialog_checks.h"
-#include "sim_process.h"
+#include "sim_events.h"
+#include "support/proc_scan.h"
 #include "ui/cloaderdlg.h"
 #include "ui/cprogressdlg.h"
 #include "ui/dialog_template.h"
@@ -108,7 +109,7 @@ class LoaderDlgTest : public testing::Test {
 
   // Starts the simulator and binds it as COM1 (or COM2).
   void StartSim(const QStringList& arguments = {}, const char* port = "VEXEL_COM1") {
-    m_sim = std::make_unique<SimProcess>(arguments);
+    m_sim = std::make_unique<SimEvents>(arguments);
     QString error;
     ASSERT_TRUE(m_sim->Start(error)) << error.toStdString();
     qputenv(port, m_sim->Path().toLocal8Bit());
@@ -135,7 +136,7 @@ class LoaderDlgTest : public testing::Test {
   }
 
   QTemporaryDir m_dir;
-  std::unique_ptr<SimProcess> m_sim;
+  std::unique_ptr<SimEvents> m_sim;
   std::unique_ptr<CLoaderDlg> m_dlg;
 };
 
@@ -337,10 +338,10 @@ TEST_F(LoaderDlgTest, ReplyLateInTheWindowStillConnects) {
 TEST_F(LoaderDlgTest, DisconnectClosesTheLine) {
   StartSim();
   Connect();
-  EXPECT_TRUE(ProcessHoldsFile(m_sim->Path()));
+  EXPECT_TRUE(HoldsOpen(m_sim->Path().toStdString()));
   Click(*m_dlg, IDC_CONNECT);
   ExpectNotConnectedLook(*m_dlg);
-  EXPECT_FALSE(ProcessHoldsFile(m_sim->Path()));
+  EXPECT_FALSE(HoldsOpen(m_sim->Path().toStdString()));
 }
 
 // Timer expiries and line notifications go on being handled while a modal
@@ -429,7 +430,7 @@ TEST_F(LoaderDlgTest, CancellingTheFileChooserChangesNothing) {
   EXPECT_EQ(boxes.Count(), 0);
   ExpectConnectedLook(*m_dlg);
   EXPECT_EQ(m_dlg->Controller().State(), Ready);
-  EXPECT_TRUE(ProcessHoldsFile(m_sim->Path()));
+  EXPECT_TRUE(HoldsOpen(m_sim->Path().toStdString()));
 
   // Nothing went out: a run now is the first INIT the module sees.
   ChooseFile(WriteImage("after.mbf", 10));
@@ -506,13 +507,13 @@ TEST_F(LoaderDlgTest, EscapeDuringARunEndsTheDialogWithTheLineClosed) {
   ASSERT_TRUE(m_sim->WaitFor(
       [](const QJsonObject& e) { return e["event"] == "request" && e["step"] == 3; }, kDeadlineMs));
   EXPECT_EQ(Status(*m_dlg).text(), "PROGRAMMING");
-  EXPECT_TRUE(ProcessHoldsFile(m_sim->Path()));
+  EXPECT_TRUE(HoldsOpen(m_sim->Path().toStdString()));
 
   QTimer::singleShot(0, m_dlg.get(), [this] { QTest::keyClick(m_dlg.get(), Qt::Key_Escape); });
   EXPECT_EQ(m_dlg->DoModal(), QDialog::Rejected);
   EXPECT_FALSE(m_dlg->isVisible());
   m_dlg.reset();
-  EXPECT_FALSE(ProcessHoldsFile(m_sim->Path())) << "the line is closed";
+  EXPECT_FALSE(HoldsOpen(m_sim->Path().toStdString())) << "the line is closed";
   EXPECT_EQ(boxes.Count(), 0);
   EXPECT_EQ(m_sim->Count("request", "FLASH"), 0);
 }
@@ -552,7 +553,7 @@ TEST_P(LoaderFailure, MessageWithTheProgramsCaptionThenNotConnected) {
   EXPECT_EQ(boxes.TextFormats()[0], Qt::PlainText) << "port names are shown as they are";
   ExpectNotConnectedLook(*m_dlg);
   if (!noModule) {
-    EXPECT_FALSE(ProcessHoldsFile(m_sim->Path())) << "the line is closed";
+    EXPECT_FALSE(HoldsOpen(m_sim->Path().toStdString())) << "the line is closed";
   }
 }
 

@@ -22,7 +22,7 @@
 #include <QTimer>
 
 #include "app/cloaderapp.h"
-#include "sim_process.h"
+#include "sim_events.h"
 #include "ui/cloaderdlg.h"
 #include "ui/cprogressdlg.h"
 #include "ui/dialog_template.h"
@@ -31,7 +31,7 @@
 namespace {
 
 using vexel::CLoaderDlg;
-using vexel::test::SimProcess;
+using vexel::test::SimEvents;
 
 constexpr int kDeadlineMs = 20000;
 constexpr int kFrameDeadlineMs = 2000;
@@ -128,7 +128,7 @@ QString WriteSampleImage(const QDir& dir) {
   return path;
 }
 
-void Tour(CLoaderDlg& dlg, SimProcess& sim, const QString& image) {
+void Tour(CLoaderDlg& dlg, SimEvents& sim, const QString& image) {
   if (!QTest::qWaitForWindowExposed(&dlg)) {
     Fail("main window not exposed");
   }
@@ -173,7 +173,7 @@ int main(int argc, char* argv[]) {
   }
   vexel::CLoaderApp app(argc, argv);
   QDir(qEnvironmentVariable("VEXEL_SCREENSHOT_DIR")).mkpath(QStringLiteral("."));
-  SimProcess sim({QStringLiteral("--fault"), QStringLiteral("delay:2500@4")});
+  SimEvents sim({QStringLiteral("--fault"), QStringLiteral("delay:2500@4")});
   QString error;
   if (!sim.Start(error)) {
     std::fprintf(stderr, "screenshots: %s\n", qPrintable(error));

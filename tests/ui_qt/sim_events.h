@@ -1,29 +1,31 @@
-// The module simulator program as a child process: a module on a
-// pseudo-terminal whose JSON events the tests and tools read.
+// The module simulator program on the Qt event loop: its JSON events as they
+// come, for the tests and tools that drive the dialogs meanwhile.
 #pragma once
 
 #include <functional>
+#include <string>
 #include <vector>
 
 #include <QJsonObject>
 #include <QObject>
-#include <QProcess>
 #include <QString>
 #include <QStringList>
 
+#include "support/sim_program.h"
+
 namespace vexel::test {
 
-class SimProcess : public QObject {
+class SimEvents : public QObject {
   Q_OBJECT
 
  public:
   /// @p arguments are added to --json (faults, --count, ...).
-  explicit SimProcess(QStringList arguments = {});
+  explicit SimEvents(const QStringList& arguments = {});
   /// Stops the program by its process id and waits for it.
-  ~SimProcess() override;
+  ~SimEvents() override;
 
   /// Starts the program and reads the line's path from its first line of
-  /// output; false (with @p error) when it does not come within 30 s.
+  /// output; false (with @p error) when it does not come in time.
   bool Start(QString& error);
   void Stop();
 
@@ -43,14 +45,12 @@ class SimProcess : public QObject {
  private:
   void ReadEvents();
 
-  QProcess m_process;
-  QStringList m_arguments;
-  QByteArray m_pending;
+  std::vector<std::string> m_arguments;
+  SimProgram m_program;
+  bool m_running = false;
+  size_t m_linesRead = 0;
   QString m_path;
   std::vector<QJsonObject> m_events;
 };
-
-/// Whether this process holds an open descriptor on the file at @p path.
-bool ProcessHoldsFile(const QString& path);
 
 }  // namespace vexel::test

@@ -1,10 +1,12 @@
-#include "loader_host.h"
+#include "support/real_time_host.h"
+
+#include <algorithm>
 
 #include "serial/serial_wnd.h"
 
-namespace vexel::sim::test {
+namespace vexel::test {
 
-bool LoaderHost::RunUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) {
+bool RealTimeHost::RunUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) {
   const Clock::time_point deadline = Clock::now() + limit;
   while (!done()) {
     if (Clock::now() >= deadline) return false;
@@ -16,7 +18,7 @@ bool LoaderHost::RunUntil(const std::function<bool()>& done, std::chrono::millis
 
 // Waits for a notification or the next timer, then hands the notifications
 // to the controller outside the lock, as a window's message loop would.
-void LoaderHost::WaitForInput(Clock::time_point until) {
+void RealTimeHost::WaitForInput(Clock::time_point until) {
   std::deque<uint32_t> events;
   {
     std::unique_lock<std::mutex> lock(m_mutex);
@@ -27,7 +29,7 @@ void LoaderHost::WaitForInput(Clock::time_point until) {
 }
 
 // Host timers repeat until stopped; the controller stops each in its handler.
-void LoaderHost::FireDueTimers() {
+void RealTimeHost::FireDueTimers() {
   const Clock::time_point now = Clock::now();
   std::vector<uint32_t> due;
   for (const auto& [id, timer] : m_timers) {
@@ -41,50 +43,55 @@ void LoaderHost::FireDueTimers() {
   }
 }
 
-LoaderHost::Clock::time_point LoaderHost::NextDue(Clock::time_point limit) const {
+RealTimeHost::Clock::time_point RealTimeHost::NextDue(Clock::time_point limit) const {
   Clock::time_point next = limit;
   for (const auto& entry : m_timers) next = std::min(next, entry.second.due);
   return next;
 }
 
-std::vector<std::string> LoaderHost::Messages() const {
-  std::vector<std::string> messages;
+std::vector<std::string> RealTimeHost::Entries(const std::string& prefix) const {
+  std::vector<std::string> entries;
   for (const std::string& entry : m_log) {
-    if (entry.rfind("message ", 0) == 0) messages.push_back(entry.substr(8));
+    if (entry.rfind(prefix, 0) == 0) entries.push_back(entry.substr(prefix.size()));
   }
-  return messages;
+  return entries;
 }
 
-void LoaderHost::ShowConnected() {
-  m_status = "CONNECTED";
+std::string RealTimeHost::GetPortName() {
+  return m_portName.empty() ? ControllerHost::GetPortName() : m_portName;
+}
+
+void RealTimeHost::ShowConnected() {
+  m_status = text::kConnected;
+  m_connectedAt = Clock::now();
   m_log.push_back(m_status);
 }
 
-void LoaderHost::ShowDisconnected() {
-  m_status = "NOT CONNECTED";
+void RealTimeHost::ShowDisconnected() {
+  m_status = text::kNotConnected;
   m_log.push_back(m_status);
 }
 
-void LoaderHost::ShowStatus(const std::string& text) {
+void RealTimeHost::ShowStatus(const std::string& text) {
   m_status = text;
   m_log.push_back("status " + text);
 }
 
-void LoaderHost::ShowMessage(const std::string& text) { m_log.push_back("message " + text); }
+void RealTimeHost::ShowMessage(const std::string& text) { m_log.push_back("message " + text); }
 
-void LoaderHost::StartTimer(uint32_t id, uint32_t ms) {
+void RealTimeHost::StartTimer(uint32_t id, uint32_t ms) {
   m_timers[id] = {std::chrono::milliseconds(ms), Clock::now() + std::chrono::milliseconds(ms)};
 }
 
-void LoaderHost::StopTimer(uint32_t id) { m_timers.erase(id); }
+void RealTimeHost::StopTimer(uint32_t id) { m_timers.erase(id); }
 
-void LoaderHost::OpenProgress(uint32_t range) { m_log.push_back("progress open " + std::to_string(range)); }
+void RealTimeHost::OpenProgress(uint32_t range) { m_log.push_back("progress open " + std::to_string(range)); }
 
-void LoaderHost::SetProgress(uint32_t position) { m_log.push_back("progress " + std::to_string(position)); }
+void RealTimeHost::SetProgress(uint32_t position) { m_log.push_back("progress " + std::to_string(position)); }
 
-void LoaderHost::CloseProgress() { m_log.push_back("progress close"); }
+void RealTimeHost::CloseProgress() { m_log.push_back("progress close"); }
 
-void LoaderHost::PostComMessage(uint32_t message, uint32_t wParam, intptr_t) {
+void RealTimeHost::PostComMessage(uint32_t message, uint32_t wParam, intptr_t) {
   if (message != DefaultComMessage) return;
   {
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -93,4 +100,4 @@ void LoaderHost::PostComMessage(uint32_t message, uint32_t wParam, intptr_t) {
   m_wake.notify_one();
 }
 
-}  // namespace vexel::sim::test
+}  // namespace vexel::test

@@ -1,11 +1,11 @@
-#include "child_process.h"
+#include "support/child_process.h"
 
 #include <fcntl.h>
 #include <grp.h>
 #include <poll.h>
-#include <pty.h>
 #include <signal.h>
-#include <sys/ioctl.h>
+#include <sys/eventfd.h>
+#include <sys/prctl.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -13,9 +13,11 @@
 #include <cerrno>
 #include <stdexcept>
 
+#include "support/pty.h"
+
 extern char** environ;
 
-namespace vexel::cli::test {
+namespace vexel::test {
 namespace {
 
 std::vector<char*> Pointers(std::vector<std::string>& strings) {
@@ -40,9 +42,27 @@ bool Drain(int fd, std::string& into) {
   }
 }
 
+// The stdout pair: [0] read by the test (-1 when not), [1] the child's.
+void OpenStdout(const ChildProcess::Options& options, int out[2]) {
+  if (options.stdoutFd >= 0) {
+    out[0] = -1;
+    out[1] = ::fcntl(options.stdoutFd, F_DUPFD_CLOEXEC, 3);
+  } else if (options.stdoutOnTerminal) {
+    const PtyPair terminal(PtyPair::Mode::Cooked, 100);
+    if (!terminal.IsOpen()) throw std::runtime_error("pty");
+    out[0] = ::fcntl(terminal.MasterFd(), F_DUPFD_CLOEXEC, 3);
+    out[1] = ::open(terminal.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  } else if (::pipe2(out, O_CLOEXEC) != 0) {
+    throw std::runtime_error("pipe");
+  }
+}
+
 }  // namespace
 
-ChildProcess::ChildProcess(const Options& options) {
+ChildProcess::ChildProcess(const Options& options) : m_onOutput(options.onOutput) {
+  m_outHeld = options.readFirstLineOnly;
+  m_wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  if (m_wakeFd < 0) throw std::runtime_error("eventfd");
   Spawn(options);
   m_reader = std::thread([this] { ReadLoop(); });
 }
@@ -53,7 +73,7 @@ ChildProcess::~ChildProcess() {
     WaitExit(30s);
   }
   if (m_reader.joinable()) m_reader.join();
-  for (int fd : {m_outFd, m_errFd, m_pidFd}) {
+  for (int fd : {m_outFd, m_errFd, m_pidFd, m_wakeFd}) {
     if (fd >= 0) ::close(fd);
   }
 }
@@ -69,23 +89,15 @@ void ChildProcess::Spawn(const Options& options) {
   int out[2];
   int err[2];
   if (::pipe2(err, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
-  if (options.stdoutFd >= 0) {
-    out[0] = -1;
-    out[1] = ::fcntl(options.stdoutFd, F_DUPFD_CLOEXEC, 3);
-  } else if (options.stdoutOnTerminal) {
-    struct winsize size {};
-    size.ws_col = 100;
-    size.ws_row = 30;
-    if (::openpty(&out[0], &out[1], nullptr, nullptr, &size) != 0) throw std::runtime_error("pty");
-    ::fcntl(out[0], F_SETFD, FD_CLOEXEC);
-    ::fcntl(out[1], F_SETFD, FD_CLOEXEC);
-  } else if (::pipe2(out, O_CLOEXEC) != 0) {
-    throw std::runtime_error("pipe");
-  }
+  OpenStdout(options, out);
+  const pid_t parent = ::getpid();
   m_pid = ::fork();
   if (m_pid < 0) throw std::runtime_error("fork");
   if (m_pid == 0) {
-    // Only async-signal-safe calls between fork and exec.
+    // Only async-signal-safe calls between fork and exec; a child left
+    // behind by a test that died is ended too.
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (::getppid() != parent) _exit(125);
     ::dup2(out[1], STDOUT_FILENO);
     ::dup2(err[1], STDERR_FILENO);
     if (options.closeStdStreams) {
@@ -95,6 +107,7 @@ void ChildProcess::Spawn(const Options& options) {
       const gid_t nogroup = 65534;
       if (::setgroups(0, nullptr) != 0 || ::setgid(nogroup) != 0 || ::setuid(65534) != 0) _exit(126);
     }
+    if (options.body) _exit(options.body() & 0xFF);
     ::execve(argp[0], argp.data(), envp.data());
     _exit(127);
   }
@@ -113,41 +126,66 @@ void ChildProcess::ReadLoop() {
   bool errOpen = true;
   bool running = true;
   while (running || outOpen || errOpen) {
-    pollfd fds[3] = {{outOpen ? m_outFd : -1, POLLIN, 0},
+    pollfd fds[4] = {{outOpen && !OutHeld() ? m_outFd : -1, POLLIN, 0},
                      {errOpen ? m_errFd : -1, POLLIN, 0},
-                     {running ? m_pidFd : -1, POLLIN, 0}};
-    if (::poll(fds, 3, -1) < 0 && errno != EINTR) break;
-    std::lock_guard<std::mutex> lock(m_mutex);
-    if (fds[0].revents != 0) outOpen = Drain(m_outFd, m_out);
-    if (fds[1].revents != 0) errOpen = Drain(m_errFd, m_err);
-    if (fds[2].revents != 0) {
-      int status = 0;
-      ::waitpid(m_pid, &status, 0);
-      m_status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-      running = false;
-      // What the child wrote is all in the pipes now; a grandchild that kept
-      // them open is not waited for.
-      if (outOpen) Drain(m_outFd, m_out);
-      if (errOpen) Drain(m_errFd, m_err);
-      outOpen = errOpen = false;
-      m_exited = true;
+                     {running ? m_pidFd : -1, POLLIN, 0},
+                     {m_wakeFd, POLLIN, 0}};
+    if (::poll(fds, 4, -1) < 0 && errno != EINTR) break;
+    {
+      std::lock_guard<std::mutex> lock(m_mutex);
+      if (fds[3].revents != 0) {
+        eventfd_t ignored = 0;
+        ::eventfd_read(m_wakeFd, &ignored);
+      }
+      if (fds[0].revents != 0) outOpen = Drain(m_outFd, m_out);
+      if (fds[1].revents != 0) errOpen = Drain(m_errFd, m_err);
+      if (fds[2].revents != 0) {
+        int status = 0;
+        ::waitpid(m_pid, &status, 0);
+        m_status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        running = false;
+        // What the child wrote is all in the pipes now; a grandchild that kept
+        // them open is not waited for.
+        if (outOpen) Drain(m_outFd, m_out);
+        if (errOpen) Drain(m_errFd, m_err);
+        outOpen = errOpen = false;
+        m_exited = true;
+      }
+      m_changed.notify_all();
     }
-    m_changed.notify_all();
+    if (m_onOutput) m_onOutput();
   }
 }
 
+// Held only once the first line is in: a reader waiting for that line must
+// get it.
+bool ChildProcess::OutHeld() const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  return m_outHeld && m_out.find('\n') != std::string::npos;
+}
+
+void ChildProcess::ReadAllOut() {
+  {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_outHeld = false;
+  }
+  ::eventfd_write(m_wakeFd, 1);
+}
+
+// A child already reaped is not signalled: its pid may be another's by now.
 void ChildProcess::Signal(int signo) const {
-  if (m_pid > 0) ::kill(m_pid, signo);
+  std::lock_guard<std::mutex> lock(m_mutex);
+  if (m_pid > 0 && !m_exited) ::kill(m_pid, signo);
 }
 
 bool ChildProcess::WaitForOut(const std::function<bool(const std::string&)>& done,
-                              std::chrono::milliseconds deadline) {
+                              std::chrono::milliseconds deadline) const {
   std::unique_lock<std::mutex> lock(m_mutex);
   return m_changed.wait_for(lock, deadline, [&] { return done(m_out) || m_exited; }) &&
          done(m_out);
 }
 
-std::string ChildProcess::FirstLine(std::chrono::milliseconds deadline) {
+std::string ChildProcess::FirstLine(std::chrono::milliseconds deadline) const {
   if (!WaitForOut([](const std::string& out) { return out.find('\n') != std::string::npos; },
                   deadline)) {
     return {};
@@ -156,7 +194,7 @@ std::string ChildProcess::FirstLine(std::chrono::milliseconds deadline) {
   return m_out.substr(0, m_out.find('\n'));
 }
 
-int ChildProcess::WaitExit(std::chrono::milliseconds deadline) {
+int ChildProcess::WaitExit(std::chrono::milliseconds deadline) const {
   std::unique_lock<std::mutex> lock(m_mutex);
   if (!m_changed.wait_for(lock, deadline, [&] { return m_exited; })) return -1;
   return m_status;
@@ -172,4 +210,11 @@ std::string ChildProcess::Err() const {
   return m_err;
 }
 
-}  // namespace vexel::cli::test
+int RunInChild(const std::function<int()>& body, bool asNobody) {
+  ChildProcess::Options options;
+  options.body = body;
+  options.asNobody = asNobody;
+  return ChildProcess(options).WaitExit();
+}
+
+}  // namespace vexel::test
