@@ -57,7 +57,7 @@ TEST(ImageFileWin32, MissingFilesAndFoldersAreRefused) {
 TEST(ImageFileWin32, AMissingFileIsWordedByTheSystem) {
   TempDir dir;
   SnapshotImageFile file;
-  EXPECT_FALSE(file.Open(dir.Path() + "\\none.mbf"));
+  EXPECT_FALSE(file.Open((dir.Path() / "none.mbf").string()));
   EXPECT_EQ(file.LastError(), SystemErrorText(ERROR_FILE_NOT_FOUND));
 }
 
