@@ -43,8 +43,8 @@ void BM_ChunkRound(benchmark::State& state) {
   }
   if (host.Status() != text::kModuleLoaded) state.SkipWithError("run did not load the module");
   state.counters["per_chunk"] = benchmark::Counter(
-      static_cast<double>(state.iterations() * chunks), benchmark::Counter::kIsRate |
-                                                            benchmark::Counter::kInvert);
+      static_cast<double>(state.iterations() * chunks),
+      benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * length));
   std::remove(path.c_str());
 }

@@ -28,7 +28,8 @@ long StatusKib(const char* key) {
   QFile status("/proc/self/status");
   if (!status.open(QIODevice::ReadOnly)) return -1;
   for (const QByteArray& line : status.readAll().split('\n')) {
-    if (line.startsWith(key)) return line.mid(static_cast<int>(qstrlen(key))).trimmed().split(' ')[0].toLong();
+    if (line.startsWith(key))
+      return line.mid(static_cast<int>(qstrlen(key))).trimmed().split(' ')[0].toLong();
   }
   return -1;
 }
@@ -86,8 +87,8 @@ int main(int argc, char** argv) {
   idle.exec();
   getrusage(RUSAGE_SELF, &after);
   const double cpu = CpuMs(after) - CpuMs(before);
-  const double switches = static_cast<double>(after.ru_nvcsw - before.ru_nvcsw +
-                                              after.ru_nivcsw - before.ru_nivcsw);
+  const double switches = static_cast<double>(after.ru_nvcsw - before.ru_nvcsw + after.ru_nivcsw -
+                                              before.ru_nivcsw);
 
   Button(dlg, "Program module...")->click();
   if (!WaitForStatus(dlg, "MODULE LOADED", 600000)) {

@@ -40,7 +40,8 @@ int main() {
   std::remove(path.c_str());
 
   const bool loaded = module.FlashedImages().size() == 1 &&
-                      module.FlashedImages()[0] == std::vector<uint8_t>(contents.begin(), contents.end());
+                      module.FlashedImages()[0] ==
+                          std::vector<uint8_t>(contents.begin(), contents.end());
   std::printf("module flashed %s image\n", loaded ? "the same" : "a DIFFERENT");
   return loaded ? 0 : 1;
 }

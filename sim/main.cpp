@@ -20,7 +20,8 @@ int Fail(const std::string& error) {
 }
 
 bool OpenLine(const Options& options, LineEndpoint& line, std::string& error) {
-  if (!(options.device.empty() ? line.OpenPty(error) : line.OpenDevice(options.device, error))) return false;
+  if (!(options.device.empty() ? line.OpenPty(error) : line.OpenDevice(options.device, error)))
+    return false;
   return options.link.empty() || line.MakeLink(options.link, error);
 }
 
@@ -36,11 +37,13 @@ int Serve(int argc, char** argv) {
   LineEndpoint line;
   EventReport report(stdout, options.json, SimServer::Now());
   SimServer server(line, report, sink,
-                   {options.lineRate, options.count,
+                   {options.lineRate,
+                    options.count,
                     {options.modules, options.gapMs, options.faults, options.dwellMs},
                     options.adapterLatencyMs});
   std::string error;
-  if (!sink.Prepare(error) || !server.Start(error) || !OpenLine(options, line, error)) return Fail(error);
+  if (!sink.Prepare(error) || !server.Start(error) || !OpenLine(options, line, error))
+    return Fail(error);
   // The path comes first and alone, so a script can read it with one line read.
   std::printf("%s\n", line.Path().c_str());
   std::fflush(stdout);

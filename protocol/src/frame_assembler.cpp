@@ -54,7 +54,8 @@ void ProgrammingController::ReadFrame() {
         m_rxDone = 1;
         return;
       }
-      const uint32_t want = length + static_cast<uint32_t>(kHeaderSize) - static_cast<uint32_t>(m_rxCount);
+      const uint32_t want = length + static_cast<uint32_t>(kHeaderSize) -
+                            static_cast<uint32_t>(m_rxCount);
       const uint32_t got = ReadPort(static_cast<size_t>(m_rxCount), want);
       if (got >= want) m_rxDone = 1;
       m_rxCount += static_cast<int32_t>(got);

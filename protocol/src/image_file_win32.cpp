@@ -68,9 +68,7 @@ bool SnapshotImageFile::Open(const std::string& path) {
   return false;
 }
 
-void SnapshotImageFile::ReleaseFile() {
-  UniqueHandle closing(std::exchange(m_hFile, nullptr));
-}
+void SnapshotImageFile::ReleaseFile() { UniqueHandle closing(std::exchange(m_hFile, nullptr)); }
 
 void SnapshotImageFile::Close() {
   ReleaseFile();

@@ -19,8 +19,8 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <cstring>
 #include <chrono>
+#include <cstring>
 #include <mutex>
 #include <vector>
 
@@ -44,11 +44,11 @@ int SystemIoctl(int fd, unsigned long request, void* argument) {
 
 struct PortHandle {
   int fd = -1;
-  uint64_t serial = 0;          // unique per open line, for the events' registrations
-  termios found{};              // the tty's settings at open, restored on close
-  DeviceSettings shadow;        // the fields termios cannot hold
+  uint64_t serial = 0;    // unique per open line, for the events' registrations
+  termios found{};        // the tty's settings at open, restored on close
+  DeviceSettings shadow;  // the fields termios cannot hold
   CommTimeouts timeouts;
-  bool haveCounters = false;    // the driver keeps line error counters
+  bool haveCounters = false;  // the driver keeps line error counters
   // Bytes read from the tty ahead of the reads that asked for them, unread in
   // [aheadBegin, aheadEnd): a read that returns at once takes all that is
   // queued in one system call, and a blocking read gathers here what has
@@ -267,7 +267,7 @@ int32_t Progress(PortHandle* port, SerialOverlapped& record) {
   }
   const uint32_t seen = EventAccess::Consume(*record.hEvent);
   if ((seen & (EPOLLHUP | EPOLLERR)) != 0) port->hungUp = true;
-  int32_t result = port->hungUp ? Fail(EIO)
+  int32_t result = port->hungUp       ? Fail(EIO)
                    : st.kind == kRead ? ProgressRead(port, st)
                                       : ProgressWrite(port, st);
   return result == kErrorIoPending ? result : Finish(port, record, result);
@@ -311,7 +311,8 @@ void GiveBackLatency(PortHandle* port) {
   Tty().ioctl(port->fd, TIOCSSERIAL, &info);
 }
 
-void PrepareRecord(SerialOverlapped& record, void* buffer, uint32_t length, bool resetEvent = true) {
+void PrepareRecord(SerialOverlapped& record, void* buffer, uint32_t length,
+                   bool resetEvent = true) {
   if (resetEvent) record.hEvent->Reset();
   IoStatus& st = StatusOf(record);
   st.buffer = buffer;

@@ -39,17 +39,21 @@ static_assert(kEventRxChar == EV_RXCHAR && kEventRxFlag == EV_RXFLAG && kEventBr
 static_assert(kLineErrorRxOver == CE_RXOVER && kLineErrorOverrun == CE_OVERRUN &&
               kLineErrorRxParity == CE_RXPARITY && kLineErrorFrame == CE_FRAME &&
               kLineErrorBreak == CE_BREAK);
-static_assert(kDtrControlDisable == DTR_CONTROL_DISABLE && kDtrControlEnable == DTR_CONTROL_ENABLE &&
+static_assert(kDtrControlDisable == DTR_CONTROL_DISABLE &&
+              kDtrControlEnable == DTR_CONTROL_ENABLE &&
               kDtrControlHandshake == DTR_CONTROL_HANDSHAKE);
-static_assert(kRtsControlDisable == RTS_CONTROL_DISABLE && kRtsControlEnable == RTS_CONTROL_ENABLE &&
-              kRtsControlHandshake == RTS_CONTROL_HANDSHAKE && kRtsControlToggle == RTS_CONTROL_TOGGLE);
+static_assert(kRtsControlDisable == RTS_CONTROL_DISABLE &&
+              kRtsControlEnable == RTS_CONTROL_ENABLE &&
+              kRtsControlHandshake == RTS_CONTROL_HANDSHAKE &&
+              kRtsControlToggle == RTS_CONTROL_TOGGLE);
 
 struct PortHandle {
   UniqueHandle file;
   std::atomic<uint32_t> eventMask{0};    // as last set; an empty wait looks at the queue for it
   std::atomic<bool> readsAtOnce{false};  // ReadNonBlocking: a read asks the queue first
-  std::atomic<uint32_t> heldErrors{0};   // kLineError flags a queue check cleared, kept for ClearErrors
-  std::atomic<DWORD> lostCode{0};        // the line is gone: later event waits fail with it
+  std::atomic<uint32_t> heldErrors{
+      0};                          // kLineError flags a queue check cleared, kept for ClearErrors
+  std::atomic<DWORD> lostCode{0};  // the line is gone: later event waits fail with it
   std::atomic<SerialOverlapped*> pendingWait{nullptr};  // one event wait at a time
   std::mutex lock;
   std::vector<SerialOverlapped*> pending;  // every record the platform may still write to
@@ -101,10 +105,12 @@ DWORD Settle(PortHandle* port, SerialOverlapped& record) {
   RecordState& st = StateOf(record);
   if (st.port == nullptr) return 0;
   ::CancelIoEx(port->file.get(), &st.ov);
-  if (st.kind == kWait && !HasOverlappedIoCompleted(&st.ov)) ::SetCommMask(port->file.get(), port->eventMask);
+  if (st.kind == kWait && !HasOverlappedIoCompleted(&st.ov))
+    ::SetCommMask(port->file.get(), port->eventMask);
   DWORD moved = 0;
-  const DWORD error =
-      Calls().getOverlappedResult(port->file.get(), &st.ov, &moved, TRUE) ? 0 : ::GetLastError();
+  const DWORD error = Calls().getOverlappedResult(port->file.get(), &st.ov, &moved, TRUE)
+                          ? 0
+                          : ::GetLastError();
   Untrack(port, record);
   return error;
 }
@@ -177,8 +183,8 @@ bool EventsOfQueue(PortHandle* port, uint32_t& occurred) {
     return false;
   }
   if (queued > 0) occurred |= kEventRxChar;
-  constexpr uint32_t kDataErrors =
-      kLineErrorRxOver | kLineErrorOverrun | kLineErrorRxParity | kLineErrorFrame;
+  constexpr uint32_t kDataErrors = kLineErrorRxOver | kLineErrorOverrun | kLineErrorRxParity |
+                                   kLineErrorFrame;
   if ((errors & kDataErrors) != 0) occurred |= kEventError;
   if ((errors & kLineErrorBreak) != 0) occurred |= kEventBreak;
   occurred &= port->eventMask;
@@ -227,7 +233,8 @@ int32_t LookAtQueueOnceArmed(PortHandle* port, SerialOverlapped& record) {
 int32_t Collect(PortHandle* port, SerialOverlapped& record, uint32_t* count, bool wait) {
   RecordState& st = StateOf(record);
   DWORD moved = 0;
-  const DWORD error = Calls().getOverlappedResult(port->file.get(), &st.ov, &moved, wait ? TRUE : FALSE)
+  const DWORD error = Calls().getOverlappedResult(port->file.get(), &st.ov, &moved,
+                                                  wait ? TRUE : FALSE)
                           ? 0
                           : ::GetLastError();
   if (error == ERROR_IO_INCOMPLETE) return kErrorIoIncomplete;
@@ -278,7 +285,8 @@ void ToDcb(const DeviceSettings& s, DCB& dcb) {
 
 void FromDcb(const DCB& dcb, DeviceSettings& s) {
   s.BaudRate = dcb.BaudRate;
-  std::memcpy(&s.flags, reinterpret_cast<const char*>(&dcb) + offsetof(DCB, BaudRate) + sizeof(DWORD),
+  std::memcpy(&s.flags,
+              reinterpret_cast<const char*>(&dcb) + offsetof(DCB, BaudRate) + sizeof(DWORD),
               sizeof s.flags);
   s.XonLim = dcb.XonLim;
   s.XoffLim = dcb.XoffLim;
@@ -446,12 +454,9 @@ int32_t StartWrite(PortHandle* port, const void* data, uint32_t length, uint32_t
 
 int32_t WaitIo(PortHandle* /*port*/, SerialOverlapped& record, uint32_t timeoutMs) {
   switch (::WaitForSingleObject(StateOf(record).ov.hEvent, timeoutMs)) {
-    case WAIT_OBJECT_0:
-      return kResultOk;
-    case WAIT_TIMEOUT:
-      return kErrorTimeout;
-    default:
-      return FailLast();
+    case WAIT_OBJECT_0: return kResultOk;
+    case WAIT_TIMEOUT: return kErrorTimeout;
+    default: return FailLast();
   }
 }
 
@@ -484,7 +489,8 @@ void CollectEventWait(PortHandle* port) {
 
 int32_t ClearErrors(PortHandle* port, uint32_t& errors) {
   DWORD fresh = 0;
-  if (!Calls().clearCommError(port->file.get(), &fresh, nullptr)) return FailLost(port, ::GetLastError());
+  if (!Calls().clearCommError(port->file.get(), &fresh, nullptr))
+    return FailLost(port, ::GetLastError());
   errors = fresh | port->heldErrors.exchange(0);
   return kResultOk;
 }

@@ -5,11 +5,12 @@ namespace {
 
 constexpr uint32_t kDtrHandshake = kDtrControlHandshake << kDtrControlShift;
 constexpr uint32_t kRtsHandshake = kRtsControlHandshake << kRtsControlShift;
-constexpr uint32_t kAllFlowBits =
-    kFOutxCtsFlow | kFOutxDsrFlow | kDtrControlMask | kRtsControlMask | kFOutX | kFInX;
+constexpr uint32_t kAllFlowBits = kFOutxCtsFlow | kFOutxDsrFlow | kDtrControlMask |
+                                  kRtsControlMask | kFOutX | kFInX;
 
 // Indexed by FlowControl. Every other field (fDsrSensitivity,
 // fTXContinueOnXoff, the XON/XOFF characters and limits) stays as read.
+// clang-format off
 constexpr FlowControlBits kFlowControlTable[] = {
     // clear                                   set
     {kAllFlowBits,                             0},                                      // FlowNone
@@ -17,6 +18,7 @@ constexpr FlowControlBits kFlowControlTable[] = {
      kFOutxCtsFlow | kFOutxDsrFlow | kDtrHandshake | kRtsHandshake},                   // FlowHardware
     {kAllFlowBits & ~(kFOutX | kFInX),         kFOutX | kFInX},                         // FlowXonXoff
 };
+// clang-format on
 
 // Indexed by ReadMode: ReadIntervalTimeout, multiplier, constant.
 constexpr uint32_t kReadModeTable[][3] = {
@@ -26,8 +28,8 @@ constexpr uint32_t kReadModeTable[][3] = {
 
 }  // namespace
 
-void SetLineFormatFields(DeviceSettings& s, uint32_t baudRate, uint8_t dataBits,
-                         uint8_t parity, uint8_t stopBits) {
+void SetLineFormatFields(DeviceSettings& s, uint32_t baudRate, uint8_t dataBits, uint8_t parity,
+                         uint8_t stopBits) {
   s.BaudRate = baudRate;
   s.ByteSize = dataBits;
   s.Parity = parity;

@@ -68,8 +68,8 @@ inline uint32_t RtsControl(const DeviceSettings& s) {
 }
 
 // Sets the four line-format fields and fParity (set unless kParityNone).
-void SetLineFormatFields(DeviceSettings& s, uint32_t baudRate, uint8_t dataBits,
-                         uint8_t parity, uint8_t stopBits);
+void SetLineFormatFields(DeviceSettings& s, uint32_t baudRate, uint8_t dataBits, uint8_t parity,
+                         uint8_t stopBits);
 // The parity code as the line uses it: kParityNone while fParity is clear.
 uint8_t ParityOf(const DeviceSettings& s);
 

@@ -13,6 +13,7 @@ struct ErrnoEntry {
   int osError;
   int32_t code;
 };
+// clang-format off
 constexpr ErrnoEntry kErrnoTable[] = {
     {ENOENT, kErrorFileNotFound},      {ENODEV, kErrorFileNotFound},
     {ENXIO, kErrorFileNotFound},       {ENOTDIR, kErrorPathNotFound},
@@ -26,6 +27,7 @@ constexpr ErrnoEntry kErrnoTable[] = {
     {ECANCELED, kErrorOperationAborted}, {EIO, kErrorIoDevice},
     {ETIMEDOUT, kErrorTimeout},
 };
+// clang-format on
 
 }  // namespace
 

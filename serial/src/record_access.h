@@ -16,8 +16,7 @@ class RecordAccess {
   template <typename Status>
   static constexpr bool Fits() {
     return sizeof(Status) <= SerialOverlapped::kPlatformSize &&
-           alignof(Status) <= alignof(std::max_align_t) &&
-           std::is_trivially_destructible_v<Status>;
+           alignof(Status) <= alignof(std::max_align_t) && std::is_trivially_destructible_v<Status>;
   }
   template <typename Status>
   static void Construct(SerialOverlapped& record) {

@@ -13,7 +13,8 @@ struct SerialEvent::Impl {
 
 SerialEvent::SerialEvent() : m_impl(new Impl) {
   m_impl->event.reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
-  if (m_impl->event.get() == nullptr) m_createResult = comm::RecordOsError(static_cast<int>(::GetLastError()));
+  if (m_impl->event.get() == nullptr)
+    m_createResult = comm::RecordOsError(static_cast<int>(::GetLastError()));
 }
 
 SerialEvent::~SerialEvent() { delete m_impl; }
@@ -35,12 +36,15 @@ int SerialEvent::WaitAny(SerialEvent* const* events, int count, uint32_t timeout
   if (count <= 0 || count > kMaxEvents) return -2;
   HANDLE handles[kMaxEvents] = {};
   for (int i = 0; i < count; ++i) handles[i] = events[i]->m_impl->event.get();
-  const DWORD outcome =
-      ::WaitForMultipleObjects(static_cast<DWORD>(count), handles, FALSE, timeoutMs);
-  if (outcome < WAIT_OBJECT_0 + static_cast<DWORD>(count)) return static_cast<int>(outcome - WAIT_OBJECT_0);
+  const DWORD outcome = ::WaitForMultipleObjects(static_cast<DWORD>(count), handles, FALSE,
+                                                 timeoutMs);
+  if (outcome < WAIT_OBJECT_0 + static_cast<DWORD>(count))
+    return static_cast<int>(outcome - WAIT_OBJECT_0);
   return outcome == WAIT_TIMEOUT ? -1 : -2;
 }
 
-intptr_t SerialEvent::NativeHandle() const { return reinterpret_cast<intptr_t>(m_impl->event.get()); }
+intptr_t SerialEvent::NativeHandle() const {
+  return reinterpret_cast<intptr_t>(m_impl->event.get());
+}
 
 }  // namespace vexel

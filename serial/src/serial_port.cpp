@@ -254,8 +254,7 @@ uint32_t CSerialPort::TakeEventType() {
   return m_eventType.exchange(kNoEventType);
 }
 
-int32_t CSerialPort::GetOverlappedResult(SerialOverlapped& overlapped, uint32_t* count,
-                                         bool wait) {
+int32_t CSerialPort::GetOverlappedResult(SerialOverlapped& overlapped, uint32_t* count, bool wait) {
   uint32_t scratch = 0;
   uint32_t* done = count != nullptr ? count : &scratch;
   *done = 0;

@@ -2,7 +2,6 @@
 
 #include <sys/ioctl.h>
 
-
 namespace vexel::comm {
 namespace {
 
@@ -84,8 +83,8 @@ uint32_t BaudRateOfSpeed(speed_t speed) {
 }
 
 void MakeRaw(termios& t) {
-  t.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | IGNPAR | PARMRK | ISTRIP | INLCR |
-                                      IGNCR | ICRNL | IXANY | IMAXBEL);
+  t.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | IGNPAR | PARMRK | ISTRIP | INLCR | IGNCR |
+                                      ICRNL | IXANY | IMAXBEL);
   t.c_oflag &= ~static_cast<tcflag_t>(OPOST);
   t.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
   t.c_cflag |= CREAD | CLOCAL;
@@ -151,7 +150,9 @@ uint32_t ErrorFlagsBetween(const serial_icounter_struct& before,
 
 uint32_t EventsOfErrors(uint32_t errorFlags) {
   uint32_t events = 0;
-  if ((errorFlags & (kLineErrorFrame | kLineErrorRxParity | kLineErrorOverrun | kLineErrorRxOver)) != 0) events |= kEventError;
+  if ((errorFlags &
+       (kLineErrorFrame | kLineErrorRxParity | kLineErrorOverrun | kLineErrorRxOver)) != 0)
+    events |= kEventError;
   if ((errorFlags & kLineErrorBreak) != 0) events |= kEventBreak;
   return events;
 }

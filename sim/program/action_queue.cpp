@@ -5,7 +5,9 @@
 
 namespace vexel::sim {
 
-void ActionQueue::Schedule(int64_t atNs, Action action) { m_actions.emplace(atNs, std::move(action)); }
+void ActionQueue::Schedule(int64_t atNs, Action action) {
+  m_actions.emplace(atNs, std::move(action));
+}
 
 bool ActionQueue::TakeDue(int64_t nowNs, Action& action, int64_t& dueNs) {
   if (m_actions.empty() || m_actions.begin()->first > nowNs) return false;

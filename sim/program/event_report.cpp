@@ -20,7 +20,9 @@ constexpr size_t kTextHexLimit = 16;  // longer frames are abbreviated in text
 
 // Paths are bytes and JSON text is UTF-8: a byte that is not UTF-8 (from a
 // path given on the command line) is shown as U+FFFD instead of failing.
-std::string Dump(const json& event) { return event.dump(-1, ' ', false, json::error_handler_t::replace); }
+std::string Dump(const json& event) {
+  return event.dump(-1, ' ', false, json::error_handler_t::replace);
+}
 
 std::string Hex(const std::vector<uint8_t>& bytes, size_t limit, const char* separator) {
   static const char kDigits[] = "0123456789abcdef";
@@ -36,16 +38,17 @@ std::string Hex(const std::vector<uint8_t>& bytes, size_t limit, const char* sep
 
 std::string FaultList(const std::vector<ModuleFault>& faults) {
   std::string text;
-  for (const ModuleFault& fault : faults) text += (text.empty() ? "" : " ") + FormatModuleFault(fault);
+  for (const ModuleFault& fault : faults)
+    text += (text.empty() ? "" : " ") + FormatModuleFault(fault);
   return text;
 }
 
 }  // namespace
 
 const char* ViolationName(ViolationKind kind) {
-  static const char* const kNames[] = {"SendBeforeInit", "OversizedChunk", "DataAfterLast",
-                                       "InitMidImage", "TwoImagesBeforeFlash", "FlashWithoutImage",
-                                       "Noise", "UnknownRequest"};
+  static const char* const kNames[] = {
+      "SendBeforeInit",       "OversizedChunk",    "DataAfterLast", "InitMidImage",
+      "TwoImagesBeforeFlash", "FlashWithoutImage", "Noise",         "UnknownRequest"};
   return kNames[static_cast<size_t>(kind)];
 }
 
@@ -66,7 +69,8 @@ void EventReport::Ready(const std::string& path, const std::string& link,
   if (m_json) {
     json event{{"event", "ready"}, {"path", path}, {"faults", json::array()}};
     if (!link.empty()) event["link"] = link;
-    if (fixture.modules > 0) event.update({{"modules", fixture.modules}, {"gap_ms", fixture.gapMs}});
+    if (fixture.modules > 0)
+      event.update({{"modules", fixture.modules}, {"gap_ms", fixture.gapMs}});
     for (const ModuleFault& fault : faults) event["faults"].push_back(FormatModuleFault(fault));
     return Line(Dump(event), true);
   }
@@ -80,11 +84,16 @@ void EventReport::Ready(const std::string& path, const std::string& link,
   Line(text, true);
 }
 
-void EventReport::Request(int64_t nowNs, const char* name, const std::vector<uint8_t>& frame, int step) {
+void EventReport::Request(int64_t nowNs, const char* name, const std::vector<uint8_t>& frame,
+                          int step) {
   const size_t length = frame.size() >= 4 ? frame[3] : 0;
   if (m_json) {
-    return Line(Dump(json{{"event", "request"}, {"t_ms", Ms(nowNs)}, {"name", name}, {"step", step},
-                     {"length", length}, {"frame", Hex(frame, frame.size(), "")}}));
+    return Line(Dump(json{{"event", "request"},
+                          {"t_ms", Ms(nowNs)},
+                          {"name", name},
+                          {"step", step},
+                          {"length", length},
+                          {"frame", Hex(frame, frame.size(), "")}}));
   }
   std::string text = std::string("request ") + name;
   if (step >= 0) text += " step " + std::to_string(step);
@@ -119,8 +128,10 @@ void EventReport::Image(int64_t nowNs, const ImageReport& image) {
 
 void EventReport::LoaderViolation(int64_t nowNs, const Violation& violation) {
   if (m_json) {
-    return Line(Dump(json{{"event", "violation"}, {"t_ms", Ms(nowNs)}, {"kind", ViolationName(violation.kind)},
-                     {"text", violation.text}}));
+    return Line(Dump(json{{"event", "violation"},
+                          {"t_ms", Ms(nowNs)},
+                          {"kind", ViolationName(violation.kind)},
+                          {"text", violation.text}}));
   }
   Line("violation: " + violation.text);
 }
@@ -138,7 +149,9 @@ void EventReport::HangUp(int64_t nowNs, int step) {
 
 void EventReport::Module(int64_t nowNs, size_t index, const char* reason) {
   if (m_json) {
-    json event{{"event", "module"}, {"t_ms", Ms(nowNs)}, {"index", index},
+    json event{{"event", "module"},
+               {"t_ms", Ms(nowNs)},
+               {"index", index},
                {"state", reason ? "removed" : "attached"}};
     if (reason) event["reason"] = reason;
     return Line(Dump(event));
@@ -147,10 +160,15 @@ void EventReport::Module(int64_t nowNs, size_t index, const char* reason) {
   Line(reason ? text + " removed (" + reason + ")" : text + " attached");
 }
 
-void EventReport::End(int64_t nowNs, EndReason reason, size_t images, size_t violations, int status) {
+void EventReport::End(int64_t nowNs, EndReason reason, size_t images, size_t violations,
+                      int status) {
   if (m_json) {
-    return Line(Dump(json{{"event", "end"}, {"t_ms", Ms(nowNs)}, {"reason", EndReasonName(reason)},
-                          {"images", images}, {"violations", violations}, {"exit_status", status}}),
+    return Line(Dump(json{{"event", "end"},
+                          {"t_ms", Ms(nowNs)},
+                          {"reason", EndReasonName(reason)},
+                          {"images", images},
+                          {"violations", violations},
+                          {"exit_status", status}}),
                 true);
   }
   Line(std::string("end (") + EndReasonName(reason) + "): " + std::to_string(images) +
@@ -184,8 +202,10 @@ void EventReport::Line(const std::string& text, bool keep) {
 // once, before a line that is kept).
 void EventReport::NoteDropped(bool force) {
   const std::string note = m_json ? Dump(json{{"event", "dropped"}, {"count", m_dropped}})
-                                  : std::to_string(m_dropped) + " event line(s) dropped: the output was not read";
-  if (!force && Queued() + note.size() + 1 > kQueueLimit / 2) return;  // wait for the reader to catch up
+                                  : std::to_string(m_dropped) +
+                                        " event line(s) dropped: the output was not read";
+  if (!force && Queued() + note.size() + 1 > kQueueLimit / 2)
+    return;  // wait for the reader to catch up
   m_queue += note;
   m_queue += '\n';
   m_dropped = 0;
@@ -223,7 +243,8 @@ void EventReport::Drain(int timeoutMs) {
   if (m_dropped > 0) NoteDropped(true);
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   for (Flush(); Queued() > 0; Flush()) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
     pollfd room{m_fd, POLLOUT, 0};
     if (left.count() <= 0 || ::poll(&room, 1, static_cast<int>(left.count())) <= 0) return;
   }

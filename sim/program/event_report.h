@@ -24,8 +24,8 @@ struct ImageReport {
   size_t index = 0;  ///< 1 for the first image flashed
   size_t length = 0;
   std::string sha256;
-  std::string file;  ///< where --out wrote it; empty without --out
-  size_t module = 0;  ///< the module that flashed it; 0 = not shown (no --modules)
+  std::string file;          ///< where --out wrote it; empty without --out
+  size_t module = 0;         ///< the module that flashed it; 0 = not shown (no --modules)
   std::string writeError{};  ///< why --out could not write it; empty when it did or without --out
 };
 
@@ -41,8 +41,8 @@ class EventReport {
   /// without a descriptor (a memory stream) is written directly.
   EventReport(std::FILE* out, bool json, int64_t startNs);
 
-  void Ready(const std::string& path, const std::string& link, const std::vector<ModuleFault>& faults,
-             const FixtureReport& fixture = {});
+  void Ready(const std::string& path, const std::string& link,
+             const std::vector<ModuleFault>& faults, const FixtureReport& fixture = {});
   void Request(int64_t nowNs, const char* name, const std::vector<uint8_t>& frame, int step);
   /// A reply written, or @p dropped because no loader had the line open.
   void Reply(int64_t nowNs, const std::vector<uint8_t>& bytes, bool dropped = false);
@@ -73,7 +73,7 @@ class EventReport {
   double Ms(int64_t nowNs) const;
 
   std::FILE* m_out;
-  int m_fd;  // -1: written through m_out
+  int m_fd;               // -1: written through m_out
   bool m_toFile = false;  // a regular file takes every write at once
   bool m_json;
   int64_t m_startNs;

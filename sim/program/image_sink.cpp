@@ -31,7 +31,8 @@ bool WriteAll(int fd, const std::vector<uint8_t>& data) {
 
 // Written beside the target and renamed over it, so a reader of the file never
 // sees half an image.
-bool WriteFileAtomically(const std::string& path, const std::vector<uint8_t>& data, std::string& error) {
+bool WriteFileAtomically(const std::string& path, const std::vector<uint8_t>& data,
+                         std::string& error) {
   const std::string temp = path + ".part";
   const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (fd < 0) return error = Why(temp), false;

@@ -144,7 +144,8 @@ bool LineEndpoint::OpenDevice(const std::string& path, std::string& error) {
 bool LineEndpoint::MakeLink(const std::string& linkPath, std::string& error) {
   struct stat st {};
   if (::lstat(linkPath.c_str(), &st) == 0) {
-    if (!S_ISLNK(st.st_mode)) return error = linkPath + ": exists and is not a symbolic link", false;
+    if (!S_ISLNK(st.st_mode))
+      return error = linkPath + ": exists and is not a symbolic link", false;
     if (::unlink(linkPath.c_str()) != 0) return error = Why(linkPath.c_str()), false;
   }
   if (::symlink(m_path.c_str(), linkPath.c_str()) != 0) return error = Why(linkPath.c_str()), false;

@@ -137,24 +137,28 @@ std::string CheckModule(const std::string& spec, const ModuleFault& fault, size_
   const std::string head = "--fault: bad fault '" + spec + "': ";
   if (modules == 0) return head + "#M needs --modules";
   if (fault.module > modules) {
-    return head + "module " + std::to_string(fault.module) + " is beyond --modules " + std::to_string(modules);
+    return head + "module " + std::to_string(fault.module) + " is beyond --modules " +
+           std::to_string(modules);
   }
   return {};
 }
 
 void AddOptions(CLI::App& app, Options& options, std::vector<std::string>& faults) {
-  app.add_option("--link", options.link, "also make a symbolic link PATH to the line (removed at exit)")
+  app.add_option("--link", options.link,
+                 "also make a symbolic link PATH to the line (removed at exit)")
       ->type_name("PATH");
   app.add_option("--device", options.device, "serve an existing serial device instead of a new pty")
       ->type_name("PATH");
-  app.add_option("--out", options.out,
-                 "write each flashed image to FILE (the latest overwrites), or, for a path ending in "
-                 "'/', one file per image into that directory (image-0001.mbf, ...)")
+  app.add_option(
+         "--out", options.out,
+         "write each flashed image to FILE (the latest overwrites), or, for a path ending in "
+         "'/', one file per image into that directory (image-0001.mbf, ...)")
       ->type_name("FILE|DIR/");
   app.add_option("--count", options.count, "stop once N images have been flashed")
       ->type_name("N")
       ->check(CLI::Range(size_t{1}, size_t{1000000}));
-  app.add_option("--line-rate", options.lineRate, "pace the line at BAUD, 12 bits per byte (default: off)")
+  app.add_option("--line-rate", options.lineRate,
+                 "pace the line at BAUD, 12 bits per byte (default: off)")
       ->type_name("BAUD")
       ->check(CLI::Range(50u, 4000000u));
   app.add_option("--adapter-latency", options.adapterLatencyMs,
@@ -166,11 +170,13 @@ void AddOptions(CLI::App& app, Options& options, std::vector<std::string>& fault
                      "play a fixture on which N modules are put one after another (see MODULES)")
           ->type_name("N")
           ->check(CLI::Range(size_t{1}, size_t{1000000}));
-  app.add_option("--gap", options.gapMs, "with --modules: MS from a module's removal to the next one (default 1000)")
+  app.add_option("--gap", options.gapMs,
+                 "with --modules: MS from a module's removal to the next one (default 1000)")
       ->type_name("MS")
       ->check(CLI::Range(0u, 3600000u))
       ->needs(modules);
-  app.add_option("--dwell", options.dwellMs, "with --modules: MS a flashed module stays on (default 0)")
+  app.add_option("--dwell", options.dwellMs,
+                 "with --modules: MS a flashed module stays on (default 0)")
       ->type_name("MS")
       ->check(CLI::Range(0u, 3600000u))
       ->needs(modules);
@@ -183,7 +189,8 @@ void AddOptions(CLI::App& app, Options& options, std::vector<std::string>& fault
 
 }  // namespace
 
-ParseResult ParseOptions(int argc, const char* const* argv, Options& options, std::string& message) {
+ParseResult ParseOptions(int argc, const char* const* argv, Options& options,
+                         std::string& message) {
   CLI::App app(kDescription, "vexel-module-sim");
   app.footer(kFooter);
   app.set_version_flag("--version", "vexel-module-sim 1.0.0.1");
@@ -198,7 +205,8 @@ ParseResult ParseOptions(int argc, const char* const* argv, Options& options, st
     message = std::string(version.what()) + "\n";
     return ParseResult::Exit;
   } catch (const CLI::ParseError& error) {
-    message = "vexel-module-sim: " + std::string(error.what()) + "\nRun with --help for more information.\n";
+    message = "vexel-module-sim: " + std::string(error.what()) +
+              "\nRun with --help for more information.\n";
     return ParseResult::Error;
   }
   for (const std::string& spec : faults) {

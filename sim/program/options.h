@@ -10,13 +10,13 @@
 namespace vexel::sim {
 
 struct Options {
-  std::string link;       ///< --link: symbolic link to the line
-  std::string device;     ///< --device: serve this device instead of a new pty
-  std::string out;        ///< --out: file, or directory ending in '/'
-  size_t count = 0;       ///< --count: stop after N flashed images (0 = never)
-  uint32_t lineRate = 0;  ///< --line-rate: pace at this baud rate (0 = off)
+  std::string link;               ///< --link: symbolic link to the line
+  std::string device;             ///< --device: serve this device instead of a new pty
+  std::string out;                ///< --out: file, or directory ending in '/'
+  size_t count = 0;               ///< --count: stop after N flashed images (0 = never)
+  uint32_t lineRate = 0;          ///< --line-rate: pace at this baud rate (0 = off)
   uint32_t adapterLatencyMs = 0;  ///< --adapter-latency: a USB adapter's latency timer (0 = none)
-  size_t modules = 0;     ///< --modules: modules put on one after another (0 = one, never taken off)
+  size_t modules = 0;  ///< --modules: modules put on one after another (0 = one, never taken off)
   uint32_t gapMs = 1000;  ///< --gap: from a module's removal to the next one's attach
   uint32_t dwellMs = 0;   ///< --dwell: how long a flashed module stays on before its removal
   std::vector<ModuleFault> faults;

@@ -1,15 +1,15 @@
 #include "sim_server.h"
 
 #include <poll.h>
-#include <sys/signalfd.h>
 #include <sys/prctl.h>
+#include <sys/signalfd.h>
 #include <sys/timerfd.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <cstddef>
 #include <csignal>
+#include <cstddef>
 #include <cstring>
 #include <ctime>
 
@@ -45,7 +45,8 @@ void CloseFd(int& fd) {
 
 }  // namespace
 
-SimServer::SimServer(LineEndpoint& line, EventReport& report, ImageSink& sink, const ServerConfig& config)
+SimServer::SimServer(LineEndpoint& line, EventReport& report, ImageSink& sink,
+                     const ServerConfig& config)
     : m_line(line), m_report(report), m_sink(sink), m_config(config) {
   if (m_config.lineRate > 0) m_pacing.emplace(kBitsPerByte * kNsPerSecond / m_config.lineRate);
   if (m_config.adapterLatencyMs > 0) m_adapter.emplace(m_config.adapterLatencyMs * kNsPerMs, Now());
@@ -122,8 +123,10 @@ void SimServer::WaitForEvents() {
   if (fds[kTimer].revents & POLLIN) DrainTimer();
   if (fds[kIdle].revents & POLLIN) m_line.DropUnread();
   if (fds[kLine].revents & POLLOUT) FlushTx();
-  if (fds[kLine].revents & POLLIN) ReadLine();
-  else if (fds[kLine].revents & (POLLHUP | POLLERR | POLLNVAL)) LineGone();
+  if (fds[kLine].revents & POLLIN)
+    ReadLine();
+  else if (fds[kLine].revents & (POLLHUP | POLLERR | POLLNVAL))
+    LineGone();
 }
 
 void SimServer::LineChange(std::optional<bool> change) {
@@ -191,7 +194,8 @@ void SimServer::Execute(Action& action) {
 // The core's delays count from the previous delivery; replies to requests
 // that came in one read go out in order, as a module would send them.
 void SimServer::Consume(const std::vector<uint8_t>& bytes) {
-  const std::vector<Delivery> deliveries = m_fixture->Consume(bytes.data(), bytes.size(), m_dueNs / kNsPerMs);
+  const std::vector<Delivery> deliveries = m_fixture->Consume(bytes.data(), bytes.size(),
+                                                              m_dueNs / kNsPerMs);
   ScheduleAttach();
   const int64_t gap = m_pacing ? 0 : kDeliveryGapNs;
   // Times count from when the request was due, not from when the loop woke
@@ -241,7 +245,8 @@ void SimServer::ReleaseFromAdapter() {
   const size_t count = m_adapter->Release(m_dueNs, next);
   if (m_releaseAt == m_dueNs) m_releaseAt.reset();
   if (count > 0) {
-    const std::vector<uint8_t> packet(m_held.begin(), m_held.begin() + static_cast<ptrdiff_t>(count));
+    const std::vector<uint8_t> packet(m_held.begin(),
+                                      m_held.begin() + static_cast<ptrdiff_t>(count));
     m_held.erase(m_held.begin(), m_held.begin() + static_cast<ptrdiff_t>(count));
     Send(packet);
   }
@@ -332,11 +337,15 @@ void SimServer::OnImageFlashed(const std::vector<uint8_t>& image) {
   if (m_images == m_config.count) m_drainUntil = Now() + kDrainWaitNs;
 }
 
-void SimServer::OnViolation(const Violation& violation) { m_report.LoaderViolation(Now(), violation); }
+void SimServer::OnViolation(const Violation& violation) {
+  m_report.LoaderViolation(Now(), violation);
+}
 
 // Stamped when the bytes or the timer that brought the change were due.
 void SimServer::OnModuleAttached(size_t module) { m_report.Module(m_dueNs, module); }
 
-void SimServer::OnModuleRemoved(size_t module, const char* reason) { m_report.Module(m_dueNs, module, reason); }
+void SimServer::OnModuleRemoved(size_t module, const char* reason) {
+  m_report.Module(m_dueNs, module, reason);
+}
 
 }  // namespace vexel::sim

@@ -12,9 +12,9 @@
 #include "event_report.h"
 #include "image_sink.h"
 #include "line_endpoint.h"
+#include "line_pacing.h"
 #include "sim/module_fixture.h"
 #include "sim/module_simulator.h"
-#include "line_pacing.h"
 
 namespace vexel::sim {
 
@@ -27,9 +27,9 @@ enum ExitStatus : int {
 };
 
 struct ServerConfig {
-  uint32_t lineRate = 0;  ///< baud rate to pace the line at; 0 = no pacing
-  size_t count = 0;       ///< stop after this many flashed images; 0 = never
-  FixtureConfig fixture;  ///< the modules and their faults
+  uint32_t lineRate = 0;          ///< baud rate to pace the line at; 0 = no pacing
+  size_t count = 0;               ///< stop after this many flashed images; 0 = never
+  FixtureConfig fixture;          ///< the modules and their faults
   uint32_t adapterLatencyMs = 0;  ///< replies pass a USB adapter with this latency timer; 0 = none
 };
 
@@ -87,20 +87,21 @@ class SimServer final : public SimObserver, public FixtureObserver {
   EventReport& m_report;
   ImageSink& m_sink;
   ServerConfig m_config;
-  std::optional<ModuleFixture> m_fixture;  // made when Run starts, so its first module follows the ready event
+  std::optional<ModuleFixture>
+      m_fixture;  // made when Run starts, so its first module follows the ready event
 
   int m_timerFd = -1;
   int m_signalFd = -1;
-  std::optional<LinePacing> m_pacing;  // with --line-rate
+  std::optional<LinePacing> m_pacing;       // with --line-rate
   std::optional<AdapterLatency> m_adapter;  // with --adapter-latency
   std::vector<uint8_t> m_held;              // replies waiting in the adapter
   std::optional<int64_t> m_releaseAt;       // the adapter's release scheduled last
-  int64_t m_drainUntil = 0;   // latest end once --count is reached
+  int64_t m_drainUntil = 0;                 // latest end once --count is reached
   int64_t m_lastWriteNs = 0;
   ActionQueue m_queue;
-  int64_t m_dueNs = 0;                     // due time of the action being run
-  std::optional<int64_t> m_attachMs;       // the next module's attach, once scheduled
-  std::vector<uint8_t> m_tx;  // bytes the line did not take yet
+  int64_t m_dueNs = 0;                // due time of the action being run
+  std::optional<int64_t> m_attachMs;  // the next module's attach, once scheduled
+  std::vector<uint8_t> m_tx;          // bytes the line did not take yet
   size_t m_images = 0;
   bool m_writeFailed = false;
   bool m_ended = false;

@@ -42,7 +42,8 @@ const FaultName* FindName(const std::string& name) {
 
 // Plain decimal digits only: no sign, no spaces, no hex.
 bool ParseNumber(const std::string& text, long max, long& value) {
-  if (text.empty() || text.size() > 10 || text.find_first_not_of("0123456789") != std::string::npos) {
+  if (text.empty() || text.size() > 10 ||
+      text.find_first_not_of("0123456789") != std::string::npos) {
     return false;
   }
   errno = 0;
@@ -81,7 +82,8 @@ bool ParseBody(const std::string& spec, std::string body, Fault& fault, std::str
   const size_t at = body.rfind('@');
   if (at == std::string::npos) return Fail(error, spec, "expected KIND[:N]@STEP[!]");
   long step = 0;
-  if (!ParseNumber(body.substr(at + 1), kMaxStep, step)) return Fail(error, spec, "STEP must be a number");
+  if (!ParseNumber(body.substr(at + 1), kMaxStep, step))
+    return Fail(error, spec, "STEP must be a number");
   fault.step = static_cast<int>(step);
   const std::string head = body.substr(0, at);
   const size_t colon = head.find(':');

@@ -65,8 +65,8 @@ int32_t MemoryPort::SetReadMode(ReadMode mode) {
   return kResultOk;
 }
 
-int32_t MemoryPort::Write(const void* data, uint32_t length, uint32_t* count,
-                          SerialOverlapped*, uint32_t) {
+int32_t MemoryPort::Write(const void* data, uint32_t length, uint32_t* count, SerialOverlapped*,
+                          uint32_t) {
   if (count != nullptr) *count = 0;
   if (!m_open) return kErrorInvalidHandle;
   const auto* bytes = static_cast<const uint8_t*>(data);
@@ -83,8 +83,9 @@ int32_t MemoryPort::Write(const void* data, uint32_t length, uint32_t* count,
     at += deliveries[first].delayMs;
     size_t end = first + 1;
     while (end < deliveries.size() && deliveries[end].delayMs == 0) ++end;
-    std::vector<Delivery> group(std::make_move_iterator(deliveries.begin() + static_cast<std::ptrdiff_t>(first)),
-                                std::make_move_iterator(deliveries.begin() + static_cast<std::ptrdiff_t>(end)));
+    std::vector<Delivery> group(
+        std::make_move_iterator(deliveries.begin() + static_cast<std::ptrdiff_t>(first)),
+        std::make_move_iterator(deliveries.begin() + static_cast<std::ptrdiff_t>(end)));
     m_pending.push_back(
         m_clock.Schedule(at - m_clock.Now(), [this, group = std::move(group)] { Deliver(group); }));
     first = end;
@@ -142,7 +143,8 @@ void MemoryPort::Receive(const std::vector<uint8_t>& bytes) {
 }
 
 void MemoryPort::Notify(uint32_t eventType) {
-  if (m_target != nullptr && !m_hungUp) m_target->PostComMessage(m_message, eventType & 0xFFFF, m_lParam);
+  if (m_target != nullptr && !m_hungUp)
+    m_target->PostComMessage(m_message, eventType & 0xFFFF, m_lParam);
 }
 
 }  // namespace vexel::sim

@@ -16,7 +16,9 @@ class ModuleFixture::Recorder final : public SimObserver {
 
   /// Forgets the latest request before a byte goes to the module.
   void Clear() { m_request = nullptr; }
-  bool Completed(const char* name) const { return m_request != nullptr && std::strcmp(m_request, name) == 0; }
+  bool Completed(const char* name) const {
+    return m_request != nullptr && std::strcmp(m_request, name) == 0;
+  }
 
   void OnRequest(const char* name, const std::vector<uint8_t>& frame, int step) override {
     m_request = name;
@@ -41,7 +43,8 @@ class ModuleFixture::Recorder final : public SimObserver {
   const char* m_request = nullptr;
 };
 
-ModuleFixture::ModuleFixture(FixtureConfig config, SimObserver* observer, FixtureObserver* fixtureObserver)
+ModuleFixture::ModuleFixture(FixtureConfig config, SimObserver* observer,
+                             FixtureObserver* fixtureObserver)
     : m_config(std::move(config)),
       m_observer(observer),
       m_fixtureObserver(fixtureObserver),
@@ -100,18 +103,21 @@ void ModuleFixture::Remove(int64_t nowMs, const char* reason, bool last) {
 bool ModuleFixture::IsReprobe(uint8_t byte) const {
   const std::vector<uint8_t>& partial = m_module->PartialRequest();
   return partial.size() + 1 == kConnectFrame.size() &&
-         std::equal(partial.begin(), partial.end(), kConnectFrame.begin()) && byte == kConnectFrame.back();
+         std::equal(partial.begin(), partial.end(), kConnectFrame.begin()) &&
+         byte == kConnectFrame.back();
 }
 
 // One byte at a time, so that a removal takes effect between two requests
 // that came in one read.
 void ModuleFixture::FeedByte(uint8_t byte, int64_t nowMs, std::vector<Delivery>& out) {
   // A module left to dwell after its flash stays whatever the loader asks.
-  if (m_answeredConnect && !m_removeAtMs && IsReprobe(byte)) return Remove(nowMs, "reprobed", false);
+  if (m_answeredConnect && !m_removeAtMs && IsReprobe(byte))
+    return Remove(nowMs, "reprobed", false);
   m_recorder->Clear();
   m_flashedNow = false;
   std::vector<Delivery> replies = m_module->Consume(&byte, 1);
-  const bool hungUp = std::any_of(replies.begin(), replies.end(), [](const Delivery& d) { return d.hangUp; });
+  const bool hungUp = std::any_of(replies.begin(), replies.end(),
+                                  [](const Delivery& d) { return d.hangUp; });
   std::move(replies.begin(), replies.end(), std::back_inserter(out));
   if (m_recorder->Completed("CONNECT") && m_module->LastAnswered()) m_answeredConnect = true;
   if (hungUp) return Remove(nowMs, "hangup", true);

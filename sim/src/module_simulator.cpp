@@ -76,7 +76,8 @@ std::vector<Delivery> SplitBytes(const std::vector<Delivery>& deliveries) {
       out.push_back(d);
       continue;
     }
-    for (size_t i = 0; i < d.bytes.size(); ++i) out.push_back({i == 0 ? d.delayMs : 0, {d.bytes[i]}, false});
+    for (size_t i = 0; i < d.bytes.size(); ++i)
+      out.push_back({i == 0 ? d.delayMs : 0, {d.bytes[i]}, false});
   }
   return out;
 }
@@ -119,8 +120,10 @@ void ModuleSimulator::ResetLine() {
 // a 0xB0 that breaks a sync pair as a new first sync byte.
 void ModuleSimulator::ConsumeByte(uint8_t byte) {
   if (m_rx.empty()) {
-    if (byte == kSync1) m_rx.push_back(byte);
-    else NoteNoise(byte);
+    if (byte == kSync1)
+      m_rx.push_back(byte);
+    else
+      NoteNoise(byte);
     return;
   }
   if (m_rx.size() == 1 && byte != kSync2) {
@@ -140,7 +143,8 @@ void ModuleSimulator::ConsumeByte(uint8_t byte) {
 void ModuleSimulator::NoteNoise(uint8_t first) {
   if (m_inNoise) return;
   m_inNoise = true;
-  Violate(ViolationKind::Noise, Format("noise between requests, starting with byte 0x%02zX", first));
+  Violate(ViolationKind::Noise,
+          Format("noise between requests, starting with byte 0x%02zX", first));
 }
 
 ModuleSimulator::Request ModuleSimulator::Classify() const {
@@ -188,8 +192,9 @@ void ModuleSimulator::OnInit() {
   ++m_requests;
   if (m_observer) m_observer->OnRequest("INIT", m_rx, m_step);
   if (m_imageStarted && m_imageComplete) {
-    Violate(ViolationKind::TwoImagesBeforeFlash,
-            Format("INIT after a complete image of %zu bytes that was not flashed", m_image.size()));
+    Violate(
+        ViolationKind::TwoImagesBeforeFlash,
+        Format("INIT after a complete image of %zu bytes that was not flashed", m_image.size()));
   } else if (m_imageStarted && m_chunks > 0) {
     Violate(ViolationKind::InitMidImage,
             Format("INIT in the middle of an image (%zu bytes in %zu chunks received)",
@@ -206,13 +211,15 @@ void ModuleSimulator::OnChunk() {
   ++m_requests;
   if (m_observer) m_observer->OnRequest(length < kChunkSize ? "SENDLAST" : "SEND", m_rx, m_step);
   if (length > kChunkSize) {
-    Violate(ViolationKind::OversizedChunk, Format("chunk of %zu bytes (limit %zu)", length, kChunkSize));
+    Violate(ViolationKind::OversizedChunk,
+            Format("chunk of %zu bytes (limit %zu)", length, kChunkSize));
   }
   if (!m_imageStarted) {
     Violate(ViolationKind::SendBeforeInit, Format("chunk of %zu bytes before INIT", length));
   } else if (m_imageComplete) {
     Violate(ViolationKind::DataAfterLast,
-            Format("chunk of %zu bytes after the last chunk of a %zu-byte image", length, m_image.size()));
+            Format("chunk of %zu bytes after the last chunk of a %zu-byte image", length,
+                   m_image.size()));
   } else {
     m_image.insert(m_image.end(), m_rx.begin() + kHeaderSize, m_rx.end());
     ++m_chunks;

@@ -54,7 +54,8 @@ ToolRun RunTool(const QString& program, const QStringList& arguments) {
 }
 
 bool HaveTool(const char* name) {
-  return RunTool(QStringLiteral("sh"), {"-c", QStringLiteral("command -v %1").arg(name)}).exitCode == 0;
+  return RunTool(QStringLiteral("sh"), {"-c", QStringLiteral("command -v %1").arg(name)})
+             .exitCode == 0;
 }
 
 // ---- Start-up ------------------------------------------------------------
@@ -81,7 +82,8 @@ TEST(LoaderApp, RunsTheMainDialogModallyUntilItCloses) {
 // Only the program's name reaches Qt; the platform still comes from
 // QT_QPA_PLATFORM, and "duvozeviv -platform bogus" starts like "duvozeviv".
 TEST(LoaderApp, IgnoresItsCommandLine) {
-  EXPECT_EQ(QCoreApplication::arguments().size(), 1) << QCoreApplication::arguments().join(' ').toStdString();
+  EXPECT_EQ(QCoreApplication::arguments().size(), 1)
+      << QCoreApplication::arguments().join(' ').toStdString();
   EXPECT_EQ(QGuiApplication::layoutDirection(), Qt::LeftToRight) << "-reverse was given to Qt";
   EXPECT_EQ(QGuiApplication::platformName(), "offscreen");
 }
@@ -133,16 +135,16 @@ TEST(Resources, AboutBoxString) {
 TEST(Resources, WindowsVersionRecord) {
   const QString rc = ReadText(kResourceDir + "/duvozeviv.rc");
   ASSERT_FALSE(rc.isEmpty());
-  for (const char* line : {" FILEVERSION 1,0,0,1\n", " PRODUCTVERSION 1,0,0,1\n", " FILEFLAGSMASK 0x3fL\n",
-                           " FILEOS 0x4L\n", " FILETYPE 0x1L\n",
-                           "VALUE \"FileVersion\", \"1, 0, 0, 1\\0\"",
-                           "VALUE \"ProductVersion\", \"1, 0, 0, 1\\0\"",
-                           "VALUE \"FileDescription\", \"Vexel Module Loader\\0\"",
-                           "VALUE \"InternalName\", \"duvozeviv\\0\"",
-                           "VALUE \"OriginalFilename\", \"duvozeviv.EXE\\0\"",
-                           "VALUE \"ProductName\", \"vexel Module Developer Kit\\0\"",
-                           "VALUE \"Translation\", 0x409, 1200", "BLOCK \"040904B0\"",
-                           "IDS_ABOUTBOX \"&About duvozeviv...\""}) {
+  for (const char* line :
+       {" FILEVERSION 1,0,0,1\n", " PRODUCTVERSION 1,0,0,1\n", " FILEFLAGSMASK 0x3fL\n",
+        " FILEOS 0x4L\n", " FILETYPE 0x1L\n", "VALUE \"FileVersion\", \"1, 0, 0, 1\\0\"",
+        "VALUE \"ProductVersion\", \"1, 0, 0, 1\\0\"",
+        "VALUE \"FileDescription\", \"Vexel Module Loader\\0\"",
+        "VALUE \"InternalName\", \"duvozeviv\\0\"",
+        "VALUE \"OriginalFilename\", \"duvozeviv.EXE\\0\"",
+        "VALUE \"ProductName\", \"vexel Module Developer Kit\\0\"",
+        "VALUE \"Translation\", 0x409, 1200", "BLOCK \"040904B0\"",
+        "IDS_ABOUTBOX \"&About duvozeviv...\""}) {
     EXPECT_TRUE(rc.contains(QString::fromLatin1(line))) << line;
   }
   EXPECT_TRUE(rc.contains("VALUE \"LegalCopyright\", \"" VEXEL_COPYRIGHT "\\0\""));
@@ -154,7 +156,8 @@ TEST(DesktopFiles, DesktopEntryValidates) {
   if (!HaveTool("desktop-file-validate")) {
     GTEST_SKIP() << "desktop-file-validate is not installed (scripts/deps.sh)";
   }
-  const ToolRun run = RunTool("desktop-file-validate", {kSourceDir + "/resources/" + kAppId + ".desktop"});
+  const ToolRun run = RunTool("desktop-file-validate",
+                              {kSourceDir + "/resources/" + kAppId + ".desktop"});
   EXPECT_EQ(run.exitCode, 0) << run.output.toStdString();
   EXPECT_TRUE(run.output.trimmed().isEmpty()) << run.output.toStdString();
 }
@@ -171,11 +174,12 @@ TEST(DesktopFiles, MetainfoValidates) {
 
 // Installs one component of the build into a fresh prefix and checks the
 // files it must hold; @p executables must also be executable.
-void ExpectInstalled(const char* component, const QStringList& files, const QStringList& executables) {
+void ExpectInstalled(const char* component, const QStringList& files,
+                     const QStringList& executables) {
   QTemporaryDir prefix;
   ASSERT_TRUE(prefix.isValid());
-  const ToolRun run = RunTool(VEXEL_CMAKE_COMMAND, {"--install", VEXEL_BUILD_DIR, "--component", component,
-                                                    "--prefix", prefix.path()});
+  const ToolRun run = RunTool(VEXEL_CMAKE_COMMAND, {"--install", VEXEL_BUILD_DIR, "--component",
+                                                    component, "--prefix", prefix.path()});
   ASSERT_EQ(run.exitCode, 0) << run.output.toStdString();
   const QDir root(prefix.path());
   for (const QString& file : files + executables) {

@@ -80,7 +80,8 @@ class TestSink final : public AuditSink {
     }
     void WaitEntered(size_t count) {
       std::unique_lock<std::mutex> lock(mutex);
-      ASSERT_TRUE(changed.wait_for(lock, std::chrono::seconds(30), [&] { return entered >= count; }));
+      ASSERT_TRUE(
+          changed.wait_for(lock, std::chrono::seconds(30), [&] { return entered >= count; }));
     }
     std::vector<std::string> Written() {
       std::lock_guard<std::mutex> lock(mutex);
@@ -243,19 +244,19 @@ TEST(UtcTimestamp, WritesTheUtcDateAndTimeToTheMillisecond) {
     const char* text;
   } kCases[] = {
       {0, "1970-01-01T00:00:00.000Z"},
-      {1709164800000000, "2024-02-29T00:00:00.000Z"},      // a leap day
-      {1709251199999999, "2024-02-29T23:59:59.999Z"},      // its last microsecond
-      {1767225599999000, "2025-12-31T23:59:59.999Z"},      // the end of a year
+      {1709164800000000, "2024-02-29T00:00:00.000Z"},  // a leap day
+      {1709251199999999, "2024-02-29T23:59:59.999Z"},  // its last microsecond
+      {1767225599999000, "2025-12-31T23:59:59.999Z"},  // the end of a year
       {1767225600000000, "2026-01-01T00:00:00.000Z"},
-      {1796751012345999, "2026-12-08T17:30:12.345Z"},      // rounds down
-      {951782400000000, "2000-02-29T00:00:00.000Z"},       // a leap year by 400
-      {4107542399999000, "2100-02-28T23:59:59.999Z"},      // 2100 is no leap year
+      {1796751012345999, "2026-12-08T17:30:12.345Z"},  // rounds down
+      {951782400000000, "2000-02-29T00:00:00.000Z"},   // a leap year by 400
+      {4107542399999000, "2100-02-28T23:59:59.999Z"},  // 2100 is no leap year
       {4107542400000000, "2100-03-01T00:00:00.000Z"},
-      {-1, "1969-12-31T23:59:59.999Z"},                    // down, also before 1970
+      {-1, "1969-12-31T23:59:59.999Z"},  // down, also before 1970
   };
   for (const auto& c : kCases) {
-    const system_clock::time_point when{
-        std::chrono::duration_cast<system_clock::duration>(std::chrono::microseconds(c.microseconds))};
+    const system_clock::time_point when{std::chrono::duration_cast<system_clock::duration>(
+        std::chrono::microseconds(c.microseconds))};
     EXPECT_EQ(UtcTimestamp(when), c.text) << c.microseconds;
   }
 }

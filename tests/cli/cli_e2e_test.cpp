@@ -1,10 +1,10 @@
 // The duvozeviv-cli program against vexel-module-sim programs on
 // pseudo-terminals: real processes, real serial lines, exact texts.
-#include <sys/file.h>
-#include <sys/stat.h>
 #include <fcntl.h>
 #include <grp.h>
 #include <poll.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -16,12 +16,12 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
-#include "support/child_process.h"
-#include "e2e_support.h"
 #include "cli/exit_codes.h"
+#include "e2e_support.h"
+#include "protocol/sha256.h"
 #include "runner/frame_trace.h"
 #include "session/load_session.h"
-#include "protocol/sha256.h"
+#include "support/child_process.h"
 #include "support/temp_dir.h"
 #include "text_fields.h"
 
@@ -31,13 +31,13 @@ namespace {
 using test::ChildProcess;
 using test::Contains;
 using test::Count;
+using test::Fields;
+using test::IsNumber;
 using test::Lines;
 using test::Pipe;
 using test::ProcessHasOpen;
 using test::ReadToEnd;
 using test::SimModule;
-using test::Fields;
-using test::IsNumber;
 using vexel::test::TempDir;
 using namespace std::chrono_literals;
 
@@ -165,11 +165,13 @@ TEST_F(CliEndToEnd, AnExpectedHashGuardsEveryPort) {
   ASSERT_FALSE(a.Path().empty());
   ASSERT_FALSE(b.Path().empty());
   const std::string image = WriteImage(1000);
-  const std::string sha = Sha256Hex(reinterpret_cast<const uint8_t*>(m_image.data()), m_image.size());
+  const std::string sha = Sha256Hex(reinterpret_cast<const uint8_t*>(m_image.data()),
+                                    m_image.size());
   std::string wrong = sha;
   wrong[0] = wrong[0] == '0' ? '1' : '0';
   for (const bool station : {false, true}) {
-    std::vector<std::string> args = {"--expect-sha256", wrong, "-p", a.Path(), "-p", b.Path(), image};
+    std::vector<std::string> args = {"--expect-sha256", wrong, "-p", a.Path(), "-p",
+                                     b.Path(),          image};
     if (station) args.insert(args.begin(), "--station");
     ChildProcess cli(Cli(args));
     EXPECT_EQ(cli.WaitExit(), kExitImageFile);
@@ -203,8 +205,8 @@ TEST_F(CliEndToEnd, FourModulesInParallelWithOneFailing) {
   SimModule b;
   SimModule c({"--fault", "noreply@3"});  // the second chunk is never acknowledged
   SimModule d;
-  ChildProcess cli(Cli({"-p", a.Path(), "-p", b.Path(), "-p", c.Path(), "-p", d.Path(),
-                        WriteImage(3000)}));
+  ChildProcess cli(
+      Cli({"-p", a.Path(), "-p", b.Path(), "-p", c.Path(), "-p", d.Path(), WriteImage(3000)}));
   EXPECT_EQ(cli.WaitExit(), kExitNotResponding);
   EXPECT_EQ(cli.Err(), c.Path() + ": Module not responding\n");
 
@@ -270,8 +272,8 @@ TEST_F(CliEndToEnd, APortThatGoesAwayEndsWithItsOwnTextAndStatusNine) {
     ASSERT_TRUE(module.Process().WaitForOut(chunkSeen, 60s)) << how;
     if (killed) module.Process().Signal(SIGKILL);
     ASSERT_EQ(cli.WaitExit(), kExitLineLost) << how << cli.Err();
-    const std::string text =
-        "Connection lost: " + module.Path() + " went away (adapter unplugged or driver stopped)";
+    const std::string text = "Connection lost: " + module.Path() +
+                             " went away (adapter unplugged or driver stopped)";
     EXPECT_EQ(cli.Err(), module.Path() + ": " + text + "\n") << how;
     const auto lines = Lines(cli.Out());
     ASSERT_GE(lines.size(), 3u) << how;
@@ -303,14 +305,19 @@ TEST_F(CliEndToEnd, MissingImageOrPortAndBadArguments) {
     int code;
     std::string err;
   } cases[] = {
-      {{"-p", module.Path(), missing}, kExitImageFile,
+      {{"-p", module.Path(), missing},
+       kExitImageFile,
        "duvozeviv-cli: Unable to open file " + missing + ": No such file or directory\n"},
-      {{"-p", module.Path(), m_dir.Path().string()}, kExitImageFile,
+      {{"-p", module.Path(), m_dir.Path().string()},
+       kExitImageFile,
        "duvozeviv-cli: Unable to open file " + m_dir.Path().string() + ": not a regular file\n"},
-      {{"-p", "/dev/vexel-none", image}, kExitPortOpen,
+      {{"-p", "/dev/vexel-none", image},
+       kExitPortOpen,
        "/dev/vexel-none: Cannot open open /dev/vexel-none: No such file or directory; "
        "--list-ports shows the serial ports\n"},
-      {{"-p", module.Path()}, kExitUsage, "IMAGE is required\nRun with --help for more information.\n"},
+      {{"-p", module.Path()},
+       kExitUsage,
+       "IMAGE is required\nRun with --help for more information.\n"},
   };
   for (const auto& c : cases) {
     ChildProcess cli(Cli(c.args));
@@ -395,8 +402,9 @@ TEST_F(CliEndToEnd, InterruptedRunClosesThePortAndEndsWith130) {
     cli.Signal(signo);
     EXPECT_EQ(cli.WaitExit(10s), kExitInterrupted);
     const auto took = std::chrono::steady_clock::now() - before;
-    RecordProperty("ms_to_end_after_signal_" + std::to_string(signo),
-                   static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(took).count()));
+    RecordProperty(
+        "ms_to_end_after_signal_" + std::to_string(signo),
+        static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(took).count()));
     const auto lines = Lines(cli.Out());
     ASSERT_GE(lines.size(), 3u);
     EXPECT_EQ(nlohmann::json::parse(lines[lines.size() - 3])["event"], "interrupted");
@@ -454,7 +462,7 @@ TEST_F(CliEndToEnd, JsonLinesParseAndFollowTheRun) {
       EXPECT_EQ(event["total"], 200);
     }
   }
-  const std::vector<std::string> expected = {"connecting", "connected", "started", "status",
+  const std::vector<std::string> expected = {"connecting", "connected", "started",  "status",
                                              "progress",   "progress",  "progress", "loaded",
                                              "result",     "exit"};
   EXPECT_EQ(events, expected);
@@ -506,7 +514,8 @@ TEST_F(CliEndToEnd, TerminalShowsBarsRedrawnInPlace) {
   ChildProcess cli(options);
   ASSERT_EQ(cli.WaitExit(), 0) << cli.Err();
   const std::string out = cli.Out();
-  EXPECT_TRUE(Contains(out, "\r\x1b[2K" + module.Path() + "  [------------------------]   0%  CONNECTING"));
+  EXPECT_TRUE(
+      Contains(out, "\r\x1b[2K" + module.Path() + "  [------------------------]   0%  CONNECTING"));
   EXPECT_TRUE(Contains(out, "\x1b[1A\r\x1b[2K" + module.Path() +
                                 "  [########################] 100% 2000/2000 bytes"))
       << out;

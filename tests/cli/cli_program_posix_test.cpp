@@ -69,11 +69,14 @@ TEST(CliProgram, AnAuditLogThatIsNoRegularFileOrIsTheImageIsRefused) {
     std::string reason;
   } cases[] = {
       {image, image + " is the image file " + image},
-      {dir.Path().string() + "/./same.mbf", dir.Path().string() + "/./same.mbf is the image file " + image},
-      {"/dev/null", "/dev/null is not a regular file: the audit log is never a port, a terminal or a pipe"},
+      {dir.Path().string() + "/./same.mbf",
+       dir.Path().string() + "/./same.mbf is the image file " + image},
+      {"/dev/null",
+       "/dev/null is not a regular file: the audit log is never a port, a terminal or a pipe"},
       {fifo, fifo + " is not a regular file: the audit log is never a port, a terminal or a pipe"},
       {dir.Path().string(),
-       dir.Path().string() + " is not a regular file: the audit log is never a port, a terminal or a pipe"},
+       dir.Path().string() +
+           " is not a regular file: the audit log is never a port, a terminal or a pipe"},
   };
   for (const auto& c : cases) {
     const Outcome run = RunWith({"--station", "--log", c.log, "-p", "/dev/null", image});
@@ -97,7 +100,8 @@ TEST(CliProgram, AWrongExpectedHashRefusesWithBothHashesAndTheImageClass) {
     EXPECT_EQ(run.err, "duvozeviv-cli: " + image +
                            " is not the expected image: its SHA-256 is "
                            "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad, "
-                           "--expect-sha256 is " + std::string(64, 'a') + "; nothing was sent\n");
+                           "--expect-sha256 is " +
+                           std::string(64, 'a') + "; nothing was sent\n");
   }
 }
 

@@ -20,7 +20,8 @@ std::string SystemText(DWORD error) {
   ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
                    text, sizeof text, nullptr);
   std::string result = text;
-  while (!result.empty() && (result.back() == '\n' || result.back() == '\r' || result.back() == ' ')) {
+  while (!result.empty() &&
+         (result.back() == '\n' || result.back() == '\r' || result.back() == ' ')) {
     result.pop_back();
   }
   return result;
@@ -77,7 +78,8 @@ TEST(CliProgramWin32, AnAuditLogThatIsADeviceOrTheImageIsRefused) {
       {"NUL", "NUL" + notAFile},
       {dir.Path().string(), dir.Path().string() + notAFile},
       {image, image + " is the image file " + image},
-      {dir.Path().string() + "\\.\\SAME.MBF", dir.Path().string() + "\\.\\SAME.MBF is the image file " + image},
+      {dir.Path().string() + "\\.\\SAME.MBF",
+       dir.Path().string() + "\\.\\SAME.MBF is the image file " + image},
   };
   for (const auto& c : cases) {
     const Outcome run = RunWith({"--station", "--log", c.log, "-p", "COM1", image});

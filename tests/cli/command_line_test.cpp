@@ -31,8 +31,14 @@ TEST(CommandLine, AcceptedArguments) {
       {{"-p", "/dev/ttyUSB0", "-p", "/dev/ttyUSB1", "a.mbf"},
        "a.mbf",
        {"/dev/ttyUSB0", "/dev/ttyUSB1"},
-       false, false, false},
-      {{"a.mbf", "--port=/dev/pts/3", "--quiet", "--trace"}, "a.mbf", {"/dev/pts/3"}, true, false,
+       false,
+       false,
+       false},
+      {{"a.mbf", "--port=/dev/pts/3", "--quiet", "--trace"},
+       "a.mbf",
+       {"/dev/pts/3"},
+       true,
+       false,
        true},
       {{"--json", "a.mbf", "-p", "COM1"}, "a.mbf", {"COM1"}, false, true, false},
   };
@@ -75,9 +81,10 @@ TEST(CommandLine, HelpShowsOptionsAndTheExitCodeTable) {
   EXPECT_FALSE(parsed.proceed);
   EXPECT_EQ(parsed.exitCode, 0);
   EXPECT_EQ(parsed.err, "");
-  for (const char* item : {"-p,--port NAME", "--list-ports", "-q,--quiet", "--json", "--trace",
-                           "--station", "--count N", "--log FILE", "--expect-sha256 HEX",
-                           "IMAGE", "a swap (one module off, the next on) of 0.3 s or more is always seen"}) {
+  for (const char* item :
+       {"-p,--port NAME", "--list-ports", "-q,--quiet", "--json", "--trace", "--station",
+        "--count N", "--log FILE", "--expect-sha256 HEX", "IMAGE",
+        "a swap (one module off, the next on) of 0.3 s or more is always seen"}) {
     EXPECT_NE(parsed.out.find(item), std::string::npos) << item;
   }
   EXPECT_NE(parsed.out.find("Exit status:\n" + ExitCodeTable()), std::string::npos);
@@ -130,14 +137,11 @@ TEST(CommandLine, StationTakesACountAndALog) {
   } errors[] = {
       {{"--count", "3", "a.mbf"}, "--count requires --station"},
       {{"--log", "x.jsonl", "a.mbf"}, "--log requires --station"},
-      {{"--station", "--count", "0", "a.mbf"},
-       "--count: Value 0 not in range 1 to 1000000000"},
+      {{"--station", "--count", "0", "a.mbf"}, "--count: Value 0 not in range 1 to 1000000000"},
       {{"--station", "--list-ports"}, "--list-ports excludes --station"},
       // CLI11 alone would read these as 16 and 1000.
-      {{"--station", "--count", "0x10", "a.mbf"},
-       "--count: a decimal number is needed, not 0x10"},
-      {{"--station", "--count", "1e3", "a.mbf"},
-       "--count: a decimal number is needed, not 1e3"},
+      {{"--station", "--count", "0x10", "a.mbf"}, "--count: a decimal number is needed, not 0x10"},
+      {{"--station", "--count", "1e3", "a.mbf"}, "--count: a decimal number is needed, not 1e3"},
       // An empty name would turn the log off without a word.
       {{"--station", "--log", "", "a.mbf"}, "--log: a file name is needed"},
       {{"--expect-sha256", "abc", "a.mbf"},

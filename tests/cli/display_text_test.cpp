@@ -22,18 +22,28 @@ TEST(DisplayText, EscapesControlsAndBytesThatAreNotUtf8) {
       {std::string("a\0b", 3), "a\\x00b", std::string("a\0b", 3)},
       {"\x1f \x20", "\\x1F  ", "\x1f  "},
       // C1 controls are two bytes in UTF-8, each escaped; U+00A0 is not one
-      {"\xc2\x80\xc2\x9b" "2J\xc2\x9f\xc2\xa0", "\\xC2\\x80\\xC2\\x9B2J\\xC2\\x9F\xc2\xa0",
-       "\xc2\x80\xc2\x9b" "2J\xc2\x9f\xc2\xa0"},
+      {"\xc2\x80\xc2\x9b"
+       "2J\xc2\x9f\xc2\xa0",
+       "\\xC2\\x80\\xC2\\x9B2J\\xC2\\x9F\xc2\xa0",
+       "\xc2\x80\xc2\x9b"
+       "2J\xc2\x9f\xc2\xa0"},
       // valid UTF-8 of every length passes unchanged
-      {"Gr\xc3\xbc\xc3\x9f \xe2\x82\xac \xf0\x9f\x94\x8c", "Gr\xc3\xbc\xc3\x9f \xe2\x82\xac \xf0\x9f\x94\x8c",
+      {"Gr\xc3\xbc\xc3\x9f \xe2\x82\xac \xf0\x9f\x94\x8c",
+       "Gr\xc3\xbc\xc3\x9f \xe2\x82\xac \xf0\x9f\x94\x8c",
        "Gr\xc3\xbc\xc3\x9f \xe2\x82\xac \xf0\x9f\x94\x8c"},
       // a stray byte, a lone continuation byte, a lone 8-bit CSI
       {"/x/\xff", "/x/\\xFF", "/x/\\xFF"},
-      {"\x80" "a", "\\x80a", "\\x80a"},
-      {"\x9b" "2J", "\\x9B2J", "\\x9B2J"},
+      {"\x80"
+       "a",
+       "\\x80a", "\\x80a"},
+      {"\x9b"
+       "2J",
+       "\\x9B2J", "\\x9B2J"},
       // a sequence cut short, at the end and before an ASCII byte
       {"a\xc3", "a\\xC3", "a\\xC3"},
-      {"\xe2\x82" "b", "\\xE2\\x82b", "\\xE2\\x82b"},
+      {"\xe2\x82"
+       "b",
+       "\\xE2\\x82b", "\\xE2\\x82b"},
       // overlong forms, a surrogate, beyond U+10FFFF, bytes never used
       {"\xc0\xaf", "\\xC0\\xAF", "\\xC0\\xAF"},
       {"\xe0\x80\xaf", "\\xE0\\x80\\xAF", "\\xE0\\x80\\xAF"},
@@ -41,7 +51,8 @@ TEST(DisplayText, EscapesControlsAndBytesThatAreNotUtf8) {
       {"\xf4\x90\x80\x80", "\\xF4\\x90\\x80\\x80", "\\xF4\\x90\\x80\\x80"},
       {"\xf5\xfe", "\\xF5\\xFE", "\\xF5\\xFE"},
       // the highest code point and the last before the surrogates are fine
-      {"\xf4\x8f\xbf\xbf\xed\x9f\xbf", "\xf4\x8f\xbf\xbf\xed\x9f\xbf", "\xf4\x8f\xbf\xbf\xed\x9f\xbf"},
+      {"\xf4\x8f\xbf\xbf\xed\x9f\xbf", "\xf4\x8f\xbf\xbf\xed\x9f\xbf",
+       "\xf4\x8f\xbf\xbf\xed\x9f\xbf"},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(DisplayText(c.text), c.shown) << c.shown;

@@ -25,16 +25,24 @@ TEST_F(EventLoopTest, EachSignalledHandleIsServedUntilItsOwnerTakesTheSignal) {
   Handle a, b;
   std::vector<std::string> calls;
   int aLeftSignalled = 2;  // a's owner takes the signal only on the third call
-  ASSERT_EQ(m_loop->Watch(a.Get(), [&] {
-    calls.push_back("a");
-    if (--aLeftSignalled < 0) a.Take();
-  }), 0);
-  ASSERT_EQ(m_loop->Watch(b.Get(), [&] { calls.push_back("b"); b.Take(); }), 0);
+  ASSERT_EQ(m_loop->Watch(a.Get(),
+                          [&] {
+                            calls.push_back("a");
+                            if (--aLeftSignalled < 0) a.Take();
+                          }),
+            0);
+  ASSERT_EQ(m_loop->Watch(b.Get(),
+                          [&] {
+                            calls.push_back("b");
+                            b.Take();
+                          }),
+            0);
   a.Signal();
   b.Signal();
   ASSERT_TRUE(RunUntil([&] { return calls.size() >= 4; }));
   RunUntil([] { return true; });  // one more round: nothing left signalled
-  EXPECT_EQ(std::count(calls.begin(), calls.end(), "a"), 3) << "level-triggered: served until taken";
+  EXPECT_EQ(std::count(calls.begin(), calls.end(), "a"), 3)
+      << "level-triggered: served until taken";
   EXPECT_EQ(std::count(calls.begin(), calls.end(), "b"), 1);
 }
 
@@ -126,7 +134,10 @@ TEST_F(EventLoopTest, AQuitBeforeRunReturnsAtOnceAndOnlyOnce) {
   m_loop->Quit();
   m_loop->Run();  // returns at once
   bool ran = false;
-  m_loop->Post([&] { ran = true; m_loop->Quit(); });
+  m_loop->Post([&] {
+    ran = true;
+    m_loop->Quit();
+  });
   m_loop->Run();
   EXPECT_TRUE(ran) << "the earlier Quit was used up";
 }

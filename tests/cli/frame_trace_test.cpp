@@ -17,8 +17,8 @@ TEST(FrameTrace, NamesEveryRequest) {
   } cases[] = {
       {{0xB0, 0xEF, 0x01, 0x00}, false, "CONNECT"},
       {{0xB0, 0xEF, 0x55, 0x02, 0xAA, 0x04}, false, "INIT"},
-      {{0xB0, 0xEF,                                            // sync
-        0x55, 0x09,                                            // INIT/FLASH, nine bytes
+      {{0xB0, 0xEF,                                             // sync
+        0x55, 0x09,                                             // INIT/FLASH, nine bytes
         0x55, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08, 0x01},  // the FLASH payload
        false,
        "FLASH"},
@@ -27,9 +27,9 @@ TEST(FrameTrace, NamesEveryRequest) {
       {{0xB0, 0xEF, 0x66, 0x01, 0x7F}, true, "SENDLAST"},
       {{0xB0, 0xEF, 0x66, 0x00}, true, "SENDLAST"},  // an empty image
       {{0xB0, 0xEF, 0x55, 0x03, 0x00, 0x00, 0x00}, false, "?"},
-      {{0xB0, 0xEF, 0x01}, false, "?"},                 // short
-      {{0xB0, 0xEF, 0x66, 0x02, 0x00}, false, "?"},     // length byte disagrees
-      {{0xB1, 0xEF, 0x01, 0x00}, false, "?"},           // no sync
+      {{0xB0, 0xEF, 0x01}, false, "?"},              // short
+      {{0xB0, 0xEF, 0x66, 0x02, 0x00}, false, "?"},  // length byte disagrees
+      {{0xB1, 0xEF, 0x01, 0x00}, false, "?"},        // no sync
   };
   for (const auto& c : cases) {
     EXPECT_STREQ(FrameNameText(RequestName(c.frame.data(), c.frame.size(), c.lastChunk)), c.name)

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "session/load_session.h"
 #include "module_line.h"
+#include "session/load_session.h"
 #include "support/temp_dir.h"
 
 namespace vexel::cli::test {
@@ -102,8 +102,9 @@ class LoadSessionTest : public ::testing::Test {
     return state;
   }
 
-  int Run(std::vector<std::string> ports, const std::string& imagePath, bool trace = false,
-          std::function<void(const PortEvent&)> hook = [](const PortEvent&) {}) {
+  int Run(
+      std::vector<std::string> ports, const std::string& imagePath, bool trace = false,
+      std::function<void(const PortEvent&)> hook = [](const PortEvent&) {}) {
     OutputSettings settings;
     settings.mode = OutputMode::Quiet;
     settings.ports = ports;

@@ -18,10 +18,11 @@ using test::LoadSessionTest;
 
 TEST_F(LoadSessionTest, PortThatCannotBeOpenedSaysWhy) {
   ExpectOpenFailures("COM2", {
-      {kErrorFileNotFound, ENOENT, "No such file or directory; --list-ports shows the serial ports"},
-      {kErrorAlreadyInitialized, 0, "result 1247"},
-      {31, EIO, "Input/output error"},
-  });
+                                 {kErrorFileNotFound, ENOENT,
+                                  "No such file or directory; --list-ports shows the serial ports"},
+                                 {kErrorAlreadyInitialized, 0, "result 1247"},
+                                 {31, EIO, "Input/output error"},
+                             });
 }
 
 TEST_F(LoadSessionTest, PermissionDeniedNamesTheDevicesGroup) {

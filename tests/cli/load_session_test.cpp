@@ -6,8 +6,8 @@
 #include <sstream>
 
 #include "cli/exit_codes.h"
-#include "runner/frame_trace.h"
 #include "load_session_fixture.h"
+#include "runner/frame_trace.h"
 #include "text_fields.h"
 
 namespace vexel::cli {
@@ -74,10 +74,6 @@ TEST_F(LoadSessionTest, EachFailureClassEndsWithItsTextAndCode) {
   }
 }
 
-
-
-
-
 // The adapter is asked about once its port is open, and a port that cannot
 // be opened is not asked at all.
 TEST_F(LoadSessionTest, AnAdapterWarningIsShownOncePerOpenPort) {
@@ -138,7 +134,6 @@ TEST_F(LoadSessionTest, EveryPortSendsTheSameImageEvenIfTheFileIsReplaced) {
   }
 }
 
-
 // Without its interrupts caught, Ctrl-C would end the load with its ports
 // open: it opens nothing and prints nothing; the program says why.
 TEST_F(LoadSessionTest, ALoadThatCannotCatchInterruptsOpensNothing) {
@@ -167,7 +162,8 @@ TEST_F(LoadSessionTest, TraceShowsEveryFrameByteForByte) {
     frames.push_back(record.direction + " " + record.name + " " + record.hex);
   }
   std::string send = "TX SEND B0 EF 66 40";
-  for (size_t i = 0; i < 64; ++i) send += " " + HexBytes(reinterpret_cast<const uint8_t*>(&image[i]), 1);
+  for (size_t i = 0; i < 64; ++i)
+    send += " " + HexBytes(reinterpret_cast<const uint8_t*>(&image[i]), 1);
   const std::vector<std::string> expected = {
       "TX CONNECT B0 EF 01 00",
       "RX CONNECT-REPLY B0 EF 00 01 00",

@@ -22,7 +22,7 @@ struct ModuleLineState {
   int32_t openResult = kResultOk;
   int32_t lineFormatResult = kResultOk;
   int osError = 0;
-  std::string device;  ///< DevicePath's answer; the port name when empty
+  std::string device;          ///< DevicePath's answer; the port name when empty
   std::string adapterWarning;  ///< AdapterWarning's answer
   sim::ModuleSimulator module;
   /// When set, a fixture of modules that come and go answers instead of
@@ -31,7 +31,7 @@ struct ModuleLineState {
   /// Called at every successful Open, with the loop the line runs on.
   std::function<void(EventLoop&)> onOpen;
   int opens = 0;
-  int refusedOpens = 0;  ///< Opens that failed with openResult
+  int refusedOpens = 0;       ///< Opens that failed with openResult
   EventLoop* loop = nullptr;  ///< the loop of the line opened last
   bool open = false;
   int closes = 0;
@@ -115,12 +115,12 @@ class ModuleLine final : public PortLine, public ISerialLine {
       // A hang-up is the line's last event, as the serial library reports it.
       const uint32_t event = delivery.hangUp ? kEventLineLost : kEventRxChar;
       const auto due = m_loop->Now() + std::chrono::milliseconds(at);
-      m_loop->StartTimer(due, [state = m_state, generation = m_state->generation,
-                               bytes = delivery.bytes, event] {
-        if (generation != state->generation || state->target == nullptr) return;
-        state->rx.insert(state->rx.end(), bytes.begin(), bytes.end());
-        state->target->PostComMessage(0, event, 0);
-      });
+      m_loop->StartTimer(
+          due, [state = m_state, generation = m_state->generation, bytes = delivery.bytes, event] {
+            if (generation != state->generation || state->target == nullptr) return;
+            state->rx.insert(state->rx.end(), bytes.begin(), bytes.end());
+            state->target->PostComMessage(0, event, 0);
+          });
       if (delivery.hangUp) break;
     }
     return kResultOk;

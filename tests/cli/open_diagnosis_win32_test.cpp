@@ -24,7 +24,8 @@ TEST(OpenDiagnosisWin32, UsualCausesSayWhatToDo) {
 // The system's texts, worded to go on in a sentence: no line end, no full
 // stop, and a number for a code the system has no text for.
 TEST(OpenDiagnosisWin32, OsErrorTextsReadAsPartOfASentence) {
-  for (int error : {ERROR_FILE_NOT_FOUND, ERROR_ACCESS_DENIED, ERROR_GEN_FAILURE, ERROR_SEM_TIMEOUT}) {
+  for (int error :
+       {ERROR_FILE_NOT_FOUND, ERROR_ACCESS_DENIED, ERROR_GEN_FAILURE, ERROR_SEM_TIMEOUT}) {
     const std::string text = DescribeOsError(error);
     ASSERT_FALSE(text.empty()) << error;
     EXPECT_EQ(text.find_first_of("\r\n"), std::string::npos) << text;

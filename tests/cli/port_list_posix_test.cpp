@@ -1,6 +1,6 @@
+#include "port_list/port_list.h"
 #include "runner/adapter_latency.h"
 #include "runner/open_diagnosis.h"
-#include "port_list/port_list.h"
 
 #include <gtest/gtest.h>
 
@@ -10,14 +10,13 @@ namespace vexel::cli {
 
 // Found by argument lookup, so beside the type's namespace, not in an unnamed one.
 bool operator==(const SerialPortInfo& a, const SerialPortInfo& b) {
-  return a.device == b.device && a.byId == b.byId && a.usbId == b.usbId &&
-         a.serial == b.serial && a.product == b.product && a.driver == b.driver &&
-         a.latency == b.latency;
+  return a.device == b.device && a.byId == b.byId && a.usbId == b.usbId && a.serial == b.serial &&
+         a.product == b.product && a.driver == b.driver && a.latency == b.latency;
 }
 
 void PrintTo(const SerialPortInfo& p, std::ostream* os) {
-  *os << "{" << p.device << "|" << p.byId << "|" << p.usbId << "|" << p.serial << "|"
-      << p.product << "|" << p.driver << "|" << p.latency << "}";
+  *os << "{" << p.device << "|" << p.byId << "|" << p.usbId << "|" << p.serial << "|" << p.product
+      << "|" << p.driver << "|" << p.latency << "}";
 }
 
 namespace {
@@ -61,7 +60,8 @@ class FakeSysfs {
   // The driver bound to the tty's device, and the latency timer of an
   // adapter whose driver has one.
   void Driver(const std::string& name, const std::string& driver) {
-    m_root.Link("sys/class/tty/" + name + "/device/driver", "../../../bus/usb-serial/drivers/" + driver);
+    m_root.Link("sys/class/tty/" + name + "/device/driver",
+                "../../../bus/usb-serial/drivers/" + driver);
   }
   void Latency(const std::string& name, const std::string& value) {
     m_root.Write("sys/class/tty/" + name + "/device/latency_timer", value);
@@ -74,7 +74,8 @@ class FakeSysfs {
  private:
   void Tty(const std::string& deviceDir, const std::string& name, const std::string& deviceLink) {
     const std::string ttyDir = deviceDir + "/tty/" + name;
-    m_root.Write("dev/" + name, "");    m_root.Write(ttyDir + "/dev", "188:0\n");
+    m_root.Write("dev/" + name, "");
+    m_root.Write(ttyDir + "/dev", "188:0\n");
     m_root.Link(ttyDir + "/device", deviceLink);
     m_root.Link("sys/class/tty/" + name, "../../" + ttyDir.substr(4));
   }
@@ -135,7 +136,8 @@ TEST(PortList, DescribesTheAdapterBehindOnePort) {
   EXPECT_EQ(DescribePort("/dev/ttyUSB0", base),
             (SerialPortInfo{"/dev/ttyUSB0", "", "0403:6001", "A50285BI", "FT232R USB UART",
                             "ftdi_sio", ""}));
-  EXPECT_EQ(DescribePort("/dev/ttyS0", base), (SerialPortInfo{"/dev/ttyS0", "", "", "", "", "", ""}));
+  EXPECT_EQ(DescribePort("/dev/ttyS0", base),
+            (SerialPortInfo{"/dev/ttyS0", "", "", "", "", "", ""}));
   EXPECT_EQ(DescribePort("/dev/pts/99", base),
             (SerialPortInfo{"/dev/pts/99", "", "", "", "", "", ""}));
 }
@@ -157,9 +159,10 @@ TEST(PortList, ControlCharactersAndBadBytesInUsbStringsAreEscaped) {
   sysfs.Usb("ttyUSB0", "1-2", "0403", "6001", "A5\xff\x9b", "\x1b]0;owned\x07 UART\x7f");
   const auto ports = FindSerialPorts(root.Path().string());
   ASSERT_EQ(ports.size(), 1u);
-  EXPECT_EQ(FormatPortTable(ports),
-            "DEVICE        BY-ID  USB        SERIAL      PRODUCT                    DRIVER    LATENCY\n"
-            "/dev/ttyUSB0  -      0403:6001  A5\\xFF\\x9B  \\x1B]0;owned\\x07 UART\\x7F  ftdi_sio  -\n");
+  EXPECT_EQ(
+      FormatPortTable(ports),
+      "DEVICE        BY-ID  USB        SERIAL      PRODUCT                    DRIVER    LATENCY\n"
+      "/dev/ttyUSB0  -      0403:6001  A5\\xFF\\x9B  \\x1B]0;owned\\x07 UART\\x7F  ftdi_sio  -\n");
 }
 
 // The latency timer is found through any link to the tty, and a warning
@@ -227,8 +230,13 @@ TEST(PortTraps, ModemManagerAndBrlttyAreNamedWithTheirFixes) {
   } cases[] = {
       {"NothingRunning", false, false, true, false, "/dev/ttyACM0", {}},
       {"ModemManagerAndAUsbPort", true, false, false, false, "/dev/ttyACM0", {acm}},
-      {"ModemManagerThroughALink", true, false, false, false,
-       "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0", {ftdi}},
+      {"ModemManagerThroughALink",
+       true,
+       false,
+       false,
+       false,
+       "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0",
+       {ftdi}},
       {"ModemManagerToldToIgnoreIt", true, false, false, true, "/dev/ttyACM0", {}},
       {"ModemManagerAndAUart", true, false, false, false, "/dev/ttyS0", {}},
       {"BrlttyAndACh340", false, true, true, false, "/dev/ttyUSB1", {brltty}},

@@ -1,11 +1,11 @@
-#include <gtest/gtest.h>
 #include <windows.h>
+#include <gtest/gtest.h>
 
 #include <cwchar>
 #include <string>
 
-#include "runner/adapter_latency.h"
 #include "port_list/port_list.h"
+#include "runner/adapter_latency.h"
 
 namespace vexel::cli {
 namespace {
@@ -48,19 +48,20 @@ class FtdiAdapters : public ::testing::Test {
 
   // Registers instance @p instance of the test adapter as @p port.
   bool AddAdapter(const wchar_t* instance, const wchar_t* port, DWORD latency) {
-    const std::wstring path =
-        std::wstring(kBus) + L"\\" + kDevice + L"\\" + instance + L"\\Device Parameters";
+    const std::wstring path = std::wstring(kBus) + L"\\" + kDevice + L"\\" + instance +
+                              L"\\Device Parameters";
     HKEY key = nullptr;
     if (::RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
                           &key, nullptr) != ERROR_SUCCESS) {
       return false;
     }
     const auto bytes = static_cast<DWORD>((std::wcslen(port) + 1) * sizeof(wchar_t));
-    const bool written =
-        ::RegSetValueExW(key, L"PortName", 0, REG_SZ, reinterpret_cast<const BYTE*>(port), bytes) ==
-            ERROR_SUCCESS &&
-        ::RegSetValueExW(key, L"LatencyTimer", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&latency),
-                         sizeof latency) == ERROR_SUCCESS;
+    const bool written = ::RegSetValueExW(key, L"PortName", 0, REG_SZ,
+                                          reinterpret_cast<const BYTE*>(port),
+                                          bytes) == ERROR_SUCCESS &&
+                         ::RegSetValueExW(key, L"LatencyTimer", 0, REG_DWORD,
+                                          reinterpret_cast<const BYTE*>(&latency),
+                                          sizeof latency) == ERROR_SUCCESS;
     ::RegCloseKey(key);
     return written;
   }

@@ -176,7 +176,8 @@ TEST(RunOutput, TraceLinesGoToTheErrorStream) {
 // also a JSON event; it changes nothing of the port's state.
 TEST(RunOutput, WarningsGoToTheErrorStreamAndAreAJsonEvent) {
   const std::string text = "the adapter's latency timer is 16 ms";
-  for (OutputMode mode : {OutputMode::Lines, OutputMode::Quiet, OutputMode::Json, OutputMode::Bars}) {
+  for (OutputMode mode :
+       {OutputMode::Lines, OutputMode::Quiet, OutputMode::Json, OutputMode::Bars}) {
     Streams s;
     auto output = Make(mode, s, {"A", "B\n"});
     output->OnEvent(Event(1, PortEventKind::Connecting, 0.0, 0, 0, "NOT CONNECTED"));
@@ -189,10 +190,13 @@ TEST(RunOutput, WarningsGoToTheErrorStreamAndAreAJsonEvent) {
       EXPECT_EQ(added, "") << static_cast<int>(mode);
       continue;
     }
-    EXPECT_EQ(nlohmann::json::parse(added),
-              nlohmann::json({{"port", "B\n"}, {"event", "warning"}, {"position", 0},
-                              {"total", 0}, {"status", "NOT CONNECTED"}, {"message", text},
-                              {"elapsed", 0.0}}));
+    EXPECT_EQ(nlohmann::json::parse(added), nlohmann::json({{"port", "B\n"},
+                                                            {"event", "warning"},
+                                                            {"position", 0},
+                                                            {"total", 0},
+                                                            {"status", "NOT CONNECTED"},
+                                                            {"message", text},
+                                                            {"elapsed", 0.0}}));
   }
 }
 
@@ -200,7 +204,9 @@ TEST(RunOutput, WarningsGoToTheErrorStreamAndAreAJsonEvent) {
 // forge a line, an escape must not reach the terminal.
 constexpr const char* kForgingName = "/x/a\nFAKE: MODULE LOADED";
 constexpr const char* kForgingShown = "/x/a\\x0AFAKE: MODULE LOADED";
-constexpr const char* kEscapeName = "COM\x1b[2J\xc2\x9b" "1";
+constexpr const char* kEscapeName =
+    "COM\x1b[2J\xc2\x9b"
+    "1";
 constexpr const char* kEscapeShown = "COM\\x1B[2J\\xC2\\x9B1";
 
 void FeedForgedRun(RunOutput& output) {
@@ -233,8 +239,9 @@ TEST(RunOutput, ControlCharactersInNamesAndTextsAreEscaped) {
            ": sending 10 bytes\n" + forged + ": MODULE LOADED\n\n" +
            "PORT                         RESULT                                BYTES  SECONDS  "
            "BYTES/S  OF CEILING\n" +
-           forged + "  MODULE LOADED                            10     1.00       10        "
-                    "2.1%\n" +
+           forged +
+           "  MODULE LOADED                            10     1.00       10        "
+           "2.1%\n" +
            escaped + "          Cannot open open " + escaped +
            "      0        -        -           -\n"
            "1 of 2 modules loaded; exit status 4\n"},
@@ -270,17 +277,18 @@ TEST(RunOutput, JsonCarriesBytesThatAreNotUtf8AsEscapes) {
                           "Cannot open open /x/\xff\n: \xfe\xc3"));
     output->Finish({{"/x/\xff\n", "Cannot open open /x/\xff\n", 4, false, false, 0, 0, 0}}, 4);
   });
-  EXPECT_EQ(s.out.str(),
-            R"({"elapsed":0.5,"event":"failed","message":"Cannot open open /x/\\xFF\n: \\xFE\\xC3",)"
-            R"("port":"/x/\\xFF\n","position":0,"status":"NOT CONNECTED","total":0})"
-            "\n"
-            R"({"bytes_per_second":0.0,"ceiling_share":0.0,"elapsed":0.5,"event":"result",)"
-            R"("exit_code":4,"line_bytes":0,"message":"Cannot open open /x/\\xFF\n","port":)"
-            R"("/x/\\xFF\n","position":0,"seconds":0.0,"status":"Cannot open open /x/\\xFF\n",)"
-            R"("total":0})"
-            "\n"
-            R"({"elapsed":0.5,"event":"exit","exit_code":4})"
-            "\n");
+  EXPECT_EQ(
+      s.out.str(),
+      R"({"elapsed":0.5,"event":"failed","message":"Cannot open open /x/\\xFF\n: \\xFE\\xC3",)"
+      R"("port":"/x/\\xFF\n","position":0,"status":"NOT CONNECTED","total":0})"
+      "\n"
+      R"({"bytes_per_second":0.0,"ceiling_share":0.0,"elapsed":0.5,"event":"result",)"
+      R"("exit_code":4,"line_bytes":0,"message":"Cannot open open /x/\\xFF\n","port":)"
+      R"("/x/\\xFF\n","position":0,"seconds":0.0,"status":"Cannot open open /x/\\xFF\n",)"
+      R"("total":0})"
+      "\n"
+      R"({"elapsed":0.5,"event":"exit","exit_code":4})"
+      "\n");
   EXPECT_EQ(s.err.str(), "/x/\\xFF\\x0A: Cannot open open /x/\\xFF\\x0A: \\xFE\\xC3\n");
 }
 

@@ -8,11 +8,11 @@
 #include <map>
 #include <nlohmann/json.hpp>
 
-#include "support/child_process.h"
 #include "cli/exit_codes.h"
-#include "runner/port_runner.h"
 #include "e2e_support.h"
 #include "protocol/programming_controller.h"
+#include "runner/port_runner.h"
+#include "support/child_process.h"
 #include "support/temp_dir.h"
 
 namespace vexel::cli {
@@ -126,7 +126,8 @@ TEST_F(StationEndToEnd, TwentyModulesOnOnePortAreEachLoadedOnce) {
 
   const auto outcomes = Outcomes();
   ASSERT_EQ(outcomes.size(), 20u);
-  for (const auto& [module, outcome] : outcomes) EXPECT_EQ(outcome, "MODULE LOADED (loaded)") << module;
+  for (const auto& [module, outcome] : outcomes)
+    EXPECT_EQ(outcome, "MODULE LOADED (loaded)") << module;
   const auto log = Log();
   EXPECT_EQ(log.front()["record"], "session_start");
   EXPECT_EQ(log.back()["record"], "session_end");
@@ -147,7 +148,8 @@ TEST_F(StationEndToEnd, TwentyModulesOnOnePortAreEachLoadedOnce) {
   EXPECT_EQ(found, 20u);
   EXPECT_EQ(loaded, 20u);
   const auto last = JsonLines(cli.Out()).back();
-  EXPECT_EQ(last, (nlohmann::json{{"event", "exit"}, {"exit_code", 0}, {"elapsed", last["elapsed"]}}));
+  EXPECT_EQ(last,
+            (nlohmann::json{{"event", "exit"}, {"exit_code", 0}, {"elapsed", last["elapsed"]}}));
 }
 
 TEST_F(StationEndToEnd, FourPortsOfTenModulesWithFaultsOnSome) {
@@ -168,7 +170,8 @@ TEST_F(StationEndToEnd, FourPortsOfTenModulesWithFaultsOnSome) {
   EXPECT_EQ(FlashedBy(*b), (std::vector<size_t>{1, 2, 3, 5, 6, 7, 8, 9, 10}));
   EXPECT_EQ(FlashedBy(*c), (std::vector<size_t>{1, 2, 3, 4, 5, 6, 8, 9, 10}));
   EXPECT_EQ(FlashedBy(*d), all);
-  for (auto* sim : {a.get(), b.get(), c.get(), d.get()}) ExpectAGapBeforeEveryImageButTheFirst(*sim);
+  for (auto* sim : {a.get(), b.get(), c.get(), d.get()})
+    ExpectAGapBeforeEveryImageButTheFirst(*sim);
 
   const auto outcomes = Outcomes();
   EXPECT_EQ(outcomes.size(), 40u);
@@ -224,8 +227,8 @@ TEST_F(StationEndToEnd, AStationSurvivesItsAdapterBeingReplugged) {
   auto first = std::make_unique<SimModule>(
       std::vector<std::string>{"--link", link, "--modules", "1", "--line-rate", "57600"});
   ASSERT_FALSE(first->Path().empty());
-  ChildProcess cli(Cli({"--station", "--count", "2", "--json", "--log", LogPath(), "-p", link,
-                        WriteImage(20000)}));
+  ChildProcess cli(Cli(
+      {"--station", "--count", "2", "--json", "--log", LogPath(), "-p", link, WriteImage(20000)}));
   ASSERT_TRUE(cli.WaitForOut(
       [](const std::string& out) { return out.find("\"position\":1024,") != std::string::npos; },
       60s));

@@ -68,8 +68,8 @@ Printed PlaySession(OutputMode mode, const std::string& port = "/dev/ttyUSB0") {
   output->ModuleFound(0, 2, 5.0);
   output->OnEvent(2, Event(PortEventKind::Connected, 0, "CONNECTED", 6.0));
   output->OnEvent(2, Event(PortEventKind::Started, 0, "CONNECTED", 6.0));
-  output->OnEvent(2, Event(PortEventKind::Failed, 64, "NOT CONNECTED", 11.0,
-                           "Module not responding"));
+  output->OnEvent(2,
+                  Event(PortEventKind::Failed, 64, "NOT CONNECTED", 11.0, "Module not responding"));
   PortSummary failed;
   failed.port = port;
   failed.outcome = "Module not responding";
@@ -88,24 +88,25 @@ Printed PlaySession(OutputMode mode, const std::string& port = "/dev/ttyUSB0") {
 TEST(StationOutput, PlainLinesTellEachStepOfEachModule) {
   const Printed printed = PlaySession(OutputMode::Lines);
   EXPECT_EQ(printed.out,
-            "Image fw.mbf: 200 bytes, SHA-256 " + std::string(64, 'a') + "\n"
-            "Audit log: audit.jsonl\n"
-            "/dev/ttyUSB0: waiting for a module\n"
-            "/dev/ttyUSB0: module 1: CONNECTED\n"
-            "/dev/ttyUSB0: module 1: sending 200 bytes\n"
-            "/dev/ttyUSB0: module 1: PROGRAMMING\n"
-            "/dev/ttyUSB0: module 1:  32% 64/200 bytes, 640 B/s, 0:00 left\n"
-            "/dev/ttyUSB0: module 1:  96% 192/200 bytes, 640 B/s, 0:00 left\n"
-            "/dev/ttyUSB0: module 1: MODULE LOADED in 0.40 s (500 B/s)\n"
-            "/dev/ttyUSB0: module 1 taken off (1 loaded, 0 failed); waiting for a module\n"
-            "/dev/ttyUSB0: module 2: CONNECTED\n"
-            "/dev/ttyUSB0: module 2: sending 200 bytes\n"
-            "/dev/ttyUSB0: done: 2 modules\n"
-            "\n"
-            "PORT          MODULES  LOADED  FAILED  LAST RESULT\n"
-            "/dev/ttyUSB0        2       1       1  Module not responding\n"
-            "total               2       1       1  -\n"
-            "1 of 2 modules loaded in 0:12; exit status 6\n");
+            "Image fw.mbf: 200 bytes, SHA-256 " + std::string(64, 'a') +
+                "\n"
+                "Audit log: audit.jsonl\n"
+                "/dev/ttyUSB0: waiting for a module\n"
+                "/dev/ttyUSB0: module 1: CONNECTED\n"
+                "/dev/ttyUSB0: module 1: sending 200 bytes\n"
+                "/dev/ttyUSB0: module 1: PROGRAMMING\n"
+                "/dev/ttyUSB0: module 1:  32% 64/200 bytes, 640 B/s, 0:00 left\n"
+                "/dev/ttyUSB0: module 1:  96% 192/200 bytes, 640 B/s, 0:00 left\n"
+                "/dev/ttyUSB0: module 1: MODULE LOADED in 0.40 s (500 B/s)\n"
+                "/dev/ttyUSB0: module 1 taken off (1 loaded, 0 failed); waiting for a module\n"
+                "/dev/ttyUSB0: module 2: CONNECTED\n"
+                "/dev/ttyUSB0: module 2: sending 200 bytes\n"
+                "/dev/ttyUSB0: done: 2 modules\n"
+                "\n"
+                "PORT          MODULES  LOADED  FAILED  LAST RESULT\n"
+                "/dev/ttyUSB0        2       1       1  Module not responding\n"
+                "total               2       1       1  -\n"
+                "1 of 2 modules loaded in 0:12; exit status 6\n");
   EXPECT_EQ(printed.err,
             "/dev/ttyUSB0: module 2: Module not responding\n"
             "fw.mbf changed on disk\n");
@@ -123,11 +124,16 @@ TEST(StationOutput, JsonTellsWhyEachPortStopped) {
   output->PortStopped(1, "Cannot open open B: result 5", 1.5);
   output->PortEnded(2, "interrupted", 2.0);
   output->PortEnded(3, "log-failed", 2.5);
-  EXPECT_EQ(out.str(),
-            R"({"elapsed":1.0,"event":"stopped","message":null,"port":"A","reason":"count"})" "\n"
-            R"({"elapsed":1.5,"event":"stopped","message":"Cannot open open B: result 5","port":"B","reason":"port"})" "\n"
-            R"({"elapsed":2.0,"event":"stopped","message":null,"port":"C","reason":"interrupted"})" "\n"
-            R"({"elapsed":2.5,"event":"stopped","message":null,"port":"D","reason":"log-failed"})" "\n");
+  EXPECT_EQ(
+      out.str(),
+      R"({"elapsed":1.0,"event":"stopped","message":null,"port":"A","reason":"count"})"
+      "\n"
+      R"({"elapsed":1.5,"event":"stopped","message":"Cannot open open B: result 5","port":"B","reason":"port"})"
+      "\n"
+      R"({"elapsed":2.0,"event":"stopped","message":null,"port":"C","reason":"interrupted"})"
+      "\n"
+      R"({"elapsed":2.5,"event":"stopped","message":null,"port":"D","reason":"log-failed"})"
+      "\n");
 }
 
 TEST(StationOutput, JsonModuleEventsNameTheAdapterWhereKnown) {
@@ -141,9 +147,12 @@ TEST(StationOutput, JsonModuleEventsNameTheAdapterWhereKnown) {
   output->PortAdapter(1, nullptr);
   output->ModuleRemoved(0, 1, 1.0);
   output->ModuleRemoved(1, 1, 1.0);
-  EXPECT_EQ(out.str(),
-            R"({"adapter":{"driver":"ftdi_sio","usb":"0403:6001"},"elapsed":1.0,"event":"module","module":1,"port":"A","state":"removed"})" "\n"
-            R"({"elapsed":1.0,"event":"module","module":1,"port":"B","state":"removed"})" "\n");
+  EXPECT_EQ(
+      out.str(),
+      R"({"adapter":{"driver":"ftdi_sio","usb":"0403:6001"},"elapsed":1.0,"event":"module","module":1,"port":"A","state":"removed"})"
+      "\n"
+      R"({"elapsed":1.0,"event":"module","module":1,"port":"B","state":"removed"})"
+      "\n");
 }
 
 // An adapter warning: a line on the error stream in every mode, and in JSON
@@ -158,10 +167,12 @@ TEST(StationOutput, AdapterWarningsGoToTheErrorStreamAndJson) {
     auto output = MakeStationOutput(settings, out, err);
     output->PortWarning(0, "the adapter's latency timer is 16 ms", 1.25);
     EXPECT_EQ(err.str(), "A\\x0A: warning: the adapter's latency timer is 16 ms\n");
-    EXPECT_EQ(out.str(), mode != OutputMode::Json
-                             ? ""
-                             : R"({"elapsed":1.25,"event":"warning","message":"the adapter's latency timer is 16 ms","port":"A\n"})"
-                               "\n");
+    EXPECT_EQ(
+        out.str(),
+        mode != OutputMode::Json
+            ? ""
+            : R"({"elapsed":1.25,"event":"warning","message":"the adapter's latency timer is 16 ms","port":"A\n"})"
+              "\n");
   }
 }
 
@@ -184,22 +195,38 @@ TEST(StationOutput, JsonLinesCarryModuleAndSessionEvents) {
     if (event.contains("module")) text += " #" + std::to_string(event["module"].get<int>());
     summary.push_back(text);
   }
-  EXPECT_EQ(summary, (std::vector<std::string>{
-                         "session started", "module found #1", "connected #1", "started #1",
-                         "status #1", "progress #1", "progress #1", "loaded #1",
-                         "module loaded #1", "module removed #1", "module found #2",
-                         "connected #2", "started #2", "failed #2", "module failed #2",
-                         "stopped", "session image_changed", "result", "session ended", "exit"}));
+  EXPECT_EQ(summary, (std::vector<std::string>{"session started",
+                                               "module found #1",
+                                               "connected #1",
+                                               "started #1",
+                                               "status #1",
+                                               "progress #1",
+                                               "progress #1",
+                                               "loaded #1",
+                                               "module loaded #1",
+                                               "module removed #1",
+                                               "module found #2",
+                                               "connected #2",
+                                               "started #2",
+                                               "failed #2",
+                                               "module failed #2",
+                                               "stopped",
+                                               "session image_changed",
+                                               "result",
+                                               "session ended",
+                                               "exit"}));
   std::istringstream again(printed.out);
   std::string first;
   std::getline(again, first);
-  EXPECT_EQ(nlohmann::json::parse(first),
-            (nlohmann::json{{"event", "session"},   {"state", "started"},
-                            {"image", "fw.mbf"},    {"size", 200},
-                            {"sha256", std::string(64, 'a')},
-                            {"ports", {"/dev/ttyUSB0"}},
-                            {"count", 2},           {"log", "audit.jsonl"},
-                            {"elapsed", 0}}));
+  EXPECT_EQ(nlohmann::json::parse(first), (nlohmann::json{{"event", "session"},
+                                                          {"state", "started"},
+                                                          {"image", "fw.mbf"},
+                                                          {"size", 200},
+                                                          {"sha256", std::string(64, 'a')},
+                                                          {"ports", {"/dev/ttyUSB0"}},
+                                                          {"count", 2},
+                                                          {"log", "audit.jsonl"},
+                                                          {"elapsed", 0}}));
   const std::string failedModule =
       R"({"bytes":64,"bytes_per_second":0.0,"elapsed":11.0,"event":"module","exit_code":6,)"
       R"("failed":1,"loaded":1,"message":"Module not responding","module":2,)"
@@ -224,9 +251,8 @@ TEST(StationOutput, LiveViewRedrawsALinePerPortAndATotal) {
     const size_t begin = out.rfind("\r\x1b[2K", at);
     return out.substr(begin, out.find('\n', at) - begin);
   };
-  EXPECT_EQ(out.substr(0, out.find('\r')),
-            "Image fw.mbf: 200 bytes, SHA-256 " + std::string(64, 'a') +
-                "\nAudit log: audit.jsonl\n");
+  EXPECT_EQ(out.substr(0, out.find('\r')), "Image fw.mbf: 200 bytes, SHA-256 " +
+                                               std::string(64, 'a') + "\nAudit log: audit.jsonl\n");
   EXPECT_EQ(frameAt("waiting for a module"),
             "\r\x1b[2K/dev/ttyUSB0  loaded 0  failed 0  waiting for a module");
   EXPECT_EQ(frameAt("module 1: connecting"),

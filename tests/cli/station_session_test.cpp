@@ -145,9 +145,8 @@ class StationSessionTest : public ::testing::Test {
     std::map<std::string, std::shared_ptr<ModuleLineState>> byPort;
     for (size_t i = 0; i < ports.size(); ++i) byPort[ports[i]] = m_states.at(i);
     m_session = std::make_unique<StationSession>(
-        station, output,
-        log ? std::make_unique<MemorySink>(m_log) : std::unique_ptr<MemorySink>(), "audit.jsonl",
-        [&] {
+        station, output, log ? std::make_unique<MemorySink>(m_log) : std::unique_ptr<MemorySink>(),
+        "audit.jsonl", [&] {
           return std::make_unique<ModuleLine>(
               [&](const std::string& port) { return byPort.at(port); });
         });
@@ -221,11 +220,10 @@ TEST_F(StationSessionTest, EachModuleIsProgrammedOnceInTurnAndLogged) {
   EXPECT_EQ(m_out.str(),
             "A: module 1: MODULE LOADED\nA: module 2: MODULE LOADED\nA: module 3: MODULE LOADED\n");
   EXPECT_EQ(m_err.str(), "");
-  EXPECT_EQ(Story(), (std::vector<std::string>{"session_start",
-                                               "module A#1: MODULE LOADED (loaded)",
-                                               "module A#2: MODULE LOADED (loaded)",
-                                               "module A#3: MODULE LOADED (loaded)",
-                                               "session_end"}));
+  EXPECT_EQ(Story(),
+            (std::vector<std::string>{"session_start", "module A#1: MODULE LOADED (loaded)",
+                                      "module A#2: MODULE LOADED (loaded)",
+                                      "module A#3: MODULE LOADED (loaded)", "session_end"}));
   const auto records = Records();
   const std::string sha = Sha256Hex(ImageBytes().data(), m_image.size());
   for (const auto& record : records) {
@@ -234,8 +232,8 @@ TEST_F(StationSessionTest, EachModuleIsProgrammedOnceInTurnAndLogged) {
     EXPECT_EQ(record["sha256"], sha);
     EXPECT_EQ(record["host"], HostName());
     // Two sessions started at one moment on one host are two processes.
-    EXPECT_EQ(record["session"], records[0]["time"].get<std::string>() + "/" +
-                                     std::to_string(ProcessId()));
+    EXPECT_EQ(record["session"],
+              records[0]["time"].get<std::string>() + "/" + std::to_string(ProcessId()));
     const std::string time = record["time"];
     EXPECT_EQ(time.size(), 24u) << time;
     EXPECT_EQ(time.back(), 'Z');
@@ -268,10 +266,11 @@ TEST_F(StationSessionTest, ModuleRecordsCarryTheAdapterWhereItIsKnown) {
   EXPECT_EQ(Run({"A", "B", "C"}, 1), kExitOk);
   std::map<std::string, nlohmann::json> adapters;
   for (const auto& record : Records()) {
-    if (record["record"] == "module") adapters[record["port"]] = record.value("adapter", nlohmann::json());
+    if (record["record"] == "module")
+      adapters[record["port"]] = record.value("adapter", nlohmann::json());
   }
-  EXPECT_EQ(adapters["A"], (nlohmann::json{{"driver", "ftdi_sio"}, {"usb", "0403:6001"},
-                                           {"serial", "A50285BI"}}));
+  EXPECT_EQ(adapters["A"],
+            (nlohmann::json{{"driver", "ftdi_sio"}, {"usb", "0403:6001"}, {"serial", "A50285BI"}}));
   EXPECT_EQ(adapters["B"], (nlohmann::json{{"driver", "serial8250"}}));
   EXPECT_EQ(adapters["C"], nlohmann::json());  // no "adapter" at all
 }
@@ -297,9 +296,8 @@ TEST_F(StationSessionTest, AModuleLeftOnTheFixtureIsNotProgrammedAgain) {
   EXPECT_EQ(module->fixture->FlashedImages().size(), 1u);
   EXPECT_EQ(module->opens, 4);
   EXPECT_FALSE(module->open);
-  EXPECT_EQ(Story(), (std::vector<std::string>{"session_start",
-                                               "module A#1: MODULE LOADED (loaded)",
-                                               "session_end"}));
+  EXPECT_EQ(Story(), (std::vector<std::string>{
+                         "session_start", "module A#1: MODULE LOADED (loaded)", "session_end"}));
   EXPECT_EQ(Records().back()["reason"], "interrupted");
 }
 
@@ -325,9 +323,8 @@ TEST_F(StationSessionTest, AStrayFrameBeforeTheConnectReplyIsProbedAgainNotAFail
   };
   EXPECT_EQ(Run({"A"}, 1), kExitOk);
   EXPECT_EQ(fixture->fixture->FlashedBy(), (std::vector<size_t>{1}));
-  EXPECT_EQ(Story(), (std::vector<std::string>{"session_start",
-                                               "module A#1: MODULE LOADED (loaded)",
-                                               "session_end"}));
+  EXPECT_EQ(Story(), (std::vector<std::string>{
+                         "session_start", "module A#1: MODULE LOADED (loaded)", "session_end"}));
 }
 
 TEST_F(StationSessionTest, FailedModulesAreLoggedAndTheFirstFailureSetsTheStatus) {
@@ -337,12 +334,11 @@ TEST_F(StationSessionTest, FailedModulesAreLoggedAndTheFirstFailureSetsTheStatus
   auto fixture = AddFixture(4, 50, {"wrong@3#2", "wrong@7#3"});
   EXPECT_EQ(Run({"A"}, 4), kExitInvalidResponse);
   EXPECT_EQ(fixture->fixture->FlashedBy(), (std::vector<size_t>{1, 3, 4}));
-  EXPECT_EQ(Story(),
-            (std::vector<std::string>{
-                "session_start", "module A#1: MODULE LOADED (loaded)",
-                "module A#2: Invalid response from module for SEND (invalid-response)",
-                "module A#3: Invalid response from module for FLASH (invalid-response)",
-                "module A#4: MODULE LOADED (loaded)", "session_end"}));
+  EXPECT_EQ(Story(), (std::vector<std::string>{
+                         "session_start", "module A#1: MODULE LOADED (loaded)",
+                         "module A#2: Invalid response from module for SEND (invalid-response)",
+                         "module A#3: Invalid response from module for FLASH (invalid-response)",
+                         "module A#4: MODULE LOADED (loaded)", "session_end"}));
   EXPECT_EQ(m_err.str(),
             "A: module 2: Invalid response from module for SEND\n"
             "A: module 3: Invalid response from module for FLASH\n");
@@ -358,10 +354,9 @@ TEST_F(StationSessionTest, AModuleThatAnswersTheProbeWronglyIsAFailedModuleNotSi
   EXPECT_EQ(fixture->fixture->FlashedBy(), (std::vector<size_t>{2}));
   const std::string text =
       "Unable to connect to module: the reply to the probe was not a connect reply";
-  EXPECT_EQ(Story(), (std::vector<std::string>{"session_start",
-                                               "module A#1: " + text + " (no-connect-reply)",
-                                               "module A#2: MODULE LOADED (loaded)",
-                                               "session_end"}));
+  EXPECT_EQ(Story(), (std::vector<std::string>{
+                         "session_start", "module A#1: " + text + " (no-connect-reply)",
+                         "module A#2: MODULE LOADED (loaded)", "session_end"}));
   EXPECT_EQ(m_err.str(), "A: module 1: " + text + "\n");
 }
 
@@ -373,10 +368,9 @@ TEST_F(StationSessionTest, APortThatCannotBeOpenedStopsAloneAndSetsTheStatus) {
   EXPECT_EQ(broken->opens, 0);
   EXPECT_EQ(good->fixture->FlashedBy(), (std::vector<size_t>{1, 2}));
   EXPECT_EQ(m_err.str(), "A: Cannot open open A: result 5\n");
-  EXPECT_EQ(Story(), (std::vector<std::string>{"session_start", "port_stopped",
-                                               "module B#1: MODULE LOADED (loaded)",
-                                               "module B#2: MODULE LOADED (loaded)",
-                                               "session_end"}));
+  EXPECT_EQ(Story(), (std::vector<std::string>{
+                         "session_start", "port_stopped", "module B#1: MODULE LOADED (loaded)",
+                         "module B#2: MODULE LOADED (loaded)", "session_end"}));
   EXPECT_EQ(Records()[1]["exit_class"], "port");
 }
 
@@ -419,11 +413,10 @@ TEST_F(StationSessionTest, ASlowLogHoldsUpNoModule) {
   });
   EXPECT_EQ(code, kExitOk);
   EXPECT_EQ(fixture->fixture->FlashedImages().size(), 3u);
-  EXPECT_EQ(Story(), (std::vector<std::string>{"session_start",
-                                               "module A#1: MODULE LOADED (loaded)",
-                                               "module A#2: MODULE LOADED (loaded)",
-                                               "module A#3: MODULE LOADED (loaded)",
-                                               "session_end"}));
+  EXPECT_EQ(Story(),
+            (std::vector<std::string>{"session_start", "module A#1: MODULE LOADED (loaded)",
+                                      "module A#2: MODULE LOADED (loaded)",
+                                      "module A#3: MODULE LOADED (loaded)", "session_end"}));
 }
 
 TEST_F(StationSessionTest, AnInterruptMidModuleClosesThePortAndRecordsIt) {
@@ -438,9 +431,8 @@ TEST_F(StationSessionTest, AnInterruptMidModuleClosesThePortAndRecordsIt) {
   EXPECT_EQ(Run({"A"}, 2), kExitInterrupted);
   EXPECT_FALSE(fixture->open);
   EXPECT_TRUE(fixture->fixture->FlashedImages().empty());
-  EXPECT_EQ(Story(), (std::vector<std::string>{"session_start",
-                                               "module A#1: interrupted (interrupted)",
-                                               "session_end"}));
+  EXPECT_EQ(Story(), (std::vector<std::string>{
+                         "session_start", "module A#1: interrupted (interrupted)", "session_end"}));
   EXPECT_EQ(Records().back()["reason"], "interrupted");
   EXPECT_EQ(m_err.str(), "A: module 1: interrupted\n");
 }
@@ -455,12 +447,11 @@ TEST_F(StationSessionTest, AnInterruptBeforeInitLeavesTheModuleNotProgrammedNotF
   };
   EXPECT_EQ(Run({"A"}, 2), kExitOk);
   EXPECT_TRUE(fixture->fixture->FlashedImages().empty());
-  EXPECT_EQ(Story(),
-            (std::vector<std::string>{
-                "session_start",
-                "module A#1: not programmed: interrupted before INIT, nothing was sent "
-                "(interrupted)",
-                "session_end"}));
+  EXPECT_EQ(Story(), (std::vector<std::string>{
+                         "session_start",
+                         "module A#1: not programmed: interrupted before INIT, nothing was sent "
+                         "(interrupted)",
+                         "session_end"}));
   const auto records = Records();
   EXPECT_EQ(records.back()["reason"], "interrupted");
   EXPECT_EQ(records.back()["failed"], 0);
@@ -487,17 +478,17 @@ TEST_F(StationSessionTest, ALineLostMidModuleFailsItAndThePortWaitsForItsDeviceT
   EXPECT_GE(fixture->refusedOpens, 2);
   EXPECT_LE(fixture->refusedOpens, 5);
   const std::string lostText = LineLostText("A");
-  EXPECT_EQ(Story(), (std::vector<std::string>{"session_start",
-                                               "module A#1: " + lostText + " (line-lost)",
-                                               "port_lost", "port_back",
-                                               "module A#2: MODULE LOADED (loaded)",
-                                               "session_end"}));
+  EXPECT_EQ(Story(), (std::vector<std::string>{
+                         "session_start", "module A#1: " + lostText + " (line-lost)", "port_lost",
+                         "port_back", "module A#2: MODULE LOADED (loaded)", "session_end"}));
   EXPECT_EQ(Records()[2]["port"], "A");
-  EXPECT_EQ(m_err.str(),
-            "A: module 1: " + lostText + "\n"
-            "duvozeviv-cli: A went away (adapter unplugged or driver stopped); waiting for it to "
-            "come back under the same name\n"
-            "duvozeviv-cli: A is back; the station goes on on it\n");
+  EXPECT_EQ(
+      m_err.str(),
+      "A: module 1: " + lostText +
+          "\n"
+          "duvozeviv-cli: A went away (adapter unplugged or driver stopped); waiting for it to "
+          "come back under the same name\n"
+          "duvozeviv-cli: A is back; the station goes on on it\n");
 }
 
 // Ctrl-C is how a station ends: one that could not catch it would die
@@ -526,11 +517,9 @@ TEST_F(StationSessionTest, AnImageChangedOnDiskIsToldOnceAndNotPickedUp) {
                              " changed on disk; this session goes on sending the image it "
                              "started with (SHA-256 " +
                              sha + "); start a new session to send the file as it is now\n");
-  EXPECT_EQ(Story(), (std::vector<std::string>{"session_start",
-                                               "module A#1: MODULE LOADED (loaded)",
-                                               "image_changed",
-                                               "module A#2: MODULE LOADED (loaded)",
-                                               "session_end"}));
+  EXPECT_EQ(Story(), (std::vector<std::string>{
+                         "session_start", "module A#1: MODULE LOADED (loaded)", "image_changed",
+                         "module A#2: MODULE LOADED (loaded)", "session_end"}));
 }
 
 TEST_F(StationSessionTest, AnImageGoneFromDiskIsRecordedWithNoSizeNow) {

@@ -203,7 +203,7 @@ struct FailureCase {
   FaultKind kind;
   int step;  // 200-byte image: 1 INIT, 2-4 SEND, 5 SENDLAST, 6 FLASH
   const char* message;
-  uint64_t after;  // ms from the request to the failure
+  uint64_t after;     // ms from the request to the failure
   uint32_t frozenAt;  // progress position when it failed
 };
 
@@ -233,7 +233,7 @@ TEST_P(Failures, EndDisconnectedAndSettledWithOneMessage) {
   EXPECT_EQ(rig.host.Messages(), Events{c.message});
   EXPECT_TRUE(rig.Settled());
   EXPECT_EQ(rig.controller.State(), Probing);
-  EXPECT_EQ(rig.port.OpenCount(), opens);  // no new connection attempt
+  EXPECT_EQ(rig.port.OpenCount(), opens);                               // no new connection attempt
   EXPECT_EQ(rig.module.FlashedImages().size(), c.step == 6 ? 1u : 0u);  // FLASH was received
   // The frozen bar is shown with the message, then released.
   const Events& e = rig.host.Events();
@@ -353,7 +353,7 @@ TEST(Robustness, BreakDuringARunEndsItByTimeOut) {
 // doing, and only while its port is open.
 struct LineLostCase {
   const char* name;
-  int step;         // 0: connected and idle; else the request the loss follows
+  int step;  // 0: connected and idle; else the request the loss follows
   bool running;
 };
 
@@ -486,7 +486,7 @@ TEST(Robustness, RetryRightAfterALateConnectReplyConnects) {
   rig.Connect();
   ASSERT_EQ(rig.host.Messages(), Events{text::kUnableToConnect});
   rig.controller.ToggleConnection();
-  rig.port.Inject(kConnectReply);  // the module's late answer to the first probe
+  rig.port.Inject(kConnectReply);         // the module's late answer to the first probe
   rig.clock.AdvanceBy(kConnectWindowMs);  // then its answer to this one
   EXPECT_EQ(rig.host.Messages(), Events{text::kUnableToConnect});
   EXPECT_TRUE(rig.controller.IsConnected());

@@ -36,10 +36,10 @@ void PrintTo(const Counters& c, std::ostream* os) {
 
 struct AssemblyCase {
   const char* name;
-  std::vector<Bytes> arrivals;    // one receive notification each
-  std::vector<Counters> after;    // the assembler's counters after each
-  std::vector<Bytes> frames;      // complete frames handed on for judging
-  size_t leftQueued;              // bytes still waiting in the port at the end
+  std::vector<Bytes> arrivals;  // one receive notification each
+  std::vector<Counters> after;  // the assembler's counters after each
+  std::vector<Bytes> frames;    // complete frames handed on for judging
+  size_t leftQueued;            // bytes still waiting in the port at the end
 };
 
 // The line is open and probing; the module stays silent, so only the bytes

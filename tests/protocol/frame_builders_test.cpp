@@ -7,13 +7,13 @@
 namespace vexel::testing {
 namespace {
 
-const Bytes kConnect{0xB0, 0xEF,  // sync
+const Bytes kConnect{0xB0, 0xEF,   // sync
                      0x01, 0x00};  // CONNECT, no payload
-const Bytes kInit{0xB0, 0xEF,  // sync
-                  0x55, 0x02,  // INIT, two payload bytes
+const Bytes kInit{0xB0, 0xEF,      // sync
+                  0x55, 0x02,      // INIT, two payload bytes
                   0xAA, 0x04};
-const Bytes kFlash{0xB0, 0xEF,                                     // sync
-                   0x55, 0x09,                                     // FLASH, nine payload bytes
+const Bytes kFlash{0xB0, 0xEF,  // sync
+                   0x55, 0x09,  // FLASH, nine payload bytes
                    0x55, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08, 0x01};
 
 Bytes DataFrame(const Bytes& image, size_t offset, size_t length) {
@@ -54,17 +54,13 @@ TEST_P(Chunking, SendsEveryByteOnceInChunksOf64ThenFlash) {
   EXPECT_TRUE(rig.module.Violations().empty());
 }
 
-INSTANTIATE_TEST_SUITE_P(ImageLengths, Chunking,
-                         ::testing::Values(ChunkCase{0, {0}},            // one empty SENDLAST
-                                           ChunkCase{1, {1}},
-                                           ChunkCase{64, {64}},          // one full SENDLAST
-                                           ChunkCase{65, {64, 1}},
-                                           ChunkCase{128, {64, 64}},     // no empty chunk after
-                                           ChunkCase{129, {64, 64, 1}},
-                                           ChunkCase{200, {64, 64, 64, 8}}),
-                         [](const auto& p) {
-                           return "Bytes" + std::to_string(p.param.imageLength);
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    ImageLengths, Chunking,
+    ::testing::Values(ChunkCase{0, {0}},                                 // one empty SENDLAST
+                      ChunkCase{1, {1}}, ChunkCase{64, {64}},            // one full SENDLAST
+                      ChunkCase{65, {64, 1}}, ChunkCase{128, {64, 64}},  // no empty chunk after
+                      ChunkCase{129, {64, 64, 1}}, ChunkCase{200, {64, 64, 64, 8}}),
+    [](const auto& p) { return "Bytes" + std::to_string(p.param.imageLength); });
 
 TEST(Chunking, SyncPairInsideAPayloadGoesOutUnchanged) {
   LoaderRig rig;

@@ -19,8 +19,7 @@ struct RefusedCase {
 };
 
 const RefusedCase kRefused[] = {
-    {"Missing", [](const TempDir& d) { return d.At("none.mbf"); },
-     "No such file or directory"},
+    {"Missing", [](const TempDir& d) { return d.At("none.mbf"); }, "No such file or directory"},
     {"Directory", [](const TempDir& d) { return d.Path().string(); }, "not a regular file"},
     {"Fifo",
      [](const TempDir& d) {

@@ -1,7 +1,7 @@
 // The image file on Windows: writers are locked out while it is open, and
 // what Open refuses.
-#include <gtest/gtest.h>
 #include <windows.h>
+#include <gtest/gtest.h>
 
 #include "loader_rig.h"
 #include "winsupport/system_text.h"

@@ -1,6 +1,6 @@
 // Message ids on Windows come from the window system's registry.
-#include <gtest/gtest.h>
 #include <windows.h>
+#include <gtest/gtest.h>
 
 #include "serial/serial_wnd.h"
 #include "serial/window_target.h"

@@ -45,7 +45,8 @@ bool FarEnd::Send(const std::string& bytes) {
 bool FarEnd::SendBreak() {
   m_port.Close();
   const std::string path = "\\\\.\\" + FarPort();
-  HANDLE port = ::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  HANDLE port = ::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                              0, nullptr);
   if (port == INVALID_HANDLE_VALUE) return false;
   const bool sent = ::SetCommBreak(port) && ::ClearCommBreak(port);
   ::CloseHandle(port);

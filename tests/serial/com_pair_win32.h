@@ -47,14 +47,16 @@ class FarEnd {
 
 // Opens the far end, or skips the test where no pair exists. Under
 // VEXEL_TEST_COM_REQUIRED (set by the test script) a missing pair fails.
-#define VEXEL_REQUIRE_COM_PAIR(far)                                                   \
-  do {                                                                                \
-    if (!(far).Open()) {                                                              \
-      if (std::getenv("VEXEL_TEST_COM_REQUIRED") != nullptr) {                       \
-        FAIL() << "no linked pair " << ::vexel::test::NearPort() << "/" << ::vexel::test::FarPort();               \
-      }                                                                               \
-      GTEST_SKIP() << "no linked pair " << ::vexel::test::NearPort() << "/" << ::vexel::test::FarPort();           \
-    }                                                                                 \
+#define VEXEL_REQUIRE_COM_PAIR(far)                                         \
+  do {                                                                      \
+    if (!(far).Open()) {                                                    \
+      if (std::getenv("VEXEL_TEST_COM_REQUIRED") != nullptr) {              \
+        FAIL() << "no linked pair " << ::vexel::test::NearPort() << "/"     \
+               << ::vexel::test::FarPort();                                 \
+      }                                                                     \
+      GTEST_SKIP() << "no linked pair " << ::vexel::test::NearPort() << "/" \
+                   << ::vexel::test::FarPort();                             \
+    }                                                                       \
   } while (false)
 
 }  // namespace vexel::test

@@ -6,8 +6,8 @@
 //   VEXEL_TEST_COM_SIM     the simulator's port (COM3)
 //   VEXEL_TEST_SIM_EVENTS  its --json event output
 //   VEXEL_TEST_SIM_IMAGE   its --out file
-#include <gtest/gtest.h>
 #include <windows.h>
+#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <chrono>
@@ -83,7 +83,8 @@ WireRecord ReadWire(const std::string& path, std::streamoff from) {
   WireRecord record;
   const std::string text = ReadFile(path, from);
   record.lines = text;
-  for (size_t begin = 0, end; (end = text.find('\n', begin)) != std::string::npos; begin = end + 1) {
+  for (size_t begin = 0, end; (end = text.find('\n', begin)) != std::string::npos;
+       begin = end + 1) {
     const std::string line = text.substr(begin, end - begin);
     const std::string event = Field(line, "event");
     if (event == "request") record.requests.push_back(Field(line, "frame"));
@@ -151,7 +152,8 @@ TEST_P(ControllerOverComTest, ConnectsAndLoadsTheImageByteExactWithExactFrames) 
   const std::streamoff eventsBefore = FileSize(m_events);
 
   m_controller->ToggleConnection();
-  ASSERT_TRUE(m_host->RunUntil([this] { return m_controller->IsConnected() || !m_host->Messages().empty(); }));
+  ASSERT_TRUE(m_host->RunUntil(
+      [this] { return m_controller->IsConnected() || !m_host->Messages().empty(); }));
   ASSERT_TRUE(m_controller->IsConnected()) << ::testing::PrintToString(m_host->Messages());
   EXPECT_EQ(m_host->Status(), "CONNECTED");
   EXPECT_GE(m_host->ConnectedAt() - m_line.OpenedAt(), std::chrono::milliseconds(kConnectWindowMs))
@@ -159,7 +161,8 @@ TEST_P(ControllerOverComTest, ConnectsAndLoadsTheImageByteExactWithExactFrames) 
 
   m_controller->StartRun(file);
   ASSERT_TRUE(m_host->RunUntil([this] { return !m_controller->IsRunning(); }));
-  EXPECT_EQ(m_host->Messages(), std::vector<std::string>{}) << ReadWire(m_events, eventsBefore).lines;
+  EXPECT_EQ(m_host->Messages(), std::vector<std::string>{})
+      << ReadWire(m_events, eventsBefore).lines;
   EXPECT_EQ(m_host->Status(), "MODULE LOADED");
   EXPECT_EQ(m_host->Progress(), ProgressOf(image.size()));
   m_controller->ToggleConnection();
@@ -182,7 +185,8 @@ TEST_P(ControllerOverComTest, ConnectsAndLoadsTheImageByteExactWithExactFrames) 
 }
 
 // Empty, one full chunk, one byte over, and many chunks with a short last one.
-INSTANTIATE_TEST_SUITE_P(Lengths, ControllerOverComTest, ::testing::Values(size_t{0}, size_t{64}, size_t{65}, size_t{3000}),
+INSTANTIATE_TEST_SUITE_P(Lengths, ControllerOverComTest,
+                         ::testing::Values(size_t{0}, size_t{64}, size_t{65}, size_t{3000}),
                          [](const ::testing::TestParamInfo<size_t>& length) {
                            return "Bytes" + std::to_string(length.param);
                          });

@@ -2,8 +2,8 @@
 // controller drives a real CSerialCWnd, and the simulator core answers on the
 // pty's master side from a thread of its own. Real timers, real lengths: these
 // tests take seconds, so they are few.
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>

@@ -92,16 +92,16 @@ struct InheritedCase {
 TEST(SoundFields, OpenSetsTheUnsoundFieldsAndKeepsTheRest) {
   const InheritedCase table[] = {
       // what                                     flags   xon   xoff  flags after
-      {"already sound",                           0x0001, 0x11, 0x13, 0x0001},
-      {"equal XON and XOFF: SetCommState 87",     0x0001, 0x13, 0x13, 0x0001},
-      {"both characters zero",                    0x0001, 0x00, 0x00, 0x0001},
-      {"fNull drops each reply's closing 0x00",   0x0801, 0x11, 0x13, 0x0001},
-      {"fAbortOnError ends reads on an error",    0x4001, 0x11, 0x13, 0x0001},
-      {"fErrorChar replaces bytes with errors",   0x0401, 0x11, 0x13, 0x0001},
-      {"fDsrSensitivity drops input, DSR low",    0x0041, 0x11, 0x13, 0x0001},
-      {"fBinary clear, which Windows refuses",    0x0000, 0x11, 0x13, 0x0001},
-      {"every flag set",                          0x7FFF, 0x13, 0x11, 0x33BF},
-      {"flow control and parity kept",            0x4B2F, 0x00, 0x00, 0x032F},
+      {"already sound", 0x0001, 0x11, 0x13, 0x0001},
+      {"equal XON and XOFF: SetCommState 87", 0x0001, 0x13, 0x13, 0x0001},
+      {"both characters zero", 0x0001, 0x00, 0x00, 0x0001},
+      {"fNull drops each reply's closing 0x00", 0x0801, 0x11, 0x13, 0x0001},
+      {"fAbortOnError ends reads on an error", 0x4001, 0x11, 0x13, 0x0001},
+      {"fErrorChar replaces bytes with errors", 0x0401, 0x11, 0x13, 0x0001},
+      {"fDsrSensitivity drops input, DSR low", 0x0041, 0x11, 0x13, 0x0001},
+      {"fBinary clear, which Windows refuses", 0x0000, 0x11, 0x13, 0x0001},
+      {"every flag set", 0x7FFF, 0x13, 0x11, 0x33BF},
+      {"flow control and parity kept", 0x4B2F, 0x00, 0x00, 0x032F},
   };
   for (const InheritedCase& row : table) {
     DeviceSettings s;

@@ -5,8 +5,8 @@
 // code. The test's own functions stand in for the Win32 calls (the port's
 // table of them, comm_calls_win32.h) and fail the one call named, once, on
 // the near port of the linked COM pair (the far end's calls go through).
-#include <gtest/gtest.h>
 #include <windows.h>
+#include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
@@ -27,7 +27,7 @@ enum class Call { None, WaitArm, WaitEnd, Read, Write, QueueCheck };
 
 std::atomic<Call> g_failing{Call::None};  // fails once, then works again
 std::atomic<DWORD> g_code{0};
-std::atomic<DWORD> g_queueGone{0};  // when set, every queue check fails with it
+std::atomic<DWORD> g_queueGone{0};    // when set, every queue check fails with it
 std::atomic<HANDLE> g_near{nullptr};  // the port under test: the only one that waits
 HANDLE g_nearKnown = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);  // a wait of it is armed
 
@@ -182,19 +182,19 @@ TEST_P(LineLostCodes, TheWatcherReportsTheLossOnceAndLaterWaitsFailWithTheCode) 
 
 const CodeCase kCodeCases[] = {
     // name                          call              code  queue gone  lost
-    {"WaitArmAccessDenied",          Call::WaitArm,    5,    0,          5},
-    {"WaitArmBadCommand",            Call::WaitArm,    22,   0,          22},
-    {"WaitEndGenFailure",            Call::WaitEnd,    31,   0,          31},
-    {"WaitEndDeviceNotConnected",    Call::WaitEnd,    1167, 0,          1167},
-    {"WaitEndAbortedOnAGoneDevice",  Call::WaitEnd,    995,  1167,       1167},
-    {"ReadBadCommand",               Call::Read,       22,   0,          22},
-    {"ReadNotReady",                 Call::Read,       21,   0,          21},
-    {"ReadBrokenPipe",               Call::Read,       109,  0,          109},
-    {"ReadAbortedOnAGoneDevice",     Call::Read,       995,  31,         31},
-    {"WriteGenFailure",              Call::Write,      31,   0,          31},
-    {"WriteDeviceNotConnected",      Call::Write,      1167, 0,          1167},
-    {"QueueCheckBadCommand",         Call::QueueCheck, 22,   0,          22},
-    {"QueueCheckDeviceNotConnected", Call::QueueCheck, 1167, 0,          1167},
+    {"WaitArmAccessDenied", Call::WaitArm, 5, 0, 5},
+    {"WaitArmBadCommand", Call::WaitArm, 22, 0, 22},
+    {"WaitEndGenFailure", Call::WaitEnd, 31, 0, 31},
+    {"WaitEndDeviceNotConnected", Call::WaitEnd, 1167, 0, 1167},
+    {"WaitEndAbortedOnAGoneDevice", Call::WaitEnd, 995, 1167, 1167},
+    {"ReadBadCommand", Call::Read, 22, 0, 22},
+    {"ReadNotReady", Call::Read, 21, 0, 21},
+    {"ReadBrokenPipe", Call::Read, 109, 0, 109},
+    {"ReadAbortedOnAGoneDevice", Call::Read, 995, 31, 31},
+    {"WriteGenFailure", Call::Write, 31, 0, 31},
+    {"WriteDeviceNotConnected", Call::Write, 1167, 0, 1167},
+    {"QueueCheckBadCommand", Call::QueueCheck, 22, 0, 22},
+    {"QueueCheckDeviceNotConnected", Call::QueueCheck, 1167, 0, 1167},
 };
 
 INSTANTIATE_TEST_SUITE_P(Codes, LineLostCodes, ::testing::ValuesIn(kCodeCases),

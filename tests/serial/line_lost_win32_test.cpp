@@ -3,8 +3,8 @@
 // fail, and Close still works. Under Wine, scripts/test-windows.sh maps the
 // hang-up line (VEXEL_TEST_COM_HANGUP) to a pty that echoes what it receives
 // and closes its master when it receives EOT.
-#include <gtest/gtest.h>
 #include <windows.h>
+#include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
@@ -38,7 +38,9 @@ class ObservedLine final : public CSerialCWnd {
     ::CloseHandle(m_ended);
   }
 
-  bool WatcherEnded(DWORD deadlineMs) { return ::WaitForSingleObject(m_ended, deadlineMs) == WAIT_OBJECT_0; }
+  bool WatcherEnded(DWORD deadlineMs) {
+    return ::WaitForSingleObject(m_ended, deadlineMs) == WAIT_OBJECT_0;
+  }
   uint32_t ExitCode() const { return m_exitCode; }
   uint32_t Arms() const { return m_arms; }
 

@@ -10,10 +10,17 @@ TEST(ResolvePortNameWin32, ComNamesTakeTheDevicePrefixOthersStandAsTheyAre) {
     const char* name;
     const char* resolved;
   } table[] = {
-      {"COM1", "\\\\.\\COM1"},   {"com2", "\\\\.\\com2"},   {"COM10", "\\\\.\\COM10"},
-      {"COM255", "\\\\.\\COM255"}, {"\\\\.\\COM3", "\\\\.\\COM3"}, {"COM0", "COM0"},
-      {"COM01", "COM01"},        {"COM", "COM"},            {"COM1x", "COM1x"},
-      {"LPT1", "LPT1"},          {"", ""},
+      {"COM1", "\\\\.\\COM1"},
+      {"com2", "\\\\.\\com2"},
+      {"COM10", "\\\\.\\COM10"},
+      {"COM255", "\\\\.\\COM255"},
+      {"\\\\.\\COM3", "\\\\.\\COM3"},
+      {"COM0", "COM0"},
+      {"COM01", "COM01"},
+      {"COM", "COM"},
+      {"COM1x", "COM1x"},
+      {"LPT1", "LPT1"},
+      {"", ""},
   };
   for (const auto& row : table) EXPECT_EQ(ResolvePortName(row.name), row.resolved) << row.name;
 }

@@ -16,11 +16,20 @@ TEST(MapOsError, GivesTheNearestResultCode) {
     int32_t code;
   };
   const Row table[] = {
-      {ENOENT, kErrorFileNotFound}, {ENODEV, kErrorFileNotFound}, {ENXIO, kErrorFileNotFound},
-      {EACCES, kErrorAccessDenied}, {EPERM, kErrorAccessDenied},  {EBUSY, kErrorAccessDenied},
-      {EWOULDBLOCK, kErrorAccessDenied}, {ENOTTY, kErrorInvalidFunction},
-      {EBADF, kErrorInvalidHandle}, {EINVAL, kErrorInvalidParameter}, {EIO, kErrorIoDevice},
-      {EOPNOTSUPP, kErrorNotSupported}, {ETIMEDOUT, kErrorTimeout}, {EMFILE, kErrorTooManyOpenFiles},
+      {ENOENT, kErrorFileNotFound},
+      {ENODEV, kErrorFileNotFound},
+      {ENXIO, kErrorFileNotFound},
+      {EACCES, kErrorAccessDenied},
+      {EPERM, kErrorAccessDenied},
+      {EBUSY, kErrorAccessDenied},
+      {EWOULDBLOCK, kErrorAccessDenied},
+      {ENOTTY, kErrorInvalidFunction},
+      {EBADF, kErrorInvalidHandle},
+      {EINVAL, kErrorInvalidParameter},
+      {EIO, kErrorIoDevice},
+      {EOPNOTSUPP, kErrorNotSupported},
+      {ETIMEDOUT, kErrorTimeout},
+      {EMFILE, kErrorTooManyOpenFiles},
       {EXDEV, kErrorGenFailure},  // nothing nearer
   };
   for (const Row& row : table) {

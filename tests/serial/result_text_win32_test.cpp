@@ -1,6 +1,6 @@
 // On Windows result codes are GetLastError values and their texts the system's.
-#include <gtest/gtest.h>
 #include <windows.h>
+#include <gtest/gtest.h>
 
 #include "comm_api.h"
 #include "serial/serial_port.h"
@@ -23,7 +23,8 @@ TEST(DescribeResultWin32, OwnCodesHaveOwnTextsOthersTheSystemsText) {
                              ERROR_FILE_NOT_FOUND, 0, expected, sizeof expected, nullptr),
             0u);
   std::string text = expected;
-  while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) text.pop_back();
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' '))
+    text.pop_back();
   EXPECT_EQ(DescribeResult(kErrorFileNotFound), text);
   EXPECT_FALSE(text.empty());
   EXPECT_EQ(DescribeResult(0x7FFF0001), "Error 2147418113") << "a code the system has no text for";

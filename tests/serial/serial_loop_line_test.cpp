@@ -2,8 +2,8 @@
 // loop: what Service reports, when the loop is told to watch and to stop, and
 // that a hang-up ends the watch instead of leaving a handle that polls ready
 // for ever.
-#include <fcntl.h>
 #include <cerrno>
+#include <fcntl.h>
 #include <poll.h>
 
 #include <gtest/gtest.h>
@@ -68,9 +68,7 @@ class SerialLoopLineTest : public ::testing::Test {
     m_fdsBefore = test::OpenFdCount();
   }
 
-  int32_t Open() {
-    return m_line.Open(m_pty.SlavePath().c_str(), nullptr, 0, 0, kQueue, kQueue);
-  }
+  int32_t Open() { return m_line.Open(m_pty.SlavePath().c_str(), nullptr, 0, 0, kQueue, kQueue); }
 
   std::string ReadAll() {
     std::string bytes(64, '\0');

@@ -265,7 +265,8 @@ TEST_F(SerialPortTest, OnlyTheCallAskingForDsrHandshakingReportsNotSupported) {
   OpenPort();
   EXPECT_EQ(m_port.SetFlowControl(FlowHardware), kErrorNotSupported);
   const std::pair<const char*, std::function<int32_t()>> later[] = {
-      {"SetLineFormat", [this] { return m_port.SetLineFormat(57600, 8, kParityNone, kTwoStopBits); }},
+      {"SetLineFormat",
+       [this] { return m_port.SetLineFormat(57600, 8, kParityNone, kTwoStopBits); }},
       {"SetEventCharacter", [this] { return m_port.SetEventCharacter('\n', false); }},
       {"SetEventCharacter+mask", [this] { return m_port.SetEventCharacter('\r', true); }},
       {"SetReadMode", [this] { return m_port.SetReadMode(ReadBlocking); }},
@@ -484,7 +485,8 @@ TEST_F(SerialPortTest, FailedPollInAWaitReportsTheOsError) {
   ASSERT_EQ(m_port.SetReadMode(ReadBlocking), kResultOk);
   const std::pair<const char*, std::function<int32_t()>> waits[] = {
       {"WaitForEvent", [this] { return m_port.WaitForEvent(nullptr, 10000); }},
-      {"Read", [this] {
+      {"Read",
+       [this] {
          char buffer[4];
          return m_port.Read(buffer, 4, nullptr, nullptr, 10000);
        }},
@@ -547,28 +549,31 @@ TEST_F(SerialPortTest, CloseRestoresTheTerminalSettingsItFound) {
   ASSERT_EQ(::tcgetattr(fd, &known), 0);  // as the pty keeps them
 
   const std::pair<const char*, std::function<void()>> runs[] = {
-      {"open, close", [this] {
+      {"open, close",
+       [this] {
          OpenPort();
          EXPECT_EQ(m_port.Close(), kResultOk);
        }},
-      {"open, set up, close", [this] {
+      {"open, set up, close",
+       [this] {
          OpenPort();
          EXPECT_EQ(m_port.SetLineFormat(57600, 8, kParityEven, kTwoStopBits), kResultOk);
          EXPECT_EQ(m_port.SetFlowControl(FlowXonXoff), kResultOk);
          EXPECT_EQ(m_port.SetReadMode(ReadBlocking), kResultOk);
          EXPECT_EQ(m_port.Close(), kResultOk);
        }},
-      {"destroyed open", [this] {
+      {"destroyed open",
+       [this] {
          CSerialPort port;
          ASSERT_EQ(port.Open(m_pty.SlavePath().c_str(), kQueue, kQueue), kResultOk);
          EXPECT_EQ(port.SetLineFormat(57600, 8, kParityNone, kOneStopBit), kResultOk);
        }},
-      {"open that fails after the defaults", [this] {
+      {"open that fails after the defaults",
+       [this] {
          CSerialCWnd port;
          test::OpenFileLimit limit(3);  // the line and its event; none for the watcher's
          ASSERT_TRUE(limit.Applied());
-         const int32_t result =
-             port.Open(m_pty.SlavePath().c_str(), nullptr, 0, 0, kQueue, kQueue);
+         const int32_t result = port.Open(m_pty.SlavePath().c_str(), nullptr, 0, 0, kQueue, kQueue);
          limit.Lift();
          EXPECT_EQ(result, kErrorTooManyOpenFiles);
          EXPECT_FALSE(port.IsOpen());

@@ -1,7 +1,7 @@
 // CSerialPort on the Win32 communications calls, over a linked COM pair: the
 // port opens the near end, the test plays the far end.
-#include <gtest/gtest.h>
 #include <windows.h>
+#include <gtest/gtest.h>
 
 #include <string>
 
@@ -54,7 +54,8 @@ TEST_F(SerialPortWin32Test, OpenAppliesTheDefaults) {
 // A plain handle of the near port's own, as another program opens it.
 HANDLE OpenNearPlainly() {
   const std::string path = "\\\\.\\" + test::NearPort();
-  return ::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  return ::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
+                       nullptr);
 }
 
 // The port's record as the platform holds it, read through a plain handle

@@ -1,7 +1,7 @@
 // The watcher classes on Windows over a linked COM pair: what they post, to
 // a queue and to a real window, and when they stop.
-#include <gtest/gtest.h>
 #include <windows.h>
+#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <iterator>
@@ -117,7 +117,9 @@ TEST_F(SerialWndWin32Test, DestructionStopsTheWatcherBeforeTheTargetGoes) {
   ASSERT_TRUE(m_far.Send("new"));
   const std::string tails[] = {"new", "rnew", "ernew", "ternew", "fternew", "afternew"};
   std::string received;
-  auto whole = [&] { return std::find(std::begin(tails), std::end(tails), received) != std::end(tails); };
+  auto whole = [&] {
+    return std::find(std::begin(tails), std::end(tails), received) != std::end(tails);
+  };
   while (received.size() < 8 && !whole()) {
     const std::string byte = Drain(1);
     if (byte.empty()) break;
@@ -170,7 +172,8 @@ TEST_F(SerialWndWin32Test, ChangingTheEventMaskWhileWaitingKeepsTheWatcherGoing)
 class MessageWindow {
  public:
   MessageWindow() {
-    m_hWnd = ::CreateWindowExA(0, "STATIC", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+    m_hWnd = ::CreateWindowExA(0, "STATIC", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr,
+                               nullptr);
   }
   ~MessageWindow() {
     if (m_hWnd != nullptr) ::DestroyWindow(m_hWnd);

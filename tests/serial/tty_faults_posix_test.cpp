@@ -66,7 +66,8 @@ int Refuse(int error) {
 
 int FakeIoctl(int fd, unsigned long request, void* argument) {
   if (request == TIOCGSERIAL) {
-    if (g_driver->getError == 0) static_cast<serial_struct*>(argument)->flags = g_driver->serialFlags;
+    if (g_driver->getError == 0)
+      static_cast<serial_struct*>(argument)->flags = g_driver->serialFlags;
     return Refuse(g_driver->getError);
   }
   if (request == TIOCSSERIAL) {
@@ -131,8 +132,7 @@ TEST_P(LowLatency, AskedAtOpenGivenBackAtCloseAndARefusalNeverFailsTheOpen) {
 }
 
 const LatencyCase kLatencyCases[] = {
-    {"FlagClearIsSetThenCleared", kOtherFlag, 0, 0,
-     {kOtherFlag | ASYNC_LOW_LATENCY}, {kOtherFlag}},
+    {"FlagClearIsSetThenCleared", kOtherFlag, 0, 0, {kOtherFlag | ASYNC_LOW_LATENCY}, {kOtherFlag}},
     {"FlagAlreadySetIsLeftAlone", kOtherFlag | ASYNC_LOW_LATENCY, 0, 0, {}, {}},
     {"NoSerialInfoENOTTY", 0, ENOTTY, 0, {}, {}},
     {"NoSerialInfoEINVAL", 0, EINVAL, 0, {}, {}},

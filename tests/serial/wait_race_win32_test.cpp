@@ -5,8 +5,8 @@
 // before the call that armed it has returned: Wine then leaves the wait's
 // event signalled and the wait pending for good, as it does now and then on
 // a busy machine.
-#include <gtest/gtest.h>
 #include <windows.h>
+#include <gtest/gtest.h>
 
 #include <string>
 

@@ -23,7 +23,8 @@ class ChangeLog final : public FixtureObserver {
     lines.push_back(std::to_string(now) + ": attached " + std::to_string(module));
   }
   void OnModuleRemoved(size_t module, const char* reason) override {
-    lines.push_back(std::to_string(now) + ": removed " + std::to_string(module) + " (" + reason + ")");
+    lines.push_back(std::to_string(now) + ": removed " + std::to_string(module) + " (" + reason +
+                    ")");
   }
 };
 
@@ -44,7 +45,9 @@ ModuleFault For(FaultKind kind, int step, size_t module, uint32_t param = 0) {
 }
 
 // A whole run that flashes a 3-byte image, as one write, at time @p t.
-Exchange Flashes(int64_t t) { return {t, Cat({kInit, Chunk(Pattern(3)), kFlash}), Cat({kAck, kAck, kAck})}; }
+Exchange Flashes(int64_t t) {
+  return {t, Cat({kInit, Chunk(Pattern(3)), kFlash}), Cat({kAck, kAck, kAck})};
+}
 
 struct FixtureCase {
   const char* name;
@@ -65,13 +68,19 @@ TEST(ModuleFixtureTest, TakesModulesOffAndPutsTheNextOnAfterTheGap) {
   const FixtureCase kCases[] = {
       {"removed after its image is flashed; the next one comes exactly a gap later",
        {2, 1000, {}},
-       {{0, kConnect, kConnectReply}, Flashes(10), {500, kConnect, {}}, {1009, kConnect, {}},
-        {1010, kConnect, kConnectReply}, Flashes(1020)},
+       {{0, kConnect, kConnectReply},
+        Flashes(10),
+        {500, kConnect, {}},
+        {1009, kConnect, {}},
+        {1010, kConnect, kConnectReply},
+        Flashes(1020)},
        {"10: removed 1 (flashed)", "1010: attached 2", "1020: removed 2 (flashed)"},
        {1, 2}},
       {"removed by a CONNECT after an answered one, which is not answered",
        {2, 100, {}},
-       {{0, kConnect, kConnectReply}, {1000, kConnect, {}}, {1099, kConnect, {}},
+       {{0, kConnect, kConnectReply},
+        {1000, kConnect, {}},
+        {1099, kConnect, {}},
         {1100, kConnect, kConnectReply}},
        {"1000: removed 1 (reprobed)", "1100: attached 2"},
        {}},
@@ -82,20 +91,25 @@ TEST(ModuleFixtureTest, TakesModulesOffAndPutsTheNextOnAfterTheGap) {
        {}},
       {"a wrong connect reply counts as answered",
        {2, 0, {For(FaultKind::WrongReply, 0, 0)}},
-       {{0, kConnect, kWrongConnectReply}, {1000, kConnect, {}}, {1000, kConnect, kWrongConnectReply}},
+       {{0, kConnect, kWrongConnectReply},
+        {1000, kConnect, {}},
+        {1000, kConnect, kWrongConnectReply}},
        {"1000: removed 1 (reprobed)", "1000: attached 2"},
        {}},
       {"the rest of the read that flashed the image finds the fixture empty",
        {2, 0, {}},
-       {{0, Cat({kConnect, kInit, Chunk(Pattern(3)), kFlash, kConnect}), Cat({kConnectReply, kAck, kAck, kAck})},
+       {{0, Cat({kConnect, kInit, Chunk(Pattern(3)), kFlash, kConnect}),
+         Cat({kConnectReply, kAck, kAck, kAck})},
         {0, kConnect, kConnectReply}},
        {"0: removed 1 (flashed)", "0: attached 2"},
        {1}},
       {"a fault for one module only, faults for every module on each, once per module",
        {3, 0, {For(FaultKind::WrongReply, 1, 2), For(FaultKind::Noise, 0, 0, 2)}},
-       {{0, kConnect, Cat({noise, kConnectReply})}, Flashes(0),
+       {{0, kConnect, Cat({noise, kConnectReply})},
+        Flashes(0),
         {1, Cat({kConnect, kInit, kInit}), Cat({noise, kConnectReply, kWrongAck, kAck})},
-        {2, kConnect, {}}, {3, Cat({kConnect, kInit}), Cat({noise, kConnectReply, kAck})}},
+        {2, kConnect, {}},
+        {3, Cat({kConnect, kInit}), Cat({noise, kConnectReply, kAck})}},
        {"0: removed 1 (flashed)", "1: attached 2", "2: removed 2 (reprobed)", "3: attached 3"},
        {1}},
       {"after module N the fixture stays empty",
@@ -105,20 +119,30 @@ TEST(ModuleFixtureTest, TakesModulesOffAndPutsTheNextOnAfterTheGap) {
        {1}},
       {"bytes in the gap are no violations and reach no module",
        {2, 50, {}},
-       {{0, kConnect, kConnectReply}, Flashes(0), {10, Cat({noise, Chunk(Pattern(5)), kFlash}), {}},
-        {50, Cat({kConnect, kInit, Chunk(Pattern(2)), kFlash}), Cat({kConnectReply, kAck, kAck, kAck})}},
+       {{0, kConnect, kConnectReply},
+        Flashes(0),
+        {10, Cat({noise, Chunk(Pattern(5)), kFlash}), {}},
+        {50, Cat({kConnect, kInit, Chunk(Pattern(2)), kFlash}),
+         Cat({kConnectReply, kAck, kAck, kAck})}},
        {"0: removed 1 (flashed)", "50: attached 2", "50: removed 2 (flashed)"},
        {1, 2}},
       {"a flashed module dwells, answering every CONNECT, and the gap runs from its removal",
        {2, 100, {}, 300},
-       {{0, kConnect, kConnectReply}, Flashes(10), {200, kConnect, kConnectReply},
-        {309, kConnect, kConnectReply}, {310, kConnect, {}}, {409, kConnect, {}},
+       {{0, kConnect, kConnectReply},
+        Flashes(10),
+        {200, kConnect, kConnectReply},
+        {309, kConnect, kConnectReply},
+        {310, kConnect, {}},
+        {409, kConnect, {}},
         {410, kConnect, kConnectReply}},
        {"310: removed 1 (flashed)", "410: attached 2"},
        {1}},
       {"the classic single module answers every CONNECT and is never taken off",
        {0, 0, {}},
-       {{0, kConnect, kConnectReply}, Flashes(1), {2, kConnect, kConnectReply}, {3, kConnect, kConnectReply},
+       {{0, kConnect, kConnectReply},
+        Flashes(1),
+        {2, kConnect, kConnectReply},
+        {3, kConnect, kConnectReply},
         Flashes(4)},
        {},
        {1, 1}},
@@ -129,7 +153,8 @@ TEST(ModuleFixtureTest, TakesModulesOffAndPutsTheNextOnAfterTheGap) {
     ModuleFixture fixture(c.config, nullptr, &log);
     for (const Exchange& e : c.script) {
       log.now = e.t;
-      EXPECT_EQ(Joined(fixture.Consume(e.request.data(), e.request.size(), e.t)), e.reply) << "at " << e.t;
+      EXPECT_EQ(Joined(fixture.Consume(e.request.data(), e.request.size(), e.t)), e.reply)
+          << "at " << e.t;
     }
     std::vector<std::string> expected;
     if (c.config.modules > 0) expected.push_back("0: attached 1");
@@ -159,7 +184,8 @@ TEST(ModuleFixtureTest, TellsWhenTheNextModuleIsDueAndAttachesItThen) {
   EXPECT_EQ(fixture.Present(), 2u);
   EXPECT_EQ(fixture.Attached(), 2u);
   EXPECT_EQ(fixture.NextChangeMs(), std::nullopt);
-  EXPECT_EQ(log.lines, (std::vector<std::string>{"0: attached 1", "0: removed 1 (flashed)", "1250: attached 2"}));
+  EXPECT_EQ(log.lines, (std::vector<std::string>{"0: attached 1", "0: removed 1 (flashed)",
+                                                 "1250: attached 2"}));
   ASSERT_EQ(fixture.FlashedImages().size(), 1u);
   EXPECT_EQ(fixture.FlashedImages()[0], Pattern(70));
 }
@@ -227,7 +253,8 @@ TEST(ModuleFaultTest, RefusesBadModulesWithTheSpecAsWritten) {
       {"noreply@0#0", "bad fault 'noreply@0#0': #M must be a module number from 1 to 1000000"},
       {"noreply@0#", "bad fault 'noreply@0#': #M must be a module number from 1 to 1000000"},
       {"noreply@0#x", "bad fault 'noreply@0#x': #M must be a module number from 1 to 1000000"},
-      {"noreply@0#1000001", "bad fault 'noreply@0#1000001': #M must be a module number from 1 to 1000000"},
+      {"noreply@0#1000001",
+       "bad fault 'noreply@0#1000001': #M must be a module number from 1 to 1000000"},
       {"noreply@0#-1", "bad fault 'noreply@0#-1': #M must be a module number from 1 to 1000000"},
       {"noreply@0#2!", "bad fault 'noreply@0#2!': #M must be a module number from 1 to 1000000"},
       {"bogus@1#2", "bad fault 'bogus@1#2': unknown kind"},

@@ -82,7 +82,8 @@ TEST(ModuleSimulatorTest, TwoHundredByteImageGoesAsFourChunks) {
 // Whatever the loader's writes look like on the way, the module sees the
 // same requests and makes the same replies.
 TEST(ModuleSimulatorTest, ReadsRequestsSplitAnywhere) {
-  const Bytes stream = Cat({kConnect, RunOf(Pattern(200)), {0x41, 0x42}, kConnect, RunOf(Pattern(5))});
+  const Bytes stream = Cat(
+      {kConnect, RunOf(Pattern(200)), {0x41, 0x42}, kConnect, RunOf(Pattern(5))});
   ModuleSimulator whole;
   const Bytes expected = Joined(Feed(whole, stream));
   ASSERT_EQ(whole.FlashedImages().size(), 2u);
@@ -116,7 +117,8 @@ Bytes OversizedFrame() {
 
 std::vector<Delivery> OneBytePerDelivery(const Bytes& bytes, uint32_t firstDelay = 0) {
   std::vector<Delivery> out;
-  for (size_t i = 0; i < bytes.size(); ++i) out.push_back({i == 0 ? firstDelay : 0, {bytes[i]}, false});
+  for (size_t i = 0; i < bytes.size(); ++i)
+    out.push_back({i == 0 ? firstDelay : 0, {bytes[i]}, false});
   return out;
 }
 
@@ -152,14 +154,21 @@ TEST(ModuleSimulatorTest, ShapesEachFaultsDeliveriesExactly) {
   const FaultCase kCases[] = {
       {"no connect reply", {FaultKind::NoReply, 0, 0, false}, {}},
       {"silence at a chunk", {FaultKind::NoReply, 2, 0, false}, {}},
-      {"late connect reply", {FaultKind::DelayedReply, 0, 1500, false}, {{1500, kConnectReply, false}}},
+      {"late connect reply",
+       {FaultKind::DelayedReply, 0, 1500, false},
+       {{1500, kConnectReply, false}}},
       {"late ACK", {FaultKind::DelayedReply, 3, 700, false}, {{700, kAck, false}}},
-      {"wrong connect reply", {FaultKind::WrongReply, 0, 0, false}, {{0, kWrongConnectReply, false}}},
+      {"wrong connect reply",
+       {FaultKind::WrongReply, 0, 0, false},
+       {{0, kWrongConnectReply, false}}},
       {"wrong ACK", {FaultKind::WrongReply, 1, 0, false}, {{0, kWrongAck, false}}},
       {"default noise", {FaultKind::Noise, 1, 0, false}, {{0, noisy3, false}}},
-      {"four noise bytes", {FaultKind::Noise, 4, 4, false}, {{0, Cat({{0x00, 0xFF, 0x55, 0x00}, kAck}), false}}},
+      {"four noise bytes",
+       {FaultKind::Noise, 4, 4, false},
+       {{0, Cat({{0x00, 0xFF, 0x55, 0x00}, kAck}), false}}},
       {"split ACK", {FaultKind::SplitReply, 2, 0, false}, OneBytePerDelivery(kAck)},
-      {"oversized frame", {FaultKind::OversizedFrame, 3, 0, false},
+      {"oversized frame",
+       {FaultKind::OversizedFrame, 3, 0, false},
        {{0, OversizedFrame(), false}, {0, kAck, false}}},
       {"hang-up", {FaultKind::HangUp, 4, 0, false}, {{0, {}, true}}},
   };
@@ -170,10 +179,12 @@ TEST(ModuleSimulatorTest, ShapesEachFaultsDeliveriesExactly) {
     for (int step = 0; step < static_cast<int>(requests.size()); ++step) {
       const std::vector<Delivery> out = Feed(sim, requests[step]);
       const Bytes right = step == 0 ? kConnectReply : kAck;
-      const std::vector<Delivery> expected = step == c.fault.step ? c.expected
-                                                                   : std::vector<Delivery>{{0, right, false}};
+      const std::vector<Delivery> expected = step == c.fault.step
+                                                 ? c.expected
+                                                 : std::vector<Delivery>{{0, right, false}};
       EXPECT_TRUE(SameDeliveries(out, expected))
-          << c.name << " at step " << step << ": " << Describe(out) << " expected " << Describe(expected);
+          << c.name << " at step " << step << ": " << Describe(out) << " expected "
+          << Describe(expected);
     }
     EXPECT_TRUE(sim.Violations().empty()) << c.name;
   }
@@ -192,7 +203,8 @@ TEST(ModuleSimulatorTest, CombinesFaultsAtOneStep) {
        {{FaultKind::DelayedReply, 1, 300, false}, {FaultKind::SplitReply, 1, 0, false}},
        OneBytePerDelivery(kAck, 300)},
       {"oversize, noise and delay",
-       {{FaultKind::OversizedFrame, 1, 0, false}, {FaultKind::Noise, 1, 1, false},
+       {{FaultKind::OversizedFrame, 1, 0, false},
+        {FaultKind::Noise, 1, 1, false},
         {FaultKind::DelayedReply, 1, 50, false}},
        {{50, OversizedFrame(), false}, {0, Cat({{0x00}, kAck}), false}}},
       {"wrong and noise",
@@ -253,36 +265,59 @@ TEST(ModuleSimulatorTest, ReportsEachLoaderViolation) {
   const Bytes c64 = Chunk(Pattern(64));
   const Bytes c8 = Chunk(Pattern(8));
   const ViolationCase kCases[] = {
-      {"send before init", Cat({kConnect, c8}),
+      {"send before init",
+       Cat({kConnect, c8}),
        {{ViolationKind::SendBeforeInit, "chunk of 8 bytes before INIT"}},
-       Cat({kConnectReply, kAck}), 0},
-      {"oversized chunk", Cat({kConnect, kInit, Chunk(Pattern(65)), kFlash}),
+       Cat({kConnectReply, kAck}),
+       0},
+      {"oversized chunk",
+       Cat({kConnect, kInit, Chunk(Pattern(65)), kFlash}),
        {{ViolationKind::OversizedChunk, "chunk of 65 bytes (limit 64)"}},
-       Cat({kConnectReply, kAck, kAck, kAck}), 1},
-      {"data after last", Cat({kConnect, kInit, c8, c8}),
+       Cat({kConnectReply, kAck, kAck, kAck}),
+       1},
+      {"data after last",
+       Cat({kConnect, kInit, c8, c8}),
        {{ViolationKind::DataAfterLast, "chunk of 8 bytes after the last chunk of a 8-byte image"}},
-       Cat({kConnectReply, kAck, kAck, kAck}), 0},
-      {"init mid image", Cat({kConnect, kInit, c64, kInit}),
-       {{ViolationKind::InitMidImage, "INIT in the middle of an image (64 bytes in 1 chunks received)"}},
-       Cat({kConnectReply, kAck, kAck, kAck}), 0},
-      {"two images before flash", Cat({kConnect, kInit, c8, kInit, c8, kFlash}),
-       {{ViolationKind::TwoImagesBeforeFlash, "INIT after a complete image of 8 bytes that was not flashed"}},
-       Cat({kConnectReply, kAck, kAck, kAck, kAck, kAck}), 1},
-      {"flash with no image", Cat({kConnect, kFlash}),
+       Cat({kConnectReply, kAck, kAck, kAck}),
+       0},
+      {"init mid image",
+       Cat({kConnect, kInit, c64, kInit}),
+       {{ViolationKind::InitMidImage,
+         "INIT in the middle of an image (64 bytes in 1 chunks received)"}},
+       Cat({kConnectReply, kAck, kAck, kAck}),
+       0},
+      {"two images before flash",
+       Cat({kConnect, kInit, c8, kInit, c8, kFlash}),
+       {{ViolationKind::TwoImagesBeforeFlash,
+         "INIT after a complete image of 8 bytes that was not flashed"}},
+       Cat({kConnectReply, kAck, kAck, kAck, kAck, kAck}),
+       1},
+      {"flash with no image",
+       Cat({kConnect, kFlash}),
        {{ViolationKind::FlashWithoutImage, "FLASH with no image started"}},
-       Cat({kConnectReply, kAck}), 0},
-      {"flash after an empty init", Cat({kConnect, kInit, kFlash}),
+       Cat({kConnectReply, kAck}),
+       0},
+      {"flash after an empty init",
+       Cat({kConnect, kInit, kFlash}),
        {{ViolationKind::FlashWithoutImage, "FLASH after INIT with no data"}},
-       Cat({kConnectReply, kAck, kAck}), 0},
-      {"noise once per run", Cat({{0x01, 0x02, 0xB0, 0x41}, kConnect, {0xB0, 0xB0, 0xEF, 0x01, 0x00}}),
+       Cat({kConnectReply, kAck, kAck}),
+       0},
+      {"noise once per run",
+       Cat({{0x01, 0x02, 0xB0, 0x41}, kConnect, {0xB0, 0xB0, 0xEF, 0x01, 0x00}}),
        {{ViolationKind::Noise, "noise between requests, starting with byte 0x01"},
         {ViolationKind::Noise, "noise between requests, starting with byte 0xB0"}},
-       Cat({kConnectReply, kConnectReply}), 0},
-      {"unknown request", Cat({kConnect, {0xB0, 0xEF, 0x55, 0x02, 0xAA, 0x05}}),
+       Cat({kConnectReply, kConnectReply}),
+       0},
+      {"unknown request",
+       Cat({kConnect, {0xB0, 0xEF, 0x55, 0x02, 0xAA, 0x05}}),
        {{ViolationKind::UnknownRequest, "unknown request: command 0x55 with 2 payload bytes"}},
-       kConnectReply, 0},
-      {"reconnect drops a partial image", Cat({kConnect, kInit, c64, kConnect, kInit, c8, kFlash}),
-       {}, Cat({kConnectReply, kAck, kAck, kConnectReply, kAck, kAck, kAck}), 1},
+       kConnectReply,
+       0},
+      {"reconnect drops a partial image",
+       Cat({kConnect, kInit, c64, kConnect, kInit, c8, kFlash}),
+       {},
+       Cat({kConnectReply, kAck, kAck, kConnectReply, kAck, kAck, kAck}),
+       1},
   };
   for (const ViolationCase& c : kCases) {
     ModuleSimulator sim;
@@ -315,7 +350,8 @@ TEST(ModuleSimulatorTest, ResetLineForgetsPartialRequestAndImage) {
 class RecordingObserver : public SimObserver {
  public:
   void OnRequest(const char* name, const std::vector<uint8_t>& frame, int step) override {
-    events.push_back(std::string(name) + "@" + std::to_string(step) + "/" + std::to_string(frame.size()));
+    events.push_back(std::string(name) + "@" + std::to_string(step) + "/" +
+                     std::to_string(frame.size()));
   }
   void OnReply(const std::vector<uint8_t>& bytes) override {
     events.push_back("reply/" + std::to_string(bytes.size()));
@@ -323,7 +359,9 @@ class RecordingObserver : public SimObserver {
   void OnImageFlashed(const std::vector<uint8_t>& image) override {
     events.push_back("image/" + std::to_string(image.size()));
   }
-  void OnViolation(const Violation& violation) override { events.push_back("violation:" + violation.text); }
+  void OnViolation(const Violation& violation) override {
+    events.push_back("violation:" + violation.text);
+  }
   std::vector<std::string> events;
 };
 
@@ -331,13 +369,22 @@ TEST(ModuleSimulatorTest, TellsTheObserverInOrder) {
   RecordingObserver observer;
   ModuleSimulator sim(&observer);
   sim.AddFault({FaultKind::SplitReply, 0, 0, false});
-  Feed(sim, Cat({kConnect, kInit, Chunk(Pattern(64)), Chunk(Pattern(64)), kFlash, {0x07},
+  Feed(sim, Cat({kConnect,
+                 kInit,
+                 Chunk(Pattern(64)),
+                 Chunk(Pattern(64)),
+                 kFlash,
+                 {0x07},
                  {0xB0, 0xEF, 0x09, 0x00}}));
   const std::vector<std::string> expected{
-      "CONNECT@0/4", "reply/1", "reply/1", "reply/1", "reply/1", "reply/1",
-      "INIT@1/6", "reply/5", "SEND@2/68", "reply/5", "SEND@3/68", "reply/5",
-      "FLASH@4/13", "image/128", "reply/5",
-      "violation:noise between requests, starting with byte 0x07",
+      "CONNECT@0/4",  "reply/1",
+      "reply/1",      "reply/1",
+      "reply/1",      "reply/1",
+      "INIT@1/6",     "reply/5",
+      "SEND@2/68",    "reply/5",
+      "SEND@3/68",    "reply/5",
+      "FLASH@4/13",   "image/128",
+      "reply/5",      "violation:noise between requests, starting with byte 0x07",
       "UNKNOWN@-1/4", "violation:unknown request: command 0x09 with 0 payload bytes"};
   EXPECT_EQ(observer.events, expected);
 }

@@ -23,10 +23,11 @@ namespace {
 
 using nlohmann::json;
 using std::chrono::milliseconds;
-using vexel::test::SimProgram;
 using vexel::test::RealTimeHost;
+using vexel::test::SimProgram;
 
-constexpr milliseconds kDeadline{20000};  // a safety net only; nothing waits this long when all is well
+constexpr milliseconds kDeadline{
+    20000};  // a safety net only; nothing waits this long when all is well
 
 struct LoaderCase {
   const char* name;
@@ -44,16 +45,55 @@ class SimLoaderTest : public ::testing::TestWithParam<LoaderCase> {};
 
 const LoaderCase kCases[] = {
     {"CleanRun", {}, true, {}, "MODULE LOADED", 1, 0},
-    {"NoConnectReply", {"noreply@0"}, false, {"Unable to connect to module"}, "NOT CONNECTED", 0, 0},
-    {"LateConnectReply", {"delay:1500@0"}, false, {"Unable to connect to module"}, "NOT CONNECTED", 0, 0},
-    {"WrongConnectReply", {"wrong@0"}, false, {"Unable to connect to module"}, "NOT CONNECTED", 0, 0},
-    {"WrongInitReply", {"wrong@1"}, true, {"Invalid response from module for INIT"}, "NOT CONNECTED", 0, 0},
-    {"WrongSendLastReply", {"wrong@5"}, true, {"Invalid response from module for SENDLAST"},
-     "NOT CONNECTED", 0, 0},
-    {"WrongFlashReply", {"wrong@6"}, true, {"Invalid response from module for FLASH"}, "NOT CONNECTED", 1, 0},
+    {"NoConnectReply",
+     {"noreply@0"},
+     false,
+     {"Unable to connect to module"},
+     "NOT CONNECTED",
+     0,
+     0},
+    {"LateConnectReply",
+     {"delay:1500@0"},
+     false,
+     {"Unable to connect to module"},
+     "NOT CONNECTED",
+     0,
+     0},
+    {"WrongConnectReply",
+     {"wrong@0"},
+     false,
+     {"Unable to connect to module"},
+     "NOT CONNECTED",
+     0,
+     0},
+    {"WrongInitReply",
+     {"wrong@1"},
+     true,
+     {"Invalid response from module for INIT"},
+     "NOT CONNECTED",
+     0,
+     0},
+    {"WrongSendLastReply",
+     {"wrong@5"},
+     true,
+     {"Invalid response from module for SENDLAST"},
+     "NOT CONNECTED",
+     0,
+     0},
+    {"WrongFlashReply",
+     {"wrong@6"},
+     true,
+     {"Invalid response from module for FLASH"},
+     "NOT CONNECTED",
+     1,
+     0},
     {"NoisySplitOversizedLateReplies",
      {"noise:4@1", "split@2", "oversize@3", "noise:2@4", "split@4", "delay:800@5"},
-     true, {}, "MODULE LOADED", 1, 0},
+     true,
+     {},
+     "MODULE LOADED",
+     1,
+     0},
     {"SilentModule", {"silence@3"}, true, {"Module not responding"}, "NOT CONNECTED", 0, 0},
     {"HangUp",
      {"hangup@3"},
@@ -77,7 +117,8 @@ TEST_P(SimLoaderTest, LoaderAndSimulatorAgreeOnTheOutcome) {
 
   const Bytes image = Pattern(200);
   const std::string imagePath = "/tmp/vexel-sim-loader-" + std::to_string(::getpid()) + ".mbf";
-  std::ofstream(imagePath, std::ios::binary).write(reinterpret_cast<const char*>(image.data()), 200);
+  std::ofstream(imagePath, std::ios::binary)
+      .write(reinterpret_cast<const char*>(image.data()), 200);
 
   RealTimeHost host;  // outlives the line, whose watcher posts to it
   CSerialCWnd serial;
@@ -96,9 +137,9 @@ TEST_P(SimLoaderTest, LoaderAndSimulatorAgreeOnTheOutcome) {
   EXPECT_EQ(host.Messages(), c.messages);
   EXPECT_EQ(host.Status(), c.status);
   if (c.status == "MODULE LOADED") {
-    const std::vector<std::string> log{"CONNECTED",  "progress open 200", "status PROGRAMMING",
-                                       "progress 64", "progress 128",     "progress 192",
-                                       "progress close", "status MODULE LOADED"};
+    const std::vector<std::string> log{
+        "CONNECTED",    "progress open 200", "status PROGRAMMING", "progress 64",
+        "progress 128", "progress 192",      "progress close",     "status MODULE LOADED"};
     EXPECT_EQ(host.Log(), log);
     controller.ToggleConnection();
     EXPECT_EQ(host.Status(), "NOT CONNECTED");
@@ -142,8 +183,8 @@ TEST(SimLoaderTest, ConnectsAgainAfterALateConnectReply) {
   controller.ToggleConnection();
   ASSERT_TRUE(host.RunUntil([&] { return controller.IsConnected() || host.Messages().size() > 1; },
                             kDeadline));
-  EXPECT_EQ(host.Log(), (std::vector<std::string>{"message Unable to connect to module", "NOT CONNECTED",
-                                                  "CONNECTED"}));
+  EXPECT_EQ(host.Log(), (std::vector<std::string>{"message Unable to connect to module",
+                                                  "NOT CONNECTED", "CONNECTED"}));
   controller.ToggleConnection();
   EXPECT_EQ(sim.Stop(SIGTERM), 0);
 }
@@ -158,7 +199,8 @@ TEST(SimLoaderTest, LoadsModulesPutOnOneAfterAnother) {
   ::setenv("VEXEL_COM1", path.c_str(), 1);
   const Bytes image = Pattern(130);
   const std::string imagePath = "/tmp/vexel-sim-station-" + std::to_string(::getpid()) + ".mbf";
-  std::ofstream(imagePath, std::ios::binary).write(reinterpret_cast<const char*>(image.data()), 130);
+  std::ofstream(imagePath, std::ios::binary)
+      .write(reinterpret_cast<const char*>(image.data()), 130);
 
   RealTimeHost host;
   CSerialCWnd serial;
@@ -168,8 +210,9 @@ TEST(SimLoaderTest, LoadsModulesPutOnOneAfterAnother) {
   const auto connect = [&] {
     const size_t messages = host.Messages().size();
     controller.ToggleConnection();
-    return host.RunUntil([&] { return controller.IsConnected() || host.Messages().size() > messages; },
-                         kDeadline) &&
+    return host.RunUntil(
+               [&] { return controller.IsConnected() || host.Messages().size() > messages; },
+               kDeadline) &&
            controller.IsConnected();
   };
   const auto load = [&] {
@@ -188,7 +231,9 @@ TEST(SimLoaderTest, LoadsModulesPutOnOneAfterAnother) {
   json event;
   do {
     ASSERT_TRUE(sim.WaitEvent("module", event));
-  } while (event != json({{"event", "module"}, {"t_ms", event["t_ms"]}, {"index", 3}, {"state", "attached"}}));
+  } while (
+      event !=
+      json({{"event", "module"}, {"t_ms", event["t_ms"]}, {"index", 3}, {"state", "attached"}}));
   ASSERT_TRUE(connect());
   load();
   EXPECT_EQ(sim.Finish(), 0) << sim.Stderr();
@@ -196,13 +241,14 @@ TEST(SimLoaderTest, LoadsModulesPutOnOneAfterAnother) {
   std::vector<std::string> changes;
   std::vector<size_t> flashedBy;
   for (const json& e : sim.Events()) {
-    if (e["event"] == "module") changes.push_back(e["state"].get<std::string>() + " " + e["index"].dump());
+    if (e["event"] == "module")
+      changes.push_back(e["state"].get<std::string>() + " " + e["index"].dump());
     if (e["event"] != "image") continue;
     flashedBy.push_back(e["module"].get<size_t>());
     EXPECT_EQ(e["sha256"], Sha256Hex(image.data(), image.size()));
   }
-  EXPECT_EQ(changes, (std::vector<std::string>{"attached 1", "removed 1", "attached 2", "removed 2", "attached 3",
-                                               "removed 3"}));
+  EXPECT_EQ(changes, (std::vector<std::string>{"attached 1", "removed 1", "attached 2", "removed 2",
+                                               "attached 3", "removed 3"}));
   EXPECT_EQ(flashedBy, (std::vector<size_t>{1, 2, 3}));
   EXPECT_EQ(sim.Events().back()["reason"], "count");
   EXPECT_EQ(sim.Events().back()["violations"], 0);
@@ -210,7 +256,9 @@ TEST(SimLoaderTest, LoadsModulesPutOnOneAfterAnother) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Faults, SimLoaderTest, ::testing::ValuesIn(kCases),
-                         [](const ::testing::TestParamInfo<LoaderCase>& param) { return param.param.name; });
+                         [](const ::testing::TestParamInfo<LoaderCase>& param) {
+                           return param.param.name;
+                         });
 
 }  // namespace
 }  // namespace vexel::sim::test

@@ -1,7 +1,7 @@
 // The pieces of the simulator program: the image files of --out,
 // the report lines, the command line, and the pacing of the line.
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -43,7 +43,8 @@ TEST(ImageSinkTest, KeepsTheLatestInAFileOrEachInADirectory) {
   EXPECT_EQ(ReadFile(dir + "image-0001.mbf"), (std::vector<uint8_t>{5, 6}));
   EXPECT_TRUE(ReadFile(dir + "image-0012.mbf").empty());
   EXPECT_TRUE(error.empty()) << error;
-  for (const std::string& f : {file, dir + "image-0001.mbf", dir + "image-0012.mbf"}) ::unlink(f.c_str());
+  for (const std::string& f : {file, dir + "image-0001.mbf", dir + "image-0012.mbf"})
+    ::unlink(f.c_str());
   ::rmdir(dir.c_str());
 }
 
@@ -59,7 +60,8 @@ TEST(ImageSinkTest, RefusesAMissingDirectoryBeforeAnyImage) {
 TEST(EventReportTest, WritesOneLinePerEvent) {
   const std::vector<uint8_t> init{0xB0, 0xEF, 0x55, 0x02, 0xAA, 0x04};
   const std::vector<uint8_t> ack{0xB0, 0xEF, 0xAA, 0x01, 0x00};
-  const std::vector<ModuleFault> faults{{{FaultKind::Noise, 2, 4, true}, 0}, {{FaultKind::HangUp, 5, 0, false}, 2}};
+  const std::vector<ModuleFault> faults{{{FaultKind::Noise, 2, 4, true}, 0},
+                                        {{FaultKind::HangUp, 5, 0, false}, 2}};
   const int64_t ms = 1000000;
   const struct {
     bool json;
@@ -68,12 +70,13 @@ TEST(EventReportTest, WritesOneLinePerEvent) {
       {false,
        {"module ready on /dev/pts/7 (link /tmp/com1), 3 module(s) one after another, 250 ms apart, "
         "faults: noise:4@2! hangup@5#2",
-        "module 1 attached", "line opened by a loader", "request INIT step 1: b0 ef 55 02 aa 04", "reply b0 ef aa 01 00",
-        "reply b0 ef aa 01 00 (dropped: no loader has the line open)", "image 1 flashed by module 2: 3 bytes, sha256 abc, written to /tmp/x", "module 2 removed (flashed)",
-        "image 2 flashed: 0 bytes, sha256 e3b0",
+        "module 1 attached", "line opened by a loader", "request INIT step 1: b0 ef 55 02 aa 04",
+        "reply b0 ef aa 01 00", "reply b0 ef aa 01 00 (dropped: no loader has the line open)",
+        "image 1 flashed by module 2: 3 bytes, sha256 abc, written to /tmp/x",
+        "module 2 removed (flashed)", "image 2 flashed: 0 bytes, sha256 e3b0",
         "image 3 flashed: 1 bytes, sha256 6e34, not written: /tmp/full/x: No space left on device",
-        "violation: chunk of 65 bytes (limit 64)",
-        "line closed by the loader", "hang-up at step 5", "end (hangup): 1 image(s) flashed, 1 violation(s), exit status 1"}},
+        "violation: chunk of 65 bytes (limit 64)", "line closed by the loader", "hang-up at step 5",
+        "end (hangup): 1 image(s) flashed, 1 violation(s), exit status 1"}},
       {true,
        {R"j({"event":"ready","path":"/dev/pts/7","faults":["noise:4@2!","hangup@5#2"],"link":"/tmp/com1","modules":3,"gap_ms":250})j",
         R"j({"event":"module","t_ms":0.5,"index":1,"state":"attached"})j",
@@ -106,7 +109,8 @@ TEST(EventReportTest, WritesOneLinePerEvent) {
     report.Module(13 * ms, 2, "flashed");
     report.Image(13 * ms + ms / 2, {2, 0, "e3b0", ""});
     report.Image(13 * ms + ms / 2, {3, 1, "6e34", "", 0, "/tmp/full/x: No space left on device"});
-    report.LoaderViolation(14 * ms, {ViolationKind::OversizedChunk, "chunk of 65 bytes (limit 64)"});
+    report.LoaderViolation(14 * ms,
+                           {ViolationKind::OversizedChunk, "chunk of 65 bytes (limit 64)"});
     report.LineState(14 * ms + ms / 2, false);
     report.HangUp(15 * ms, 5);
     report.End(16 * ms, EndReason::HangUp, 1, 1, 1);
@@ -133,7 +137,8 @@ TEST(EventReportTest, NeverWaitsForItsReaderAndCountsWhatItDrops) {
     auto take = [&] {
       char buffer[4096];
       ssize_t n;
-      while ((n = ::read(pipeFds[0], buffer, sizeof buffer)) > 0) text.append(buffer, static_cast<size_t>(n));
+      while ((n = ::read(pipeFds[0], buffer, sizeof buffer)) > 0)
+        text.append(buffer, static_cast<size_t>(n));
     };
     {
       EventReport report(out, json, 0);
@@ -152,16 +157,21 @@ TEST(EventReportTest, NeverWaitsForItsReaderAndCountsWhatItDrops) {
     ::close(pipeFds[0]);
     EXPECT_LE(text.size(), 64 * 1024 + EventReport::kQueueLimit + 200);
     EXPECT_EQ(text.rfind(json ? R"({"event":"ready")" : "module ready on /dev/pts/7", 0), 0u);
-    const std::string reply = json ? R"j({"event":"reply","t_ms":0.001,"bytes":"b0efaa0100"})j" : "reply b0 ef aa 01 00";
+    const std::string reply = json ? R"j({"event":"reply","t_ms":0.001,"bytes":"b0efaa0100"})j"
+                                   : "reply b0 ef aa 01 00";
     size_t replies = 0;
-    for (size_t at = text.find(reply); at != std::string::npos; at = text.find(reply, at + 1)) ++replies;
+    for (size_t at = text.find(reply); at != std::string::npos; at = text.find(reply, at + 1))
+      ++replies;
     EXPECT_GT(replies, 0u);
     EXPECT_LT(replies, kReplies);
-    const std::string note = json ? R"({"event":"dropped","count":)" + std::to_string(kReplies - replies) + "}\n"
+    const std::string note = json ? R"({"event":"dropped","count":)" +
+                                        std::to_string(kReplies - replies) + "}\n"
                                   : std::to_string(kReplies - replies) +
                                         " event line(s) dropped: the output was not read\n";
-    const std::string end = json ? R"j({"event":"end","t_ms":0.002,"reason":"signal","images":0,"violations":0,"exit_status":0})j"
-                                 : "end (signal): 0 image(s) flashed, 0 violation(s), exit status 0";
+    const std::string end =
+        json
+            ? R"j({"event":"end","t_ms":0.002,"reason":"signal","images":0,"violations":0,"exit_status":0})j"
+            : "end (signal): 0 image(s) flashed, 0 violation(s), exit status 0";
     EXPECT_EQ(text.substr(text.size() - note.size() - end.size() - 1), note + end + "\n");
   }
 }
@@ -178,8 +188,10 @@ TEST(EventReportTest, PathsThatAreNotUtf8) {
     report.Image(0, {1, 3, "abc", "/tmp/x\xff\xfe.mbf"});
     std::fclose(out);
     EXPECT_EQ(std::string(buffer, size),
-              json ? "{\"event\":\"ready\",\"path\":\"/dev/pts/7\",\"faults\":[],\"link\":\"/tmp/com\xef\xbf\xbd\"}\n"
-                     "{\"event\":\"image\",\"t_ms\":0.0,\"index\":1,\"length\":3,\"sha256\":\"abc\",\"file\":"
+              json ? "{\"event\":\"ready\",\"path\":\"/dev/pts/7\",\"faults\":[],\"link\":\"/tmp/"
+                     "com\xef\xbf\xbd\"}\n"
+                     "{\"event\":\"image\",\"t_ms\":0.0,\"index\":1,\"length\":3,\"sha256\":"
+                     "\"abc\",\"file\":"
                      "\"/tmp/x\xef\xbf\xbd\xef\xbf\xbd.mbf\"}\n"
                    : "module ready on /dev/pts/7 (link /tmp/com\xff)\n"
                      "image 1 flashed: 3 bytes, sha256 abc, written to /tmp/x\xff\xfe.mbf\n");
@@ -216,7 +228,9 @@ TEST(ActionQueueTest, HandsOutWhatIsDueInTimeThenScheduleOrder) {
     ActionKind kind;
     uint8_t byte;
     int64_t due;
-  } kOrder[] = {{ActionKind::Consume, 0x02, 10}, {ActionKind::Transmit, 0x01, 20}, {ActionKind::Write, 0x03, 20}};
+  } kOrder[] = {{ActionKind::Consume, 0x02, 10},
+                {ActionKind::Transmit, 0x01, 20},
+                {ActionKind::Write, 0x03, 20}};
   for (const auto& expected : kOrder) {
     ASSERT_TRUE(queue.TakeDue(25, action, due));
     EXPECT_EQ(action.kind, expected.kind);
@@ -235,8 +249,8 @@ TEST(LinePacingTest, EachDirectionQueuesItsBytesAndOwnLatenessIsNotCharged) {
     const char* what;
     int64_t readNs;
     int64_t writeLateNs;
-    int64_t receivedNs;   // when the request counts as arrived
-    int64_t repliedNs;    // when the reply has fully left
+    int64_t receivedNs;  // when the request counts as arrived
+    int64_t repliedNs;   // when the reply has fully left
   } kRows[] = {
       {"first request, reply on time", 1000, 0, 1040, 1060},
       {"read later than the line was free", 2000, 300, 2040, 2060},
@@ -295,8 +309,9 @@ TEST(AdapterLatencyTest, RepliesWaitForTheTimersNextRunOutOrAFullPacket) {
 TEST(OptionsTest, ReadsEveryOption) {
   Options options;
   std::string message;
-  ASSERT_EQ(Parse({"--link", "/tmp/l", "--out", "/tmp/d/", "--count", "3", "--line-rate", "57600", "--adapter-latency",
-                   "16", "--fault", "noreply@0", "--fault", "delay:1500@1!", "--json"},
+  ASSERT_EQ(Parse({"--link", "/tmp/l", "--out", "/tmp/d/", "--count", "3", "--line-rate", "57600",
+                   "--adapter-latency", "16", "--fault", "noreply@0", "--fault", "delay:1500@1!",
+                   "--json"},
                   options, message),
             ParseResult::Run)
       << message;
@@ -316,8 +331,8 @@ TEST(OptionsTest, ReadsEveryOption) {
 TEST(OptionsTest, ReadsTheFixtureAndFaultsForOneModule) {
   Options options;
   std::string message;
-  ASSERT_EQ(Parse({"--fault", "wrong@1#3", "--modules", "3", "--gap", "0", "--fault", "noreply@0"}, options,
-                  message),
+  ASSERT_EQ(Parse({"--fault", "wrong@1#3", "--modules", "3", "--gap", "0", "--fault", "noreply@0"},
+                  options, message),
             ParseResult::Run)
       << message;
   EXPECT_EQ(options.modules, 3u);
@@ -333,7 +348,8 @@ TEST(OptionsTest, RefusesAFixtureThatDoesNotAddUp) {
     const char* message;
   } kCases[] = {
       {{"--fault", "wrong@1#2"}, "--fault: bad fault 'wrong@1#2': #M needs --modules"},
-      {{"--modules", "3", "--fault", "wrong@1#4"}, "--fault: bad fault 'wrong@1#4': module 4 is beyond --modules 3"},
+      {{"--modules", "3", "--fault", "wrong@1#4"},
+       "--fault: bad fault 'wrong@1#4': module 4 is beyond --modules 3"},
       {{"--modules", "3", "--fault", "wrong@1#0"},
        "--fault: bad fault 'wrong@1#0': #M must be a module number from 1 to 1000000"},
       {{"--gap", "10"}, "--gap requires --modules"},
@@ -345,15 +361,21 @@ TEST(OptionsTest, RefusesAFixtureThatDoesNotAddUp) {
     Options options;
     std::string message;
     EXPECT_EQ(Parse(c.args, options, message), ParseResult::Error) << c.message;
-    EXPECT_EQ(message, std::string("vexel-module-sim: ") + c.message + "\nRun with --help for more information.\n");
+    EXPECT_EQ(message, std::string("vexel-module-sim: ") + c.message +
+                           "\nRun with --help for more information.\n");
   }
 }
 
 TEST(OptionsTest, RefusesBadValues) {
-  for (std::vector<const char*> args : std::vector<std::vector<const char*>>{
-           {"--fault", "noreply"}, {"--fault", "split@1", "split@2"}, {"--line-rate", "10"},
-           {"--adapter-latency", "0"}, {"--adapter-latency", "256"},
-           {"--count", "-1"}, {"--bogus"}, {"extra"}}) {
+  for (std::vector<const char*> args :
+       std::vector<std::vector<const char*>>{{"--fault", "noreply"},
+                                             {"--fault", "split@1", "split@2"},
+                                             {"--line-rate", "10"},
+                                             {"--adapter-latency", "0"},
+                                             {"--adapter-latency", "256"},
+                                             {"--count", "-1"},
+                                             {"--bogus"},
+                                             {"extra"}}) {
     Options options;
     std::string message;
     EXPECT_EQ(Parse(args, options, message), ParseResult::Error) << args[0];

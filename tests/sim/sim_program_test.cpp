@@ -10,8 +10,8 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstring>
 #include <fstream>
@@ -56,7 +56,8 @@ bool Exists(const std::string& path) {
 }
 
 // Starts the program and opens its line; the first line of output is the path.
-void StartSim(SimProgram& sim, TtyClient& client, const std::vector<std::string>& args, std::string& path) {
+void StartSim(SimProgram& sim, TtyClient& client, const std::vector<std::string>& args,
+              std::string& path) {
   ASSERT_TRUE(sim.Start(args));
   ASSERT_TRUE(sim.ReadLine(path)) << sim.Stderr();
   ASSERT_TRUE(client.Open(path)) << path;
@@ -111,7 +112,8 @@ TEST(SimProgramTest, ServesARawLineRunAfterRunAndEndsCleanly) {
 
   const std::vector<json> events = sim.Events();
   ASSERT_FALSE(events.empty());
-  EXPECT_EQ(events.front(), json({{"event", "ready"}, {"path", path}, {"faults", json::array()}, {"link", link}}));
+  EXPECT_EQ(events.front(),
+            json({{"event", "ready"}, {"path", path}, {"faults", json::array()}, {"link", link}}));
   const std::vector<json> flashed = EventsOf(events, "image");
   ASSERT_EQ(flashed.size(), 2u);
   for (size_t i = 0; i < 2; ++i) {
@@ -128,7 +130,10 @@ TEST(SimProgramTest, ServesARawLineRunAfterRunAndEndsCleanly) {
   EXPECT_EQ(EventsOf(events, "reply").size(), 10u);
   json end = events.back();
   end.erase("t_ms");
-  EXPECT_EQ(end, json({{"event", "end"}, {"reason", "signal"}, {"images", 2}, {"violations", 0},
+  EXPECT_EQ(end, json({{"event", "end"},
+                       {"reason", "signal"},
+                       {"images", 2},
+                       {"violations", 0},
                        {"exit_status", 0}}));
 }
 
@@ -157,21 +162,38 @@ TEST(SimProgramTest, MisbehavesAsEachFaultSays) {
   const std::vector<Bytes> chunks = ChunksOf(image);
   const FaultCase kCases[] = {
       {"no connect reply", {"noreply@0"}, {{kConnect, {}}, {kConnect, kConnectReply}}, 1},
-      {"silence at a chunk", {"silence@2"},
-       {{kConnect, kConnectReply}, {kInit, kAck}, {chunks[0], {}}, {kConnect, kConnectReply}}, 3},
-      {"wrong ACK once", {"wrong@1"},
-       {{kConnect, kConnectReply}, {kInit, kWrongAck}, {kConnect, kConnectReply}, {kInit, kAck}}, 4},
-      {"wrong connect reply every run", {"wrong@0!"},
-       {{kConnect, kWrongConnectReply}, {kConnect, kWrongConnectReply}}, 2},
-      {"noise before the ACK", {"noise:4@1"},
-       {{kConnect, kConnectReply}, {kInit, Cat({{0x00, 0xFF, 0x55, 0x00}, kAck})}}, 2},
-      {"split ACK", {"split@2"},
-       {{kConnect, kConnectReply}, {kInit, kAck}, {chunks[0], kAck}, {chunks[1], kAck}}, 8},
-      {"noise and split", {"noise:2@1", "split@1"},
-       {{kConnect, kConnectReply}, {kInit, Cat({{0x00, 0xFF}, kAck})}}, 8},
-      {"oversized frame", {"oversize@3"},
-       {{kConnect, kConnectReply}, {kInit, kAck}, {chunks[0], kAck}, {chunks[1], Cat({Oversized(), kAck})},
-        {kFlash, kAck}}, 6},
+      {"silence at a chunk",
+       {"silence@2"},
+       {{kConnect, kConnectReply}, {kInit, kAck}, {chunks[0], {}}, {kConnect, kConnectReply}},
+       3},
+      {"wrong ACK once",
+       {"wrong@1"},
+       {{kConnect, kConnectReply}, {kInit, kWrongAck}, {kConnect, kConnectReply}, {kInit, kAck}},
+       4},
+      {"wrong connect reply every run",
+       {"wrong@0!"},
+       {{kConnect, kWrongConnectReply}, {kConnect, kWrongConnectReply}},
+       2},
+      {"noise before the ACK",
+       {"noise:4@1"},
+       {{kConnect, kConnectReply}, {kInit, Cat({{0x00, 0xFF, 0x55, 0x00}, kAck})}},
+       2},
+      {"split ACK",
+       {"split@2"},
+       {{kConnect, kConnectReply}, {kInit, kAck}, {chunks[0], kAck}, {chunks[1], kAck}},
+       8},
+      {"noise and split",
+       {"noise:2@1", "split@1"},
+       {{kConnect, kConnectReply}, {kInit, Cat({{0x00, 0xFF}, kAck})}},
+       8},
+      {"oversized frame",
+       {"oversize@3"},
+       {{kConnect, kConnectReply},
+        {kInit, kAck},
+        {chunks[0], kAck},
+        {chunks[1], Cat({Oversized(), kAck})},
+        {kFlash, kAck}},
+       6},
   };
   for (const FaultCase& c : kCases) {
     SCOPED_TRACE(c.name);
@@ -223,7 +245,9 @@ TEST(SimProgramTest, KeepsNoRepliesBetweenLoaders) {
   client.Close();
   json reply;
   ASSERT_TRUE(sim.WaitEvent("reply", reply));
-  EXPECT_EQ(reply, json({{"event", "reply"}, {"t_ms", reply["t_ms"]}, {"bytes", Hex(kWrongConnectReply)},
+  EXPECT_EQ(reply, json({{"event", "reply"},
+                         {"t_ms", reply["t_ms"]},
+                         {"bytes", Hex(kWrongConnectReply)},
                          {"dropped", true}}));
   ASSERT_TRUE(client.Open(path));
   ASSERT_TRUE(client.Send(kConnect));
@@ -384,7 +408,8 @@ TEST(SimProgramTest, ServesAnExistingDevice) {
 std::vector<std::string> ModuleChanges(const std::vector<json>& events) {
   std::vector<std::string> changes;
   for (const json& e : EventsOf(events, "module")) {
-    std::string text = e["state"].get<std::string>() + " " + std::to_string(e["index"].get<size_t>());
+    std::string text = e["state"].get<std::string>() + " " +
+                       std::to_string(e["index"].get<size_t>());
     if (e.contains("reason")) text += " " + e["reason"].get<std::string>();
     changes.push_back(text);
   }
@@ -426,8 +451,8 @@ TEST(SimProgramTest, PlaysModulesOneAfterAnother) {
   EXPECT_EQ(events.front()["modules"], 2);
   EXPECT_EQ(events.front()["gap_ms"], 200);
   EXPECT_EQ(events.front()["faults"], json({"wrong@1#2"}));
-  EXPECT_EQ(ModuleChanges(events),
-            (std::vector<std::string>{"attached 1", "removed 1 flashed", "attached 2", "removed 2 reprobed"}));
+  EXPECT_EQ(ModuleChanges(events), (std::vector<std::string>{"attached 1", "removed 1 flashed",
+                                                             "attached 2", "removed 2 reprobed"}));
   const std::vector<json> modules = EventsOf(events, "module");
   const double gap = modules[2]["t_ms"].get<double>() - modules[1]["t_ms"].get<double>();
   EXPECT_GT(gap, 199.0);  // due on the millisecond
@@ -456,7 +481,8 @@ TEST(SimProgramTest, CountEndsTheFixtureWithoutWaitingForTheNextModule) {
   Exchange(client, kFlash, kAck);
   EXPECT_TRUE(client.WaitHangUp());
   EXPECT_EQ(sim.Finish(), 0) << sim.Stderr();
-  EXPECT_EQ(ModuleChanges(sim.Events()), (std::vector<std::string>{"attached 1", "removed 1 flashed"}));
+  EXPECT_EQ(ModuleChanges(sim.Events()),
+            (std::vector<std::string>{"attached 1", "removed 1 flashed"}));
   EXPECT_EQ(sim.Events().back()["reason"], "count");
 }
 
@@ -587,13 +613,17 @@ TEST(SimProgramTest, RefusesBadUseWithStatusTwo) {
     std::vector<std::string> args;
     std::string error;
   } kCases[] = {
-      {{"--fault", "bogus@1"}, "vexel-module-sim: --fault: bad fault 'bogus@1': unknown kind\n"
-                               "Run with --help for more information.\n"},
-      {{"--count", "0"}, "vexel-module-sim: --count: Value 0 not in range 1 to 1000000\n"
-                         "Run with --help for more information.\n"},
-      {{"--device", "/nonexistent/tty"}, "vexel-module-sim: /nonexistent/tty: No such file or directory\n"},
+      {{"--fault", "bogus@1"},
+       "vexel-module-sim: --fault: bad fault 'bogus@1': unknown kind\n"
+       "Run with --help for more information.\n"},
+      {{"--count", "0"},
+       "vexel-module-sim: --count: Value 0 not in range 1 to 1000000\n"
+       "Run with --help for more information.\n"},
+      {{"--device", "/nonexistent/tty"},
+       "vexel-module-sim: /nonexistent/tty: No such file or directory\n"},
       {{"--link", plain}, "vexel-module-sim: " + plain + ": exists and is not a symbolic link\n"},
-      {{"--out", "/nonexistent/dir/image.mbf"}, "vexel-module-sim: /nonexistent/dir/: no such directory\n"},
+      {{"--out", "/nonexistent/dir/image.mbf"},
+       "vexel-module-sim: /nonexistent/dir/: no such directory\n"},
   };
   for (const auto& c : kCases) {
     SimProgram sim;
@@ -612,10 +642,17 @@ TEST(SimProgramTest, HelpDocumentsEveryOptionAndFault) {
   EXPECT_EQ(sim.Finish(), 0);
   std::string help;
   for (const std::string& line : sim.Lines()) help += line + "\n";
-  for (const char* word : {"--link", "--device", "--out", "--count", "--line-rate", "--fault", "--json",
-                           "--modules", "--gap", "#M", "MODULES", "reprobed",
-                           "noreply", "silence", "delay:MS", "wrong", "noise[:N]", "split", "oversize",
-                           "hangup", "EXIT STATUS", "VEXEL_COM1=/tmp/vexel-com1"}) {
+  for (const char* word : {"--link",      "--device",
+                           "--out",       "--count",
+                           "--line-rate", "--fault",
+                           "--json",      "--modules",
+                           "--gap",       "#M",
+                           "MODULES",     "reprobed",
+                           "noreply",     "silence",
+                           "delay:MS",    "wrong",
+                           "noise[:N]",   "split",
+                           "oversize",    "hangup",
+                           "EXIT STATUS", "VEXEL_COM1=/tmp/vexel-com1"}) {
     EXPECT_NE(help.find(word), std::string::npos) << word;
   }
 }

@@ -32,8 +32,8 @@ inline const Bytes kWrongConnectReply{0xB0, 0xEF, 0x00, 0x02, 0x00, 0x00};
 // list initialisation for a write past those four bytes (-Warray-bounds).
 inline Bytes Chunk(const Bytes& payload) {
   Bytes frame(4 + payload.size());
-  frame[0] = 0xB0, frame[1] = 0xEF;                // sync
-  frame[2] = 0x66;                                 // SEND/SENDLAST
+  frame[0] = 0xB0, frame[1] = 0xEF;                 // sync
+  frame[2] = 0x66;                                  // SEND/SENDLAST
   frame[3] = static_cast<uint8_t>(payload.size());  // n payload bytes
   std::copy(payload.begin(), payload.end(), frame.begin() + 4);
   return frame;
@@ -70,7 +70,8 @@ inline Bytes Cat(std::initializer_list<Bytes> parts) {
 /// INIT, the chunks and FLASH of one run, as one stream.
 inline Bytes RunOf(const Bytes& image) {
   Bytes stream = kInit;
-  for (const Bytes& chunk : ChunksOf(image)) stream.insert(stream.end(), chunk.begin(), chunk.end());
+  for (const Bytes& chunk : ChunksOf(image))
+    stream.insert(stream.end(), chunk.begin(), chunk.end());
   stream.insert(stream.end(), kFlash.begin(), kFlash.end());
   return stream;
 }

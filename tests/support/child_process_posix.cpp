@@ -105,7 +105,8 @@ void ChildProcess::Spawn(const Options& options) {
     }
     if (options.asNobody) {
       const gid_t nogroup = 65534;
-      if (::setgroups(0, nullptr) != 0 || ::setgid(nogroup) != 0 || ::setuid(65534) != 0) _exit(126);
+      if (::setgroups(0, nullptr) != 0 || ::setgid(nogroup) != 0 || ::setuid(65534) != 0)
+        _exit(126);
     }
     if (options.body) _exit(options.body() & 0xFF);
     ::execve(argp[0], argp.data(), envp.data());
@@ -181,8 +182,7 @@ void ChildProcess::Signal(int signo) const {
 bool ChildProcess::WaitForOut(const std::function<bool(const std::string&)>& done,
                               std::chrono::milliseconds deadline) const {
   std::unique_lock<std::mutex> lock(m_mutex);
-  return m_changed.wait_for(lock, deadline, [&] { return done(m_out) || m_exited; }) &&
-         done(m_out);
+  return m_changed.wait_for(lock, deadline, [&] { return done(m_out) || m_exited; }) && done(m_out);
 }
 
 std::string ChildProcess::FirstLine(std::chrono::milliseconds deadline) const {

@@ -40,7 +40,8 @@ bool ProcessHasOpen(pid_t pid, const std::string& path) {
   std::error_code error;
   const auto target = std::filesystem::canonical(path, error);
   if (error) return false;
-  for (const auto& fd : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd", error)) {
+  for (const auto& fd :
+       std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd", error)) {
     std::error_code linkError;
     if (std::filesystem::read_symlink(fd.path(), linkError) == target) return true;
   }

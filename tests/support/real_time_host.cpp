@@ -85,9 +85,13 @@ void RealTimeHost::StartTimer(uint32_t id, uint32_t ms) {
 
 void RealTimeHost::StopTimer(uint32_t id) { m_timers.erase(id); }
 
-void RealTimeHost::OpenProgress(uint32_t range) { m_log.push_back("progress open " + std::to_string(range)); }
+void RealTimeHost::OpenProgress(uint32_t range) {
+  m_log.push_back("progress open " + std::to_string(range));
+}
 
-void RealTimeHost::SetProgress(uint32_t position) { m_log.push_back("progress " + std::to_string(position)); }
+void RealTimeHost::SetProgress(uint32_t position) {
+  m_log.push_back("progress " + std::to_string(position));
+}
 
 void RealTimeHost::CloseProgress() { m_log.push_back("progress close"); }
 

@@ -2,7 +2,6 @@
 
 #include <signal.h>
 
-
 namespace vexel::test {
 namespace {
 

@@ -23,7 +23,8 @@ TempDir::~TempDir() {
 
 std::string TempDir::At(const std::string& relative) const { return (m_path / relative).string(); }
 
-std::filesystem::path TempDir::Write(const std::string& relative, const std::string& content) const {
+std::filesystem::path TempDir::Write(const std::string& relative,
+                                     const std::string& content) const {
   const auto file = m_path / relative;
   std::filesystem::create_directories(file.parent_path());
   std::ofstream(file, std::ios::binary) << content;

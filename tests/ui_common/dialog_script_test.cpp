@@ -21,11 +21,16 @@ TEST(DialogScript, MainTemplateIsExtended) {
             "CAPTION \"Vexel Module Loader\"\n"
             "FONT 8, \"MS Sans Serif\", 0, 0, 0x1\n"
             "BEGIN\n"
-            "    CONTROL \"Connect\", IDC_CONNECT, \"Button\", WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON | WS_TABSTOP, 7, 7, 56, 15\n"
-            "    CONTROL \"Program module...\", IDC_PROGRAM, \"Button\", WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON | WS_TABSTOP, 76, 7, 68, 15\n"
-            "    CONTROL \"Settings...\", IDC_SETTINGS, \"Button\", WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON | WS_TABSTOP, 223, 7, 56, 15\n"
-            "    CONTROL IDB_PICTURE, IDC_STATIC, \"Static\", WS_CHILD | WS_VISIBLE | SS_BITMAP | SS_CENTERIMAGE, 7, 36, 272, 123\n"
-            "    CONTROL \"\", IDC_STATUS, \"Static\", WS_CHILD | WS_VISIBLE | SS_CENTER | SS_CENTERIMAGE | WS_GROUP, 7, 164, 272, 19\n"
+            "    CONTROL \"Connect\", IDC_CONNECT, \"Button\", WS_CHILD | WS_VISIBLE | "
+            "BS_PUSHBUTTON | WS_TABSTOP, 7, 7, 56, 15\n"
+            "    CONTROL \"Program module...\", IDC_PROGRAM, \"Button\", WS_CHILD | WS_VISIBLE | "
+            "BS_PUSHBUTTON | WS_TABSTOP, 76, 7, 68, 15\n"
+            "    CONTROL \"Settings...\", IDC_SETTINGS, \"Button\", WS_CHILD | WS_VISIBLE | "
+            "BS_PUSHBUTTON | WS_TABSTOP, 223, 7, 56, 15\n"
+            "    CONTROL IDB_PICTURE, IDC_STATIC, \"Static\", WS_CHILD | WS_VISIBLE | SS_BITMAP | "
+            "SS_CENTERIMAGE, 7, 36, 272, 123\n"
+            "    CONTROL \"\", IDC_STATUS, \"Static\", WS_CHILD | WS_VISIBLE | SS_CENTER | "
+            "SS_CENTERIMAGE | WS_GROUP, 7, 164, 272, 19\n"
             "END\n");
 }
 
@@ -36,10 +41,14 @@ TEST(DialogScript, OtherTemplatesArePlain) {
             "CAPTION \"Settings\"\n"
             "FONT 8, \"MS Sans Serif\"\n"
             "BEGIN\n"
-            "    CONTROL \"OK\", IDOK, \"Button\", WS_CHILD | WS_VISIBLE | BS_DEFPUSHBUTTON | WS_TABSTOP, 40, 73, 50, 14\n"
-            "    CONTROL \"Port\", IDC_STATIC, \"Button\", WS_CHILD | WS_VISIBLE | BS_GROUPBOX | WS_GROUP, 7, 7, 117, 46\n"
-            "    CONTROL \"COM&1\", IDC_COM1, \"Button\", WS_CHILD | WS_VISIBLE | BS_AUTORADIOBUTTON, 26, 24, 37, 15\n"
-            "    CONTROL \"COM&2\", IDC_COM2, \"Button\", WS_CHILD | WS_VISIBLE | BS_AUTORADIOBUTTON, 73, 24, 36, 15\n"
+            "    CONTROL \"OK\", IDOK, \"Button\", WS_CHILD | WS_VISIBLE | BS_DEFPUSHBUTTON | "
+            "WS_TABSTOP, 40, 73, 50, 14\n"
+            "    CONTROL \"Port\", IDC_STATIC, \"Button\", WS_CHILD | WS_VISIBLE | BS_GROUPBOX | "
+            "WS_GROUP, 7, 7, 117, 46\n"
+            "    CONTROL \"COM&1\", IDC_COM1, \"Button\", WS_CHILD | WS_VISIBLE | "
+            "BS_AUTORADIOBUTTON, 26, 24, 37, 15\n"
+            "    CONTROL \"COM&2\", IDC_COM2, \"Button\", WS_CHILD | WS_VISIBLE | "
+            "BS_AUTORADIOBUTTON, 73, 24, 36, 15\n"
             "END\n");
   EXPECT_EQ(DialogScript(kProgressTemplate),
             "IDD_PROGRESS DIALOG 0, 0, 186, 62\n"
@@ -47,7 +56,8 @@ TEST(DialogScript, OtherTemplatesArePlain) {
             "CAPTION \"Programming progress\"\n"
             "FONT 8, \"MS Sans Serif\"\n"
             "BEGIN\n"
-            "    CONTROL \"Progress1\", IDC_PROGRESS, \"msctls_progress32\", WS_CHILD | WS_VISIBLE | WS_BORDER, 7, 22, 172, 15\n"
+            "    CONTROL \"Progress1\", IDC_PROGRESS, \"msctls_progress32\", WS_CHILD | WS_VISIBLE "
+            "| WS_BORDER, 7, 22, 172, 15\n"
             "END\n");
 }
 
@@ -66,8 +76,10 @@ TEST(DialogScript, QuotesTextsAndNamesEveryStyle) {
             "CAPTION \"A \"\"b\"\"\"\n"
             "FONT 8, \"MS Sans Serif\"\n"
             "BEGIN\n"
-            "    CONTROL \"say \"\"hi\"\" C:\\\\x \xC3\xA9\", IDC_TEXT, \"Static\", WS_CHILD | WS_VISIBLE | SS_LEFT | SS_NOPREFIX, 1, 2, 3, 4\n"
-            "    CONTROL \"\", IDC_BAR, \"msctls_progress32\", WS_CHILD | WS_VISIBLE | PBS_SMOOTH | WS_TABSTOP, 5, 6, 7, 8\n"
+            "    CONTROL \"say \"\"hi\"\" C:\\\\x \xC3\xA9\", IDC_TEXT, \"Static\", WS_CHILD | "
+            "WS_VISIBLE | SS_LEFT | SS_NOPREFIX, 1, 2, 3, 4\n"
+            "    CONTROL \"\", IDC_BAR, \"msctls_progress32\", WS_CHILD | WS_VISIBLE | PBS_SMOOTH "
+            "| WS_TABSTOP, 5, 6, 7, 8\n"
             "END\n");
 }
 
@@ -79,10 +91,12 @@ TEST(DialogScript, WholeScriptDefinesEachIdOnce) {
   EXPECT_NE(script.find("#pragma code_page(65001)\n#include <windows.h>\n#include <commctrl.h>\n"),
             std::string::npos);
   const std::pair<const char*, int> ids[] = {
-      {"IDD_ABOUTBOX", IDD_ABOUTBOX}, {"IDD_MAIN", IDD_MAIN},   {"IDD_SETTINGS", IDD_SETTINGS},
-      {"IDD_PROGRESS", IDD_PROGRESS}, {"IDC_STATIC", IDC_STATIC}, {"IDOK", 1},
-      {"IDC_CONNECT", IDC_CONNECT},   {"IDC_PROGRAM", IDC_PROGRAM}, {"IDC_SETTINGS", IDC_SETTINGS},
-      {"IDC_STATUS", IDC_STATUS},     {"IDB_PICTURE", IDB_PICTURE}, {"IDC_COM1", IDC_COM1},
+      {"IDD_ABOUTBOX", IDD_ABOUTBOX}, {"IDD_MAIN", IDD_MAIN},
+      {"IDD_SETTINGS", IDD_SETTINGS}, {"IDD_PROGRESS", IDD_PROGRESS},
+      {"IDC_STATIC", IDC_STATIC},     {"IDOK", 1},
+      {"IDC_CONNECT", IDC_CONNECT},   {"IDC_PROGRAM", IDC_PROGRAM},
+      {"IDC_SETTINGS", IDC_SETTINGS}, {"IDC_STATUS", IDC_STATUS},
+      {"IDB_PICTURE", IDB_PICTURE},   {"IDC_COM1", IDC_COM1},
       {"IDC_COM2", IDC_COM2},         {"IDC_PROGRESS", IDC_PROGRESS},
   };
   for (const auto& [name, value] : ids) {

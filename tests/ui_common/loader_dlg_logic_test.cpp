@@ -122,14 +122,18 @@ TEST_P(Looks, EachCallDrawsTheWholeLookOnce) {
 
 const LookCase kLooks[] = {
     // name                calls                                                       look
-    {"Start",              {},                                                         kNotConnectedLook},
-    {"Connected",          {Call::Connected},                                          kConnectedLook},
+    {"Start", {}, kNotConnectedLook},
+    {"Connected", {Call::Connected}, kConnectedLook},
     // A run leaves Program module... enabled: a second file is refused by
     // the controller, and one chosen after the run failed is not sent.
-    {"Programming",        {Call::Connected, Call::Programming},                       {"Disconnect", true, false, "PROGRAMMING", 0x00C864}},
-    {"Loaded",             {Call::Connected, Call::Programming, Call::Loaded},         {"Disconnect", true, false, "MODULE LOADED", 0x00C864}},
-    {"RunFailed",          {Call::Connected, Call::Programming, Call::Disconnected},   kNotConnectedLook},
-    {"ConnectedAgain",     {Call::Connected, Call::Disconnected, Call::Connected},     kConnectedLook},
+    {"Programming",
+     {Call::Connected, Call::Programming},
+     {"Disconnect", true, false, "PROGRAMMING", 0x00C864}},
+    {"Loaded",
+     {Call::Connected, Call::Programming, Call::Loaded},
+     {"Disconnect", true, false, "MODULE LOADED", 0x00C864}},
+    {"RunFailed", {Call::Connected, Call::Programming, Call::Disconnected}, kNotConnectedLook},
+    {"ConnectedAgain", {Call::Connected, Call::Disconnected, Call::Connected}, kConnectedLook},
 };
 
 INSTANTIATE_TEST_SUITE_P(Cases, Looks, ::testing::ValuesIn(kLooks),

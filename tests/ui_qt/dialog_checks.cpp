@@ -38,7 +38,8 @@ void ExpectTemplate(const QDialog& dialog, int cx, int cy,
     EXPECT_EQ(got->geometry(), units.Rect(want.x, want.y, want.cx, want.cy));
     EXPECT_EQ((got->focusPolicy() & Qt::TabFocus) != 0, want.tabStop);
     if (const auto* label = qobject_cast<const QLabel*>(got)) {
-      EXPECT_EQ(label->textFormat(), Qt::PlainText) << "texts are shown as they are, never as markup";
+      EXPECT_EQ(label->textFormat(), Qt::PlainText)
+          << "texts are shown as they are, never as markup";
     }
   }
 }

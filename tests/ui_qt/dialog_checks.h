@@ -21,7 +21,7 @@ struct ExpectedControl {
   const char* name;
   const char* className;  ///< Qt class, e.g. "QPushButton"
   const char* text;
-  int x, y, cx, cy;       ///< dialog units
+  int x, y, cx, cy;  ///< dialog units
   bool tabStop;
 };
 

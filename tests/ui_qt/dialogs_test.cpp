@@ -38,6 +38,7 @@ TEST(SettingsDlg, TemplateContents) {
   EXPECT_EQ(dlg.windowTitle(), "Settings");
   EXPECT_TRUE(HasCloseBox(dlg));
   EXPECT_FALSE(dlg.isVisible()) << "hidden until DoModal";
+  // clang-format off
   ExpectTemplate(dlg, 131, 94,
                  {
                      // id        name          class           text     x   y   cx   cy  tab stop
@@ -46,6 +47,7 @@ TEST(SettingsDlg, TemplateContents) {
                      {IDC_COM1,   "IDC_COM1",   "QRadioButton", "COM&1", 26, 24, 37,  15, false},
                      {IDC_COM2,   "IDC_COM2",   "QRadioButton", "COM&2", 73, 24, 36,  15, false},
                  });
+  // clang-format on
   EXPECT_EQ(DlgItem<QGroupBox>(dlg, IDC_STATIC)->title(), "Port");
   EXPECT_TRUE(DlgItem<QPushButton>(dlg, kOkButton)->isDefault());
   EXPECT_EQ(TabOrder(dlg), std::vector<std::string>{"IDOK"}) << "OK is the only tab stop";
@@ -156,11 +158,13 @@ TEST(ProgressDlg, TemplateContentsAndNoWayToCloseIt) {
   EXPECT_FALSE(HasCloseBox(dlg));
   EXPECT_FALSE(dlg.windowFlags() & Qt::WindowSystemMenuHint);
   EXPECT_TRUE(dlg.findChildren<QAbstractButton*>().isEmpty()) << "no button";
+  // clang-format off
   ExpectTemplate(dlg, 186, 62,
                  {
                      // id          name            class           text     x   y   cx   cy  tab stop
                      {IDC_PROGRESS, "IDC_PROGRESS", "QProgressBar", nullptr, 7, 22, 172, 15, false},
                  });
+  // clang-format on
   const auto* bar = DlgItem<QProgressBar>(dlg, IDC_PROGRESS);
   EXPECT_FALSE(bar->isTextVisible());
   EXPECT_EQ(bar->orientation(), Qt::Horizontal);
@@ -222,6 +226,7 @@ TEST(AboutDlg, TemplateContents) {
   CAboutDlg dlg;
   EXPECT_EQ(dlg.windowTitle(), "About Vexel Loader");
   EXPECT_TRUE(HasCloseBox(dlg));
+  // clang-format off
   ExpectTemplate(dlg, 235, 55,
                  {
                      // id        name          class          text                        x    y   cx   cy  tab stop
@@ -229,6 +234,7 @@ TEST(AboutDlg, TemplateContents) {
                      {IDC_STATIC, "IDC_STATIC", "QLabel",      nullptr,                    40,  25, 134,  8, false},
                      {kOkButton,  "IDOK",       "QPushButton", "OK",                      178,   7,  50, 14, true},
                  });
+  // clang-format on
   const auto labels = dlg.findChildren<QLabel*>();
   ASSERT_EQ(labels.size(), 2);
   EXPECT_TRUE(labels[1]->text().startsWith("Copyright (C) ")) << labels[1]->text().toStdString();
@@ -238,7 +244,9 @@ TEST(AboutDlg, TemplateContents) {
 
 TEST(AboutDlg, EndsWithOkEscapeOrCloseBox) {
   const std::vector<std::function<void(CAboutDlg&)>> enders = {
-      [](CAboutDlg& dlg) { QTest::mouseClick(DlgItem<QPushButton>(dlg, kOkButton), Qt::LeftButton); },
+      [](CAboutDlg& dlg) {
+        QTest::mouseClick(DlgItem<QPushButton>(dlg, kOkButton), Qt::LeftButton);
+      },
       [](CAboutDlg& dlg) { QTest::keyClick(&dlg, Qt::Key_Escape); },
       [](CAboutDlg& dlg) { dlg.close(); },
   };

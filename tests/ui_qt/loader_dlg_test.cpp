@@ -148,6 +148,7 @@ TEST_F(LoaderDlgTest, TemplateContents) {
   EXPECT_TRUE(dlg.windowFlags() & Qt::WindowCloseButtonHint);
   EXPECT_FALSE(dlg.windowFlags() & Qt::WindowMinimizeButtonHint);
   EXPECT_FALSE(dlg.windowFlags() & Qt::WindowMaximizeButtonHint);
+  // clang-format off
   ExpectTemplate(dlg, 286, 190,
                  {
                      // id          name            class          text                  x    y   cx   cy  tab stop
@@ -157,7 +158,9 @@ TEST_F(LoaderDlgTest, TemplateContents) {
                      {IDC_STATIC,   "IDC_STATIC",   "QLabel",      nullptr,               7,  36, 272, 123, false},
                      {IDC_STATUS,   "IDC_STATUS",   "QLabel",      "NOT CONNECTED",       7, 164, 272,  19, false},
                  });
-  EXPECT_EQ(TabOrder(dlg), (std::vector<std::string>{"IDC_CONNECT", "IDC_PROGRAM", "IDC_SETTINGS"}));
+  // clang-format on
+  EXPECT_EQ(TabOrder(dlg),
+            (std::vector<std::string>{"IDC_CONNECT", "IDC_PROGRAM", "IDC_SETTINGS"}));
   // The focused push button takes Enter; no other one is a default button.
   for (int id : {IDC_PROGRAM, IDC_SETTINGS}) {
     EXPECT_FALSE(Button(dlg, id).isDefault()) << id;
@@ -199,8 +202,10 @@ TEST_F(LoaderDlgTest, AboutFromTheContextMenu) {
     auto& m = static_cast<QMenu&>(menu);
     QTest::mouseClick(&m, Qt::LeftButton, {}, m.actionGeometry(m.actions().back()).center());
   });
-  ShowWatcher about("vexel::CAboutDlg", [](QWidget& box) { QTest::keyClick(&box, Qt::Key_Escape); });
-  QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(200, 100), m_dlg->mapToGlobal(QPoint(200, 100)));
+  ShowWatcher about("vexel::CAboutDlg",
+                    [](QWidget& box) { QTest::keyClick(&box, Qt::Key_Escape); });
+  QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(200, 100),
+                          m_dlg->mapToGlobal(QPoint(200, 100)));
   QApplication::sendEvent(m_dlg.get(), &event);
   EXPECT_EQ(menus.Count(), 1);
   ASSERT_EQ(about.Count(), 1);
@@ -209,7 +214,8 @@ TEST_F(LoaderDlgTest, AboutFromTheContextMenu) {
 }
 
 TEST_F(LoaderDlgTest, F1OpensTheAboutBox) {
-  ShowWatcher about("vexel::CAboutDlg", [](QWidget& box) { QTest::keyClick(&box, Qt::Key_Escape); });
+  ShowWatcher about("vexel::CAboutDlg",
+                    [](QWidget& box) { QTest::keyClick(&box, Qt::Key_Escape); });
   QApplication::setActiveWindow(m_dlg.get());
   QTest::keyClick(m_dlg.get(), Qt::Key_F1);
   EXPECT_EQ(about.Count(), 1);
@@ -244,7 +250,10 @@ TEST_F(LoaderDlgTest, SettingsChoiceDecidesTheNextConnect) {
   StartSim({}, "VEXEL_COM2");
   ShowWatcher boxes("QMessageBox", PressOk);
 
-  RunSettings(*m_dlg, [](QWidget& s) { ClickRadio(s, IDC_COM2); PressSettingsOk(s); });
+  RunSettings(*m_dlg, [](QWidget& s) {
+    ClickRadio(s, IDC_COM2);
+    PressSettingsOk(s);
+  });
   EXPECT_EQ(m_dlg->GetPortChoice(), 2);
   Connect();  // succeeds only on COM2, where the module is
   EXPECT_EQ(boxes.Count(), 0);
@@ -252,13 +261,22 @@ TEST_F(LoaderDlgTest, SettingsChoiceDecidesTheNextConnect) {
   ExpectNotConnectedLook(*m_dlg);
 
   // Escape and the close box keep the earlier choice, whatever was clicked.
-  RunSettings(*m_dlg, [](QWidget& s) { ClickRadio(s, IDC_COM1); QTest::keyClick(&s, Qt::Key_Escape); });
-  RunSettings(*m_dlg, [](QWidget& s) { ClickRadio(s, IDC_COM1); s.close(); });
+  RunSettings(*m_dlg, [](QWidget& s) {
+    ClickRadio(s, IDC_COM1);
+    QTest::keyClick(&s, Qt::Key_Escape);
+  });
+  RunSettings(*m_dlg, [](QWidget& s) {
+    ClickRadio(s, IDC_COM1);
+    s.close();
+  });
   EXPECT_EQ(m_dlg->GetPortChoice(), 2);
   Connect();
   Click(*m_dlg, IDC_CONNECT);
 
-  RunSettings(*m_dlg, [](QWidget& s) { ClickRadio(s, IDC_COM1); PressSettingsOk(s); });
+  RunSettings(*m_dlg, [](QWidget& s) {
+    ClickRadio(s, IDC_COM1);
+    PressSettingsOk(s);
+  });
   Click(*m_dlg, IDC_CONNECT);  // COM1 has no module behind it
   ASSERT_EQ(boxes.Count(), 1);
   EXPECT_EQ(boxes.Texts()[0], "Cannot open open COM1");
@@ -267,7 +285,10 @@ TEST_F(LoaderDlgTest, SettingsChoiceDecidesTheNextConnect) {
 
 TEST_F(LoaderDlgTest, SettingsShowsTheCurrentChoice) {
   bool com2Checked = false;
-  RunSettings(*m_dlg, [](QWidget& s) { ClickRadio(s, IDC_COM2); PressSettingsOk(s); });
+  RunSettings(*m_dlg, [](QWidget& s) {
+    ClickRadio(s, IDC_COM2);
+    PressSettingsOk(s);
+  });
   RunSettings(*m_dlg, [&](QWidget& s) {
     com2Checked = DlgItem<QRadioButton>(s, IDC_COM2)->isChecked();
     PressSettingsOk(s);
@@ -292,7 +313,8 @@ TEST_F(LoaderDlgTest, ConnectedExactlyWhenTheProbeWindowEnds) {
   std::vector<Before> timerEvents;
   QElapsedTimer clock;
   std::vector<QString> shown;
-  QObject::connect(m_dlg.get(), &CLoaderDlg::statusShown, [&](const QString& text) { shown.push_back(text); });
+  QObject::connect(m_dlg.get(), &CLoaderDlg::statusShown,
+                   [&](const QString& text) { shown.push_back(text); });
   class TimerSpy : public QObject {
    public:
     std::function<void()> onTimer;
@@ -370,7 +392,8 @@ TEST_F(LoaderDlgTest, RunShowsProgressThenModuleLoaded) {
   const QString image = WriteImage("sample.mbf", 200);
   ChooseFile(image);
   std::vector<QString> shown;
-  QObject::connect(m_dlg.get(), &CLoaderDlg::statusShown, [&](const QString& text) { shown.push_back(text); });
+  QObject::connect(m_dlg.get(), &CLoaderDlg::statusShown,
+                   [&](const QString& text) { shown.push_back(text); });
 
   Click(*m_dlg, IDC_PROGRAM);
   auto* progress = m_dlg->findChild<CProgressDlg*>();
@@ -390,8 +413,8 @@ TEST_F(LoaderDlgTest, RunShowsProgressThenModuleLoaded) {
   ExpectConnectedLook(*m_dlg, "MODULE LOADED");
 
   QJsonObject flashed;
-  ASSERT_TRUE(m_sim->WaitFor([](const QJsonObject& e) { return e["event"] == "image"; }, kDeadlineMs,
-                             &flashed));
+  ASSERT_TRUE(m_sim->WaitFor([](const QJsonObject& e) { return e["event"] == "image"; },
+                             kDeadlineMs, &flashed));
   EXPECT_EQ(flashed["length"].toInt(), 200);
   EXPECT_EQ(flashed["sha256"].toString(),
             QCryptographicHash::hash(ImageBytes(200), QCryptographicHash::Sha256).toHex());
@@ -461,7 +484,8 @@ TEST_F(LoaderDlgTest, FileNamesInMessagesArePlainText) {
   Connect();
   ShowWatcher boxes("QMessageBox", PressOk);
   const QString missing = m_dir.filePath("<b>bold &amp; <i>x.mbf");
-  ASSERT_TRUE(Qt::mightBeRichText("Unable to open file " + missing)) << "else the case shows nothing";
+  ASSERT_TRUE(Qt::mightBeRichText("Unable to open file " + missing))
+      << "else the case shows nothing";
   ChooseFile(missing);
   Click(*m_dlg, IDC_PROGRAM);
   ASSERT_EQ(boxes.Count(), 1);
@@ -564,11 +588,16 @@ const FailureCase kFailures[] = {
     {"NoInitReply", {"--fault", "noreply@1"}, 200, "Module not responding"},
     {"WrongInitReply", {"--fault", "wrong@1"}, 200, "Invalid response from module for INIT"},
     {"WrongSendReply", {"--fault", "wrong@3"}, 200, "Invalid response from module for SEND"},
-    {"WrongSendLastReply", {"--fault", "wrong@5"}, 200, "Invalid response from module for SENDLAST"},
+    {"WrongSendLastReply",
+     {"--fault", "wrong@5"},
+     200,
+     "Invalid response from module for SENDLAST"},
     {"WrongFlashReply", {"--fault", "wrong@6"}, 200, "Invalid response from module for FLASH"},
     // The line hangs up mid-run, as when an adapter is pulled out: said at
     // once, not as "Module not responding" when the reply timer runs out.
-    {"LineLost", {"--fault", "hangup@3"}, 200,
+    {"LineLost",
+     {"--fault", "hangup@3"},
+     200,
      "Connection lost: the serial port went away (adapter unplugged or driver stopped)"},
 };
 

@@ -18,11 +18,14 @@ SimEvents::~SimEvents() { Stop(); }
 // taken and signalled there.
 bool SimEvents::Start(QString& error) {
   ChildProcess::Options options;
-  options.onOutput = [this] { QMetaObject::invokeMethod(this, &SimEvents::ReadEvents, Qt::QueuedConnection); };
+  options.onOutput = [this] {
+    QMetaObject::invokeMethod(this, &SimEvents::ReadEvents, Qt::QueuedConnection);
+  };
   m_program.Start(m_arguments, options);
   m_path = QString::fromStdString(m_program.Path());
   if (m_path.isEmpty()) {
-    error = QStringLiteral("no line path from the simulator: ") + QString::fromStdString(m_program.Stderr());
+    error = QStringLiteral("no line path from the simulator: ") +
+            QString::fromStdString(m_program.Stderr());
     return false;
   }
   m_running = true;
@@ -40,7 +43,8 @@ void SimEvents::ReadEvents() {
   if (!m_running) return;
   const std::vector<std::string> lines = m_program.Lines();
   for (; m_linesRead < lines.size(); ++m_linesRead) {
-    const QJsonDocument document = QJsonDocument::fromJson(QByteArray::fromStdString(lines[m_linesRead]));
+    const QJsonDocument document = QJsonDocument::fromJson(
+        QByteArray::fromStdString(lines[m_linesRead]));
     if (document.isObject()) {
       m_events.push_back(document.object());
       emit eventReceived(m_events.back());
@@ -51,7 +55,8 @@ void SimEvents::ReadEvents() {
 int SimEvents::Count(const QString& event, const QString& name) const {
   int count = 0;
   for (const QJsonObject& e : m_events) {
-    if (e.value("event").toString() == event && (name.isEmpty() || e.value("name").toString() == name)) {
+    if (e.value("event").toString() == event &&
+        (name.isEmpty() || e.value("name").toString() == name)) {
       ++count;
     }
   }

@@ -125,8 +125,7 @@ LRESULT CALLBACK DialogAnswerer::CbtProc(int code, WPARAM wParam, LPARAM lParam)
   return ::CallNextHookEx(nullptr, code, wParam, lParam);
 }
 
-LRESULT CALLBACK DialogAnswerer::HelperProc(HWND hWnd, UINT message, WPARAM wParam,
-                                            LPARAM lParam) {
+LRESULT CALLBACK DialogAnswerer::HelperProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam) {
   auto* answerer = reinterpret_cast<DialogAnswerer*>(::GetWindowLongPtrW(hWnd, GWLP_USERDATA));
   if (message == kAnswerMessage && answerer != nullptr) {
     answerer->OnCreated(reinterpret_cast<HWND>(wParam));

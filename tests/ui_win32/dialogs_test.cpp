@@ -64,7 +64,8 @@ void ExpectTemplate(HWND dialog, const ExpectedDialog& expected) {
   EXPECT_EQ(style & (WS_MINIMIZEBOX | WS_MAXIMIZEBOX | WS_THICKFRAME), 0);
 
   LOGFONTW font{};
-  ::GetObjectW(reinterpret_cast<HFONT>(::SendMessageW(dialog, WM_GETFONT, 0, 0)), sizeof font, &font);
+  ::GetObjectW(reinterpret_cast<HFONT>(::SendMessageW(dialog, WM_GETFONT, 0, 0)), sizeof font,
+               &font);
   EXPECT_STREQ(font.lfFaceName, L"MS Sans Serif");
 
   HWND child = ::GetWindow(dialog, GW_CHILD);
@@ -100,7 +101,10 @@ TEST(SettingsDlg, TemplateContents) {
   ASSERT_TRUE(dlg.Create());
   EXPECT_FALSE(::IsWindowVisible(dlg.GetSafeHwnd())) << "hidden until DoModal shows it";
   ExpectTemplate(dlg.GetSafeHwnd(),
-                 {L"Settings", 131, 94, true,
+                 {L"Settings",
+                  131,
+                  94,
+                  true,
                   {{IDOK, L"Button", L"OK", 40, 73, 50, 14, BS_DEFPUSHBUTTON, WS_TABSTOP},
                    {IDC_STATIC, L"Button", L"Port", 7, 7, 117, 46, BS_GROUPBOX, WS_GROUP},
                    {IDC_COM1, L"Button", L"COM&1", 26, 24, 37, 15, BS_AUTORADIOBUTTON, 0},
@@ -112,7 +116,10 @@ TEST(ProgressDlg, TemplateContents) {
   ASSERT_NE(dlg.GetSafeHwnd(), nullptr);
   EXPECT_TRUE(::IsWindowVisible(dlg.GetSafeHwnd())) << "shown when constructed";
   ExpectTemplate(dlg.GetSafeHwnd(),
-                 {L"Programming progress", 186, 62, false,
+                 {L"Programming progress",
+                  186,
+                  62,
+                  false,
                   {{IDC_PROGRESS, PROGRESS_CLASSW, L"Progress1", 7, 22, 172, 15, 0, WS_BORDER}}});
   const LONG_PTR barStyle = ::GetWindowLongPtrW(dlg.GetDlgItem(IDC_PROGRESS), GWL_STYLE);
   EXPECT_EQ(barStyle & (PBS_SMOOTH | PBS_VERTICAL), 0) << "segmented and horizontal";
@@ -160,14 +167,16 @@ TEST(ProgressDlg, BarIsDrawnInBlocksUnderATheme) {
 TEST(AboutDlg, TemplateContents) {
   CAboutDlg dlg(nullptr);
   ASSERT_TRUE(dlg.Create());
-  ExpectTemplate(dlg.GetSafeHwnd(),
-                 {L"About Vexel Loader", 235, 55, true,
-                  {{IDC_STATIC, L"Static", L"Vexel Loader Version 1.0", 40, 10, 119, 8, SS_LEFT,
-                    WS_GROUP | SS_NOPREFIX},
-                   {IDC_STATIC, L"Static", L"Copyright (C) 2026 Vexel", 40, 25, 134, 8, SS_LEFT,
-                    WS_GROUP},
-                   {IDOK, L"Button", L"OK", 178, 7, 50, 14, BS_DEFPUSHBUTTON,
-                    WS_TABSTOP | WS_GROUP}}});
+  ExpectTemplate(
+      dlg.GetSafeHwnd(),
+      {L"About Vexel Loader",
+       235,
+       55,
+       true,
+       {{IDC_STATIC, L"Static", L"Vexel Loader Version 1.0", 40, 10, 119, 8, SS_LEFT,
+         WS_GROUP | SS_NOPREFIX},
+        {IDC_STATIC, L"Static", L"Copyright (C) 2026 Vexel", 40, 25, 134, 8, SS_LEFT, WS_GROUP},
+        {IDOK, L"Button", L"OK", 178, 7, 50, 14, BS_DEFPUSHBUTTON, WS_TABSTOP | WS_GROUP}}});
 }
 
 // ---- Settings end codes ----------------------------------------------------
@@ -177,7 +186,7 @@ enum class Ending { Ok, Escape, CloseBox };
 struct SettingsCase {
   const char* name;
   int start;
-  int click;      ///< IDC_COM1, IDC_COM2 or 0
+  int click;  ///< IDC_COM1, IDC_COM2 or 0
   Ending ending;
   int expectedChecked;  ///< the radio button checked when it opens
   INT_PTR expected;
@@ -365,10 +374,11 @@ TEST(Resources, StringIconPictureAndManifest) {
   EXPECT_NE(::LoadIconW(instance, MAKEINTRESOURCEW(IDR_MAINFRAME)), nullptr);
   for (int size : {16, 32}) {
     EXPECT_NE(::LoadImageW(instance, MAKEINTRESOURCEW(IDR_MAINFRAME), IMAGE_ICON, size, size, 0),
-              nullptr) << size;
+              nullptr)
+        << size;
   }
-  const auto picture = static_cast<HBITMAP>(::LoadImageW(
-      instance, MAKEINTRESOURCEW(IDB_PICTURE), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
+  const auto picture = static_cast<HBITMAP>(::LoadImageW(instance, MAKEINTRESOURCEW(IDB_PICTURE),
+                                                         IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
   ASSERT_NE(picture, nullptr);
   DIBSECTION dib{};
   ASSERT_EQ(::GetObjectW(picture, sizeof dib, &dib), static_cast<int>(sizeof dib));

@@ -98,8 +98,8 @@ TEST_F(DpiTest, EveryStatusTextFitsItsLine) {
   const LONG lineTop = (client.bottom - metrics.tmHeight) / 2;
   EXPECT_GE(lineTop + metrics.tmInternalLeading, 0) << "the em's top is cut off";
   EXPECT_LE(lineTop + metrics.tmAscent, client.bottom) << "the baseline is below the line";
-  for (const char* text : {text::kNotConnected, text::kConnected, text::kProgramming,
-                           text::kModuleLoaded}) {
+  for (const char* text :
+       {text::kNotConnected, text::kConnected, text::kProgramming, text::kModuleLoaded}) {
     SCOPED_TRACE(text);
     m_dlg->ShowStatus(text);
     const std::wstring shown = Widen(text);

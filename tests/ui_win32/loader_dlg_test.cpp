@@ -36,7 +36,8 @@ std::string TempImage(const std::vector<uint8_t>& bytes) {
   ::GetTempPathW(MAX_PATH, dir);
   const std::string path = Narrow(dir) + "vexel-ui-win32-image.mbf";
   std::ofstream(path, std::ios::binary)
-      .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+      .write(reinterpret_cast<const char*>(bytes.data()),
+             static_cast<std::streamsize>(bytes.size()));
   return path;
 }
 
@@ -59,7 +60,12 @@ class LoaderDlgTest : public testing::Test {
   // The module's replies come as the virtual clock moves, which it does
   // on every round of the message loop unless a test holds it.
   bool Pump(const std::function<bool()>& done, DWORD timeoutMs = 15000) {
-    return PumpUntil(done, [this] { if (m_clockRuns) m_clock.AdvanceBy(50); }, timeoutMs);
+    return PumpUntil(
+        done,
+        [this] {
+          if (m_clockRuns) m_clock.AdvanceBy(50);
+        },
+        timeoutMs);
   }
   void Click(int nID) {
     ::PostMessageW(m_hWnd, WM_COMMAND, MAKEWPARAM(nID, BN_CLICKED),
@@ -115,7 +121,12 @@ TEST_F(LoaderDlgTest, TemplateAndStartLook) {
   EXPECT_EQ(client.bottom, size.bottom);
 
   // Tab order and geometry, in dialog units.
-  struct Row { int id; const wchar_t* text; int x, y, cx, cy; bool tabStop; };
+  struct Row {
+    int id;
+    const wchar_t* text;
+    int x, y, cx, cy;
+    bool tabStop;
+  };
   const Row rows[] = {{IDC_CONNECT, L"Connect", 7, 7, 56, 15, true},
                       {IDC_PROGRAM, L"Program module...", 76, 7, 68, 15, true},
                       {IDC_SETTINGS, L"Settings...", 223, 7, 56, 15, true},
@@ -153,8 +164,8 @@ TEST_F(LoaderDlgTest, TemplateAndStartLook) {
   EXPECT_EQ(font.lfHeight, -::MulDiv(180, ::GetDeviceCaps(screen, LOGPIXELSY), 720)) << "18 point";
   ::ReleaseDC(nullptr, screen);
   EXPECT_EQ(::SendMessageW(m_hWnd, WM_GETICON, ICON_BIG, 0),
-            reinterpret_cast<LRESULT>(::LoadIconW(::GetModuleHandleW(nullptr),
-                                                  MAKEINTRESOURCEW(IDR_MAINFRAME))));
+            reinterpret_cast<LRESULT>(
+                ::LoadIconW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDR_MAINFRAME))));
 }
 
 // As the program runs it: modal, unowned, centred in the work area of the
@@ -215,23 +226,29 @@ TEST_F(LoaderDlgTest, F1OpensTheAboutBox) {
 // A right click opens the same menu as on Linux, a stand-in for the window
 // menu, where the click was; its items are handled as the window menu's.
 TEST_F(LoaderDlgTest, RightClickOpensTheContextMenu) {
-  struct Case { wchar_t mnemonic; const wchar_t* dialogSeen; bool visibleAfter; };
+  struct Case {
+    wchar_t mnemonic;
+    const wchar_t* dialogSeen;
+    bool visibleAfter;
+  };
   for (const Case& c : {Case{L'a', L"About Vexel Loader", true}, Case{L'c', nullptr, false}}) {
     SCOPED_TRACE(static_cast<char>(c.mnemonic));
     ::ShowWindow(m_hWnd, SW_SHOW);
     std::vector<std::wstring> items;
     RECT menuRect{};
-    DialogAnswerer menus([&](HWND menu) {
-      ::GetWindowRect(menu, &menuRect);
-      const auto hMenu = reinterpret_cast<HMENU>(::SendMessageW(menu, MN_GETHMENU, 0, 0));
-      for (UINT i = 0; i < static_cast<UINT>(::GetMenuItemCount(hMenu)); ++i) {
-        wchar_t text[64] = {};
-        ::GetMenuStringW(hMenu, i, text, 64, MF_BYPOSITION);
-        const bool separator = (::GetMenuState(hMenu, i, MF_BYPOSITION) & MF_SEPARATOR) != 0;
-        items.push_back(separator ? L"-" : text);
-      }
-      ::PostMessageW(menu, WM_CHAR, c.mnemonic, 0);
-    }, L"#32768");
+    DialogAnswerer menus(
+        [&](HWND menu) {
+          ::GetWindowRect(menu, &menuRect);
+          const auto hMenu = reinterpret_cast<HMENU>(::SendMessageW(menu, MN_GETHMENU, 0, 0));
+          for (UINT i = 0; i < static_cast<UINT>(::GetMenuItemCount(hMenu)); ++i) {
+            wchar_t text[64] = {};
+            ::GetMenuStringW(hMenu, i, text, 64, MF_BYPOSITION);
+            const bool separator = (::GetMenuState(hMenu, i, MF_BYPOSITION) & MF_SEPARATOR) != 0;
+            items.push_back(separator ? L"-" : text);
+          }
+          ::PostMessageW(menu, WM_CHAR, c.mnemonic, 0);
+        },
+        L"#32768");
     DialogAnswerer dialogs([](HWND dialog) { PressEscape(dialog); });
     const RECT picture = ChildRect(m_hWnd, ::GetDlgItem(m_hWnd, IDC_STATIC));
     POINT click{(picture.left + picture.right) / 2, (picture.top + picture.bottom) / 2};
@@ -255,7 +272,11 @@ TEST_F(LoaderDlgTest, RightClickOpensTheContextMenu) {
 // ---- Port choice -------------------------------------------------------------
 
 TEST_F(LoaderDlgTest, SettingsChoiceDecidesTheNextConnect) {
-  struct Step { int click; bool ok; const char* port; };
+  struct Step {
+    int click;
+    bool ok;
+    const char* port;
+  };
   // COM2 with OK, then Escape keeps COM2, then COM1 with OK, then the close
   // box with COM2 clicked keeps COM1.
   for (const Step& step : {Step{IDC_COM2, true, "COM2"}, Step{0, false, "COM2"},
@@ -382,7 +403,8 @@ TEST_F(LoaderDlgTest, FileChosenAfterTheLineDroppedIsReported) {
   ASSERT_EQ(answerer.Seen().size(), 2u);
   EXPECT_EQ(answerer.Seen()[0].text, L"Invalid response from module for SEND");
   EXPECT_EQ(answerer.Seen()[1].caption, kCaption);
-  EXPECT_EQ(answerer.Seen()[1].text, L"Not connected: C:\\images\\zweite \u00FC %s.mbf was not sent");
+  EXPECT_EQ(answerer.Seen()[1].text,
+            L"Not connected: C:\\images\\zweite \u00FC %s.mbf was not sent");
   EXPECT_EQ(answerer.Seen()[1].buttons, 1);
   ExpectNotConnectedLook();
   EXPECT_EQ(m_dlg->Progress(), nullptr);
@@ -475,25 +497,24 @@ TEST_F(LoaderDlgTest, LineLostShowsOneBoxAtOnceAndReturnsToNotConnected) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, LoaderFailure,
-    testing::Values(
-        FailureCase{"PortOpen", nullptr, kErrorFileNotFound, kResultOk, false, false,
-                    L"Cannot open open COM1", false},
-        FailureCase{"LineFormat", nullptr, kResultOk, kErrorInvalidParameter, false, false,
-                    L"Cannot switch to 57600, E, 8 2", false},
-        FailureCase{"NoConnectReply", "noreply@0", kResultOk, kResultOk, false, false,
-                    L"Unable to connect to module", false},
-        FailureCase{"InitNotAnswered", "noreply@1", kResultOk, kResultOk, true, false,
-                    L"Module not responding", false},
-        FailureCase{"WrongInitReply", "wrong@1", kResultOk, kResultOk, true, false,
-                    L"Invalid response from module for INIT", false},
-        FailureCase{"WrongSendReply", "wrong@2", kResultOk, kResultOk, true, false,
-                    L"Invalid response from module for SEND", false},
-        FailureCase{"WrongSendLastReply", "wrong@3", kResultOk, kResultOk, true, false,
-                    L"Invalid response from module for SENDLAST", false},
-        FailureCase{"WrongFlashReply", "wrong@4", kResultOk, kResultOk, true, false,
-                    L"Invalid response from module for FLASH", false},
-        FailureCase{"MissingImageFile", nullptr, kResultOk, kResultOk, true, true,
-                    L"Unable to open file ", true}),
+    testing::Values(FailureCase{"PortOpen", nullptr, kErrorFileNotFound, kResultOk, false, false,
+                                L"Cannot open open COM1", false},
+                    FailureCase{"LineFormat", nullptr, kResultOk, kErrorInvalidParameter, false,
+                                false, L"Cannot switch to 57600, E, 8 2", false},
+                    FailureCase{"NoConnectReply", "noreply@0", kResultOk, kResultOk, false, false,
+                                L"Unable to connect to module", false},
+                    FailureCase{"InitNotAnswered", "noreply@1", kResultOk, kResultOk, true, false,
+                                L"Module not responding", false},
+                    FailureCase{"WrongInitReply", "wrong@1", kResultOk, kResultOk, true, false,
+                                L"Invalid response from module for INIT", false},
+                    FailureCase{"WrongSendReply", "wrong@2", kResultOk, kResultOk, true, false,
+                                L"Invalid response from module for SEND", false},
+                    FailureCase{"WrongSendLastReply", "wrong@3", kResultOk, kResultOk, true, false,
+                                L"Invalid response from module for SENDLAST", false},
+                    FailureCase{"WrongFlashReply", "wrong@4", kResultOk, kResultOk, true, false,
+                                L"Invalid response from module for FLASH", false},
+                    FailureCase{"MissingImageFile", nullptr, kResultOk, kResultOk, true, true,
+                                L"Unable to open file ", true}),
     [](const testing::TestParamInfo<FailureCase>& param) { return param.param.name; });
 
 }  // namespace

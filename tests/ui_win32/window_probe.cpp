@@ -42,7 +42,8 @@ std::wstring ControlText(HWND control) {
 int FocusedId(HWND window) {
   GUITHREADINFO info{};
   info.cbSize = sizeof info;
-  if (!::GetGUIThreadInfo(::GetWindowThreadProcessId(window, nullptr), &info) || info.hwndFocus == nullptr)
+  if (!::GetGUIThreadInfo(::GetWindowThreadProcessId(window, nullptr), &info) ||
+      info.hwndFocus == nullptr)
     return 0;
   return ::GetDlgCtrlID(info.hwndFocus);
 }
@@ -155,7 +156,8 @@ int main(int argc, char** argv) {
       if (all) {
         RECT rect{};
         ::GetWindowRect(window, &rect);
-        std::printf("%ld %ld %ld %ld\n", rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top);
+        std::printf("%ld %ld %ld %ld\n", rect.left, rect.top, rect.right - rect.left,
+                    rect.bottom - rect.top);
         return 0;
       }
     } else {

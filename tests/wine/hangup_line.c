@@ -36,7 +36,8 @@ static int open_line(struct line* line, const char* link) {
   line->master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
   if (line->master < 0) return fail("posix_openpt");
   const char* slave = NULL;
-  if (grantpt(line->master) != 0 || unlockpt(line->master) != 0 || (slave = ptsname(line->master)) == NULL) {
+  if (grantpt(line->master) != 0 || unlockpt(line->master) != 0 ||
+      (slave = ptsname(line->master)) == NULL) {
     return fail("pty setup");
   }
   line->keeper = open(slave, O_RDWR | O_NOCTTY | O_CLOEXEC);

@@ -70,7 +70,8 @@ static int late_wait_return(void) {
   return mode;
 }
 
-int pthread_create(pthread_t* thread, const pthread_attr_t* attr, void* (*start)(void*), void* arg) {
+int pthread_create(pthread_t* thread, const pthread_attr_t* attr, void* (*start)(void*),
+                   void* arg) {
   static int (*real_create)(pthread_t*, const pthread_attr_t*, void* (*)(void*), void*);
   if (real_create == NULL) {
     real_create = (int (*)(pthread_t*, const pthread_attr_t*, void* (*)(void*), void*))dlsym(

@@ -1,6 +1,6 @@
 // UTF-8 <-> UTF-16, the system's error texts and the handle holders.
-#include <gtest/gtest.h>
 #include <windows.h>
+#include <gtest/gtest.h>
 
 #include "winsupport/system_text.h"
 #include "winsupport/unique_handle.h"
@@ -17,10 +17,12 @@ TEST(Utf16, TextsConvertBothWays) {
   const Case cases[] = {
       {"", L""},
       {"COM3", L"COM3"},
-      {"Gr\xC3\xB6\xC3\x9F" "e", L"Gr\u00F6\u00DFe"},             // two-byte sequences
-      {"\xE2\x82\xAC 5", L"\u20AC 5"},                             // three bytes
+      {"Gr\xC3\xB6\xC3\x9F"
+       "e",
+       L"Gr\u00F6\u00DFe"},                                                  // two-byte sequences
+      {"\xE2\x82\xAC 5", L"\u20AC 5"},                                       // three bytes
       {"\xF0\x9F\x94\x8C", std::wstring{wchar_t(0xD83D), wchar_t(0xDD0C)}},  // a surrogate pair
-      {std::string("a\0b", 3), std::wstring(L"a\0b", 3)},          // a NUL is a character
+      {std::string("a\0b", 3), std::wstring(L"a\0b", 3)},                    // a NUL is a character
   };
   for (const Case& c : cases) {
     EXPECT_EQ(Widen(c.utf8), c.utf16) << c.utf8;
@@ -29,8 +31,12 @@ TEST(Utf16, TextsConvertBothWays) {
 }
 
 TEST(Utf16, WhatDoesNotConvertBecomesTheReplacementCharacter) {
-  EXPECT_EQ(Widen("a\xFF" "b"), L"a\uFFFDb");
-  EXPECT_EQ(Narrow(std::wstring{L'a', wchar_t(0xD800), L'b'}), "a\xEF\xBF\xBD" "b");
+  EXPECT_EQ(Widen("a\xFF"
+                  "b"),
+            L"a\uFFFDb");
+  EXPECT_EQ(Narrow(std::wstring{L'a', wchar_t(0xD800), L'b'}),
+            "a\xEF\xBF\xBD"
+            "b");
 }
 
 // The text the session's language gives, as UTF-8 whatever its ANSI code page.
@@ -49,7 +55,8 @@ TEST(SystemErrorText, IsUtf8WithoutItsLineEnd) {
 // Run in a Russian session (ctest's winsupport_tests.russian), where the ANSI
 // code page is 1251: the texts must still arrive as UTF-8.
 TEST(SystemErrorText, ARussianSessionGetsRussianUtf8) {
-  if (PRIMARYLANGID(::GetUserDefaultUILanguage()) != LANG_RUSSIAN) GTEST_SKIP() << "not a Russian session";
+  if (PRIMARYLANGID(::GetUserDefaultUILanguage()) != LANG_RUSSIAN)
+    GTEST_SKIP() << "not a Russian session";
   EXPECT_EQ(SystemErrorText(ERROR_FILE_NOT_FOUND),
             "\xD0\xA4\xD0\xB0\xD0\xB9\xD0\xBB \xD0\xBD\xD0\xB5 \xD0\xBD\xD0\xB0\xD0\xB9"
             "\xD0\xB4\xD0\xB5\xD0\xBD.");  // "Файл не найден."

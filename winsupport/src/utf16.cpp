@@ -18,8 +18,8 @@ std::wstring Widen(std::string_view text) {
 std::string Narrow(std::wstring_view text) {
   if (text.empty()) return {};
   const int length = static_cast<int>(text.size());
-  const int count =
-      ::WideCharToMultiByte(CP_UTF8, 0, text.data(), length, nullptr, 0, nullptr, nullptr);
+  const int count = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), length, nullptr, 0, nullptr,
+                                          nullptr);
   std::string narrow(static_cast<size_t>(count > 0 ? count : 0), '\0');
   if (count > 0) {
     ::WideCharToMultiByte(CP_UTF8, 0, text.data(), length, narrow.data(), count, nullptr, nullptr);

@@ -27,8 +27,7 @@ int& ProgramNameOnly(int argc, char** argv) {
 
 void InitAppResources() { InitDuvozevivResources(); }
 
-CLoaderApp::CLoaderApp(int argc, char** argv)
-    : QApplication(ProgramNameOnly(argc, argv), g_argv) {
+CLoaderApp::CLoaderApp(int argc, char** argv) : QApplication(ProgramNameOnly(argc, argv), g_argv) {
   InitAppResources();
   setApplicationVersion(QStringLiteral(VEXEL_VERSION));
   setDesktopFileName(QStringLiteral("com.vexel.duvozeviv"));

@@ -71,7 +71,8 @@ QImage DrawPicture() {
   mark.setWeight(QFont::Black);
   painter.setFont(mark);
   const QString word = QStringLiteral("Vexel");
-  const QColor colours[] = {{31, 95, 168}, {46, 158, 91}, {224, 123, 0}, {200, 50, 60}, {122, 79, 176}};
+  const QColor colours[] = {
+      {31, 95, 168}, {46, 158, 91}, {224, 123, 0}, {200, 50, 60}, {122, 79, 176}};
   int x = (300 - painter.fontMetrics().horizontalAdvance(word)) / 2;
   for (int i = 0; i < word.size(); ++i) {
     painter.setPen(colours[i]);
@@ -114,8 +115,8 @@ bool WriteIco(const QString& path, const QVector<QImage>& images) {
   quint32 offset = 6 + 16 * static_cast<quint32>(images.size());
   for (const QImage& image : images) {
     pngs.append(Png(image));
-    out << quint8(image.width()) << quint8(image.height()) << quint8(0) << quint8(0)
-        << quint16(1) << quint16(32) << quint32(pngs.last().size()) << offset;
+    out << quint8(image.width()) << quint8(image.height()) << quint8(0) << quint8(0) << quint16(1)
+        << quint16(32) << quint32(pngs.last().size()) << offset;
     offset += static_cast<quint32>(pngs.last().size());
   }
   for (const QByteArray& png : pngs) {
@@ -143,7 +144,8 @@ int main(int argc, char* argv[]) {
                   Save(DrawIcon(64), dir, "icon-64.png") &&
                   Save(DrawIcon(128), dir, "icon-128.png") &&
                   Save(DrawPicture(), dir, "IDB_PICTURE.png") &&
-                  WriteIco(dir.filePath(QStringLiteral("duvozeviv.ico")), {DrawIcon(32), DrawIcon(16)});
+                  WriteIco(dir.filePath(QStringLiteral("duvozeviv.ico")),
+                           {DrawIcon(32), DrawIcon(16)});
   if (!ok) {
     std::fprintf(stderr, "make_artwork: cannot write to %s\n", argv[1]);
     return 1;

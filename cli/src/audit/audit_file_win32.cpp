@@ -27,7 +27,8 @@ class AuditFile final : public AuditSink {
     DWORD error = WriteAll(m_partialLine ? '\n' + line : line);
     if (error == 0) m_partialLine = false;
     if (error == 0 && !::FlushFileBuffers(m_file.get())) error = ::GetLastError();
-    if (error != 0 && ::SetFilePointerEx(m_file.get(), end, nullptr, FILE_BEGIN)) ::SetEndOfFile(m_file.get());
+    if (error != 0 && ::SetFilePointerEx(m_file.get(), end, nullptr, FILE_BEGIN))
+      ::SetEndOfFile(m_file.get());
     return static_cast<int>(error);
   }
 
@@ -37,7 +38,8 @@ class AuditFile final : public AuditSink {
     while (done < line.size()) {
       DWORD n = 0;
       const auto want = static_cast<DWORD>(line.size() - done);
-      if (!::WriteFile(m_file.get(), line.data() + done, want, &n, nullptr)) return ::GetLastError();
+      if (!::WriteFile(m_file.get(), line.data() + done, want, &n, nullptr))
+        return ::GetLastError();
       if (n == 0) return ERROR_WRITE_FAULT;
       done += n;
     }
@@ -90,8 +92,8 @@ std::string AuditLogRefusal(const std::string& path, const std::string& imagePat
 
 std::unique_ptr<AuditSink> OpenAuditFile(const std::string& path, int& osError) {
   UniqueHandle file = OwnFile(::CreateFileW(Widen(path).c_str(), GENERIC_READ | GENERIC_WRITE,
-                                             FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
-                                             FILE_ATTRIBUTE_NORMAL, nullptr));
+                                            FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                                            FILE_ATTRIBUTE_NORMAL, nullptr));
   if (file == nullptr) {
     osError = static_cast<int>(::GetLastError());
     return nullptr;

@@ -2,8 +2,8 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <ratio>
 #include <nlohmann/json.hpp>
+#include <ratio>
 #include <utility>
 
 #include "output/display_text.h"

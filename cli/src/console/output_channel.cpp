@@ -41,8 +41,8 @@ class OutputChannel::Writer {
     if (!m_thread.joinable()) return true;
     std::unique_lock<std::mutex> lock(m_mutex);
     auto done = [this] { return m_ended || (m_queue.empty() && !m_writing); };
-    const bool written =
-        limit ? m_idle.wait_for(lock, *limit, done) : (m_idle.wait(lock, done), true);
+    const bool written = limit ? m_idle.wait_for(lock, *limit, done)
+                               : (m_idle.wait(lock, done), true);
     m_stopping = true;
     m_wake.notify_one();
     lock.unlock();
@@ -103,7 +103,7 @@ OutputChannel::OutputChannel(int fd) : m_fd(fd) {
 OutputChannel::OutputChannel(int fd, OutputChannel& other) : m_fd(fd) {
   if (NeverBlocks(fd)) return;
   m_writer = SameFile(fd, other.m_fd) && other.m_writer ? other.m_writer
-                                                         : std::make_shared<Writer>();
+                                                        : std::make_shared<Writer>();
 }
 
 OutputChannel::~OutputChannel() { Finish(); }

@@ -50,7 +50,7 @@ class OutputChannel final : public std::streambuf {
   int m_fd;
   std::shared_ptr<Writer> m_writer;  // null: written at once, on the caller's thread
   bool m_ended = false;              // direct writes only
-  std::string m_buffer;  // since the last flush
+  std::string m_buffer;              // since the last flush
   bool m_nextIsProgress = false;
 };
 

@@ -14,9 +14,7 @@ class RunClock {
   /// Starts now, on @p loop's clock; @p loop must outlive it.
   explicit RunClock(const EventLoop& loop) : m_loop(loop), m_start(loop.Now()) {}
 
-  double Seconds() const {
-    return std::chrono::duration<double>(m_loop.Now() - m_start).count();
-  }
+  double Seconds() const { return std::chrono::duration<double>(m_loop.Now() - m_start).count(); }
   /// CLOCK_MONOTONIC in microseconds, comparable across processes.
   static int64_t MonotonicMicros() {
     const auto now = std::chrono::steady_clock::now().time_since_epoch();

@@ -83,15 +83,16 @@ class JsonStation final : public TrackingStation {
 
   void Started(const StationInfo& info) override {
     TrackingStation::Started(info);
-    WriteLine(m_out, {{"event", "session"},
-                      {"state", "started"},
-                      {"image", info.image},
-                      {"size", info.size},
-                      {"sha256", info.sha256},
-                      {"ports", PortNames()},
-                      {"count", info.count},
-                      {"log", info.log.empty() ? nlohmann::json(nullptr) : nlohmann::json(info.log)},
-                      {"elapsed", 0}});
+    WriteLine(m_out,
+              {{"event", "session"},
+               {"state", "started"},
+               {"image", info.image},
+               {"size", info.size},
+               {"sha256", info.sha256},
+               {"ports", PortNames()},
+               {"count", info.count},
+               {"log", info.log.empty() ? nlohmann::json(nullptr) : nlohmann::json(info.log)},
+               {"elapsed", 0}});
   }
 
   void ModuleFound(size_t port, size_t module, double elapsed) override {
@@ -157,10 +158,9 @@ class JsonStation final : public TrackingStation {
 
   void Notice(const char* event, const std::string& text, double elapsed) override {
     m_err << DisplayText(text) << '\n' << std::flush;
-    WriteLine(m_out, {{"event", "session"},
-                      {"state", event},
-                      {"message", text},
-                      {"elapsed", RoundMs(elapsed)}});
+    WriteLine(
+        m_out,
+        {{"event", "session"}, {"state", event}, {"message", text}, {"elapsed", RoundMs(elapsed)}});
   }
 
   void Finish(const std::vector<StationCounts>& counts, int exitCode, double elapsed) override {
@@ -214,18 +214,17 @@ class JsonStation final : public TrackingStation {
 
 }  // namespace
 
-const char* EventName(PortEventKind kind) {
-  return WordOf(kEventNames, kind, kEventNames[0].word);
-}
+const char* EventName(PortEventKind kind) { return WordOf(kEventNames, kind, kEventNames[0].word); }
 
 nlohmann::json EventLine(const nlohmann::json& port, const char* name, const PortEvent& event) {
-  return {{"port", port},
-          {"event", name},
-          {"position", event.position},
-          {"total", event.total},
-          {"status", event.status},
-          {"message", event.message.empty() ? nlohmann::json(nullptr) : nlohmann::json(event.message)},
-          {"elapsed", RoundMs(event.elapsed)}};
+  return {
+      {"port", port},
+      {"event", name},
+      {"position", event.position},
+      {"total", event.total},
+      {"status", event.status},
+      {"message", event.message.empty() ? nlohmann::json(nullptr) : nlohmann::json(event.message)},
+      {"elapsed", RoundMs(event.elapsed)}};
 }
 
 std::unique_ptr<RunOutput> MakeJsonOutput(const OutputSettings& settings, std::ostream& out,
@@ -233,8 +232,8 @@ std::unique_ptr<RunOutput> MakeJsonOutput(const OutputSettings& settings, std::o
   return std::make_unique<JsonOutput>(settings, out, err);
 }
 
-std::unique_ptr<StationOutput> MakeJsonStation(const OutputSettings& settings,
-                                               std::ostream& out, std::ostream& err) {
+std::unique_ptr<StationOutput> MakeJsonStation(const OutputSettings& settings, std::ostream& out,
+                                               std::ostream& err) {
   return std::make_unique<JsonStation>(settings, out, err);
 }
 

@@ -97,8 +97,10 @@ size_t WidestName(const std::vector<PortView>& views, size_t atLeast = 0) {
 // The word at the end of a bar for each kind of the latest event; the
 // others show the controller's status text.
 constexpr EventWord kBarWords[] = {
-    {PortEventKind::Connecting, "CONNECTING"},  {PortEventKind::Loaded, "MODULE LOADED"},
-    {PortEventKind::Failed, "FAILED"},          {PortEventKind::Interrupted, "INTERRUPTED"},
+    {PortEventKind::Connecting, "CONNECTING"},
+    {PortEventKind::Loaded, "MODULE LOADED"},
+    {PortEventKind::Failed, "FAILED"},
+    {PortEventKind::Interrupted, "INTERRUPTED"},
 };
 
 std::string WordFor(const PortView& view) {
@@ -268,8 +270,7 @@ class LiveStation final : public TrackingStation {
       total.loaded += station.counts.loaded;
       total.failed += station.counts.failed;
     }
-    const int width =
-        static_cast<int>(std::to_string(std::max(total.loaded, total.failed)).size());
+    const int width = static_cast<int>(std::to_string(std::max(total.loaded, total.failed)).size());
     std::vector<std::string> lines;
     for (size_t port = 0; port < m_stations.size(); ++port) {
       lines.push_back(Line(m_views[port].shown, Counts(m_stations[port].counts, width),
@@ -289,8 +290,8 @@ std::unique_ptr<RunOutput> MakeLiveOutput(const OutputSettings& settings, std::o
   return std::make_unique<BarsOutput>(settings, out, err);
 }
 
-std::unique_ptr<StationOutput> MakeLiveStation(const OutputSettings& settings,
-                                               std::ostream& out, std::ostream& err) {
+std::unique_ptr<StationOutput> MakeLiveStation(const OutputSettings& settings, std::ostream& out,
+                                               std::ostream& err) {
   return std::make_unique<LiveStation>(settings, out, err);
 }
 

@@ -32,7 +32,9 @@ std::vector<std::string> Cells(const PortSummary& row) {
           std::to_string(row.bytes),
           row.started ? Format("%.2f", row.seconds) : "",
           rated ? Format("%.0f", BytesPerSecond(row)) : "",
-          Unpaced(row) ? kUnpaced : rated ? Format("%.1f%%", CeilingShare(row) * 100.0) : ""};
+          Unpaced(row) ? kUnpaced
+          : rated      ? Format("%.1f%%", CeilingShare(row) * 100.0)
+                       : ""};
 }
 
 }  // namespace
@@ -84,13 +86,12 @@ std::string FormatSummary(const std::vector<PortSummary>& rows, int exitCode) {
     if (row.loaded) ++loaded;
     unpaced = unpaced || Unpaced(row);
   }
-  const std::string note =
-      unpaced ? std::string(kUnpaced) + ": faster than " + std::to_string(kLineBaudRate) +
-                    " baud 8E2 allows: the line is not paced like a UART\n"
-              : "";
-  return table.Render() + note + std::to_string(loaded) + " of " +
-         std::to_string(rows.size()) + " modules loaded; exit status " +
-         std::to_string(exitCode) + "\n";
+  const std::string note = unpaced ? std::string(kUnpaced) + ": faster than " +
+                                         std::to_string(kLineBaudRate) +
+                                         " baud 8E2 allows: the line is not paced like a UART\n"
+                                   : "";
+  return table.Render() + note + std::to_string(loaded) + " of " + std::to_string(rows.size()) +
+         " modules loaded; exit status " + std::to_string(exitCode) + "\n";
 }
 
 std::string FormatStationSummary(const std::vector<std::string>& ports,
@@ -110,9 +111,9 @@ std::string FormatStationSummary(const std::vector<std::string>& ports,
   }
   table.AddRow({"total", std::to_string(total.modules), std::to_string(total.loaded),
                 std::to_string(total.failed), ""});
-  return table.Render() + std::to_string(total.loaded) + " of " +
-         std::to_string(total.modules) + " modules loaded in " + FormatDuration(elapsed) +
-         "; exit status " + std::to_string(exitCode) + "\n";
+  return table.Render() + std::to_string(total.loaded) + " of " + std::to_string(total.modules) +
+         " modules loaded in " + FormatDuration(elapsed) + "; exit status " +
+         std::to_string(exitCode) + "\n";
 }
 
 }  // namespace vexel::cli

@@ -37,7 +37,7 @@ class LineTally {
 
 struct PortSummary {
   std::string port;
-  std::string outcome;     ///< "MODULE LOADED", the failure text, or "interrupted"
+  std::string outcome;  ///< "MODULE LOADED", the failure text, or "interrupted"
   int exitCode = 0;
   bool loaded = false;
   bool started = false;    ///< INIT went out
@@ -61,7 +61,7 @@ struct StationCounts {
   size_t modules = 0;  ///< programming attempts: loaded + failed
   size_t loaded = 0;
   size_t failed = 0;
-  std::string last;    ///< the latest module's outcome text
+  std::string last;  ///< the latest module's outcome text
 };
 
 /// A station session's table at the end: PORT, MODULES, LOADED, FAILED,

@@ -158,8 +158,7 @@ void TrackingStation::Unwritten(const std::string& log, const std::vector<std::s
   if (lines.empty()) return;
   m_out << std::flush;
   std::string text = std::to_string(lines.size()) + " audit record" +
-                     (lines.size() == 1 ? "" : "s") + " not written to " + DisplayText(log) +
-                     ":\n";
+                     (lines.size() == 1 ? "" : "s") + " not written to " + DisplayText(log) + ":\n";
   for (const auto& line : lines) text += line.back() == '\n' ? line : line + '\n';
   m_err << text << std::flush;
 }
@@ -189,8 +188,8 @@ std::unique_ptr<RunOutput> MakeRunOutput(const OutputSettings& settings, std::os
   return MakeTextOutput(settings, out, err);
 }
 
-std::unique_ptr<StationOutput> MakeStationOutput(const OutputSettings& settings,
-                                                 std::ostream& out, std::ostream& err) {
+std::unique_ptr<StationOutput> MakeStationOutput(const OutputSettings& settings, std::ostream& out,
+                                                 std::ostream& err) {
   switch (settings.mode) {
     case OutputMode::Bars: return MakeLiveStation(settings, out, err);
     case OutputMode::Json: return MakeJsonStation(settings, out, err);

@@ -20,7 +20,7 @@ struct PortView {
   std::string status;
   uint32_t position = 0;
   uint32_t total = 0;
-  double runStart = -1;  // when INIT went out; -1 before
+  double runStart = -1;   // when INIT went out; -1 before
   int printedTenth = -1;  // plain lines: the last tenth printed
   double printedAt = 0;
 };
@@ -139,15 +139,15 @@ class TrackingStation : public StationOutput, protected TrackedPorts {
 // or, with OutputMode::Quiet, results only.
 std::unique_ptr<RunOutput> MakeTextOutput(const OutputSettings& settings, std::ostream& out,
                                           std::ostream& err);
-std::unique_ptr<StationOutput> MakeTextStation(const OutputSettings& settings,
-                                               std::ostream& out, std::ostream& err);
+std::unique_ptr<StationOutput> MakeTextStation(const OutputSettings& settings, std::ostream& out,
+                                               std::ostream& err);
 std::unique_ptr<RunOutput> MakeJsonOutput(const OutputSettings& settings, std::ostream& out,
                                           std::ostream& err);
-std::unique_ptr<StationOutput> MakeJsonStation(const OutputSettings& settings,
-                                               std::ostream& out, std::ostream& err);
+std::unique_ptr<StationOutput> MakeJsonStation(const OutputSettings& settings, std::ostream& out,
+                                               std::ostream& err);
 std::unique_ptr<RunOutput> MakeLiveOutput(const OutputSettings& settings, std::ostream& out,
                                           std::ostream& err);
-std::unique_ptr<StationOutput> MakeLiveStation(const OutputSettings& settings,
-                                               std::ostream& out, std::ostream& err);
+std::unique_ptr<StationOutput> MakeLiveStation(const OutputSettings& settings, std::ostream& out,
+                                               std::ostream& err);
 
 }  // namespace vexel::cli

@@ -70,7 +70,7 @@ class StationOutput {
 
 /// Failures go to @p err as "PORT: module N: message" in every mode;
 /// everything else to @p out.
-std::unique_ptr<StationOutput> MakeStationOutput(const OutputSettings& settings,
-                                                 std::ostream& out, std::ostream& err);
+std::unique_ptr<StationOutput> MakeStationOutput(const OutputSettings& settings, std::ostream& out,
+                                                 std::ostream& err);
 
 }  // namespace vexel::cli

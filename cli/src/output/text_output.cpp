@@ -57,8 +57,7 @@ bool PrintRunStep(std::ostream& out, PortView& view, const PortEvent& event, dou
 std::string OutcomeText(const PortSummary& result) {
   if (!result.loaded) return result.outcome;
   char rate[48];
-  std::snprintf(rate, sizeof rate, " in %.2f s (%.0f B/s)", result.seconds,
-                BytesPerSecond(result));
+  std::snprintf(rate, sizeof rate, " in %.2f s (%.0f B/s)", result.seconds, BytesPerSecond(result));
   return result.outcome + rate;
 }
 
@@ -174,8 +173,8 @@ std::unique_ptr<RunOutput> MakeTextOutput(const OutputSettings& settings, std::o
   return std::make_unique<LinesOutput>(settings, out, err);
 }
 
-std::unique_ptr<StationOutput> MakeTextStation(const OutputSettings& settings,
-                                               std::ostream& out, std::ostream& err) {
+std::unique_ptr<StationOutput> MakeTextStation(const OutputSettings& settings, std::ostream& out,
+                                               std::ostream& err) {
   if (settings.mode == OutputMode::Quiet) {
     return std::make_unique<QuietStation>(settings, out, err);
   }

@@ -1,7 +1,7 @@
 #include "port_list/port_list.h"
 
-#include "port_list/port_columns.h"
 #include "output/text_table.h"
+#include "port_list/port_columns.h"
 
 namespace vexel::cli {
 

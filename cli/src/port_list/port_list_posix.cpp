@@ -4,11 +4,11 @@
 #include <filesystem>
 #include <fstream>
 
-#include "runner/adapter_latency.h"
-#include "port_list/port_list.h"
-#include "serial/port_names.h"
-#include "port_list/port_columns.h"
 #include "output/text_table.h"
+#include "port_list/port_columns.h"
+#include "port_list/port_list.h"
+#include "runner/adapter_latency.h"
+#include "serial/port_names.h"
 
 namespace vexel::cli {
 namespace {
@@ -118,12 +118,9 @@ SerialPortInfo DescribePort(const std::string& port, const std::string& root) {
 }
 
 std::vector<PortColumn> PortTableColumns() {
-  return {{"DEVICE", &SerialPortInfo::device},
-          {"BY-ID", &SerialPortInfo::byId},
-          {"USB", &SerialPortInfo::usbId},
-          {"SERIAL", &SerialPortInfo::serial},
-          {"PRODUCT", &SerialPortInfo::product},
-          {"DRIVER", &SerialPortInfo::driver},
+  return {{"DEVICE", &SerialPortInfo::device},   {"BY-ID", &SerialPortInfo::byId},
+          {"USB", &SerialPortInfo::usbId},       {"SERIAL", &SerialPortInfo::serial},
+          {"PRODUCT", &SerialPortInfo::product}, {"DRIVER", &SerialPortInfo::driver},
           {"LATENCY", &SerialPortInfo::latency}};
 }
 

@@ -10,11 +10,11 @@
 #include <cwctype>
 #include <map>
 
-#include "runner/adapter_latency.h"
-#include "port_list/port_list.h"
-#include "port_list/port_columns.h"
-#include "serial/port_names.h"
 #include "output/text_table.h"
+#include "port_list/port_columns.h"
+#include "port_list/port_list.h"
+#include "runner/adapter_latency.h"
+#include "serial/port_names.h"
 #include "winsupport/unique_handle.h"
 #include "winsupport/utf16.h"
 
@@ -41,8 +41,8 @@ class RegistryKey {
     DWORD size = sizeof value;
     DWORD type = 0;
     if (m_key == nullptr ||
-        ::RegQueryValueExW(m_key.get(), name, nullptr, &type, reinterpret_cast<BYTE*>(value), &size) !=
-            ERROR_SUCCESS ||
+        ::RegQueryValueExW(m_key.get(), name, nullptr, &type, reinterpret_cast<BYTE*>(value),
+                           &size) != ERROR_SUCCESS ||
         type != REG_SZ) {
       return {};
     }
@@ -53,8 +53,8 @@ class RegistryKey {
     DWORD size = sizeof value;
     DWORD type = 0;
     return m_key != nullptr &&
-           ::RegQueryValueExW(m_key.get(), name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size) ==
-               ERROR_SUCCESS &&
+           ::RegQueryValueExW(m_key.get(), name, nullptr, &type, reinterpret_cast<BYTE*>(&value),
+                              &size) == ERROR_SUCCESS &&
            type == REG_DWORD;
   }
 
@@ -101,8 +101,7 @@ std::wstring DeviceProperty(HDEVINFO devices, SP_DEVINFO_DATA& device, DWORD pro
   wchar_t value[512];
   DWORD type = 0;
   if (!::SetupDiGetDeviceRegistryPropertyW(devices, &device, property, &type,
-                                           reinterpret_cast<BYTE*>(value), sizeof value,
-                                           nullptr) ||
+                                           reinterpret_cast<BYTE*>(value), sizeof value, nullptr) ||
       (type != REG_SZ && type != REG_MULTI_SZ)) {
     return {};
   }
@@ -155,8 +154,8 @@ std::map<std::wstring, SerialPortInfo> DescribedPorts() {
   SP_DEVINFO_DATA device{};
   device.cbSize = sizeof device;
   for (DWORD index = 0; ::SetupDiEnumDeviceInfo(devices, index, &device); ++index) {
-    RegistryKey key(::SetupDiOpenDevRegKey(devices, &device, DICS_FLAG_GLOBAL, 0, DIREG_DEV,
-                                           KEY_READ));
+    RegistryKey key(
+        ::SetupDiOpenDevRegKey(devices, &device, DICS_FLAG_GLOBAL, 0, DIREG_DEV, KEY_READ));
     const std::wstring name = key.String(L"PortName");
     if (name.empty()) continue;
     SerialPortInfo& info = described[name];

@@ -6,18 +6,18 @@
 #include <nlohmann/json.hpp>
 #include <ostream>
 
-#include "program/command_line.h"
+#include "cli/exit_codes.h"
+#include "console/console.h"
+#include "console/output_channel.h"
 #include "output/display_text.h"
 #include "output/run_output.h"
-#include "console/console.h"
-#include "cli/exit_codes.h"
-#include "session/load_session.h"
-#include "runner/open_diagnosis.h"
-#include "session/station_session.h"
-#include "console/output_channel.h"
 #include "port_list/port_list.h"
+#include "program/command_line.h"
 #include "program/version.h"
 #include "protocol/sha256.h"
+#include "runner/open_diagnosis.h"
+#include "session/load_session.h"
+#include "session/station_session.h"
 
 namespace vexel::cli {
 namespace {
@@ -64,10 +64,14 @@ int ListPorts(const CliOptions& options, std::ostream& out) {
   }
   for (size_t i = 0; i < ports.size(); ++i) {
     const SerialPortInfo& port = ports[i];
-    out << JsonLine({{"device", port.device},   {"by_id", OrNull(port.byId)},
-                     {"usb", OrNull(port.usbId)}, {"serial", OrNull(port.serial)},
-                     {"product", OrNull(port.product)}, {"driver", OrNull(port.driver)},
-                     {"latency_timer", OrNull(port.latency)}, {"notes", traps[i]}})
+    out << JsonLine({{"device", port.device},
+                     {"by_id", OrNull(port.byId)},
+                     {"usb", OrNull(port.usbId)},
+                     {"serial", OrNull(port.serial)},
+                     {"product", OrNull(port.product)},
+                     {"driver", OrNull(port.driver)},
+                     {"latency_timer", OrNull(port.latency)},
+                     {"notes", traps[i]}})
         << '\n';
   }
   return kExitOk;
@@ -140,8 +144,7 @@ PortLineFactory LineFactoryFor(const CliOptions& options) {
 }
 
 // A session that could not catch Ctrl-C has opened nothing: it is said here.
-int Ended(const CliOptions& options, int code, bool refused, std::ostream& out,
-          std::ostream& err) {
+int Ended(const CliOptions& options, int code, bool refused, std::ostream& out, std::ostream& err) {
   if (refused) EarlyFailure(options, kInterruptsNotCaught, out, err);
   return code;
 }
@@ -161,8 +164,7 @@ int Station(const CliOptions& options, SnapshotImageFile& image, std::ostream& o
             std::ostream& err) {
   std::unique_ptr<AuditSink> sink;
   if (!options.log.empty()) {
-    if (const std::string refusal = AuditLogRefusal(options.log, options.image);
-        !refusal.empty()) {
+    if (const std::string refusal = AuditLogRefusal(options.log, options.image); !refusal.empty()) {
       err << "--log: " << DisplayText(refusal) << "\nRun with --help for more information.\n";
       return kExitUsage;
     }
@@ -178,8 +180,7 @@ int Station(const CliOptions& options, SnapshotImageFile& image, std::ostream& o
   static_cast<SessionSettings&>(settings) = SessionFrom(options);
   settings.count = options.count;
   settings.program = kProgramName;
-  StationSession session(settings, *output, std::move(sink), options.log,
-                         LineFactoryFor(options));
+  StationSession session(settings, *output, std::move(sink), options.log, LineFactoryFor(options));
   session.SetImage(image.Snapshot());
   // A session lasts hours and sends its snapshot only: the file is let go,
   // so that it can be replaced meanwhile (Windows would keep it locked).

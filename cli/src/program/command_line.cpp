@@ -4,8 +4,8 @@
 #include <algorithm>
 #include <sstream>
 
-#include "output/display_text.h"
 #include "cli/exit_codes.h"
+#include "output/display_text.h"
 #include "program/version.h"
 
 namespace vexel::cli {
@@ -61,9 +61,9 @@ void Describe(CLI::App& app, CliOptions& options) {
       ->allow_extra_args(false)
       ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
   auto* listPorts = app.add_flag("--list-ports", options.listPorts,
-               "List this machine's serial ports without opening them, then exit")
-      ->excludes("IMAGE")
-      ->excludes("--port");
+                                 "List this machine's serial ports without opening them, then exit")
+                        ->excludes("IMAGE")
+                        ->excludes("--port");
   auto* quiet = app.add_flag("-q,--quiet", options.quiet, "Show only the result of each port");
   app.add_flag("--json", options.json,
                "Write JSON Lines events (port, event, position, total, status, message, "

@@ -14,11 +14,11 @@ struct CliOptions {
   bool quiet = false;
   bool json = false;
   bool trace = false;
-  bool watcherThreads = false;     ///< a watcher thread per port instead of the event loop
-  bool station = false;            ///< module after module on each port until Ctrl-C or count
-  size_t count = 0;                ///< --station: modules per port; 0 = until Ctrl-C
-  std::string log;                 ///< --station: audit log to append to; empty = none
-  std::string expectSha256;        ///< the image's SHA-256 (hex, any case); empty = not checked
+  bool watcherThreads = false;  ///< a watcher thread per port instead of the event loop
+  bool station = false;         ///< module after module on each port until Ctrl-C or count
+  size_t count = 0;             ///< --station: modules per port; 0 = until Ctrl-C
+  std::string log;              ///< --station: audit log to append to; empty = none
+  std::string expectSha256;     ///< the image's SHA-256 (hex, any case); empty = not checked
 };
 
 /// The outcome of parsing: either options to run with, or an exit code and

@@ -32,7 +32,8 @@ std::string LatencyWarning(const std::string& device, const std::string& root) {
   const std::string name = TtyNameOf(device, root);
   return "the adapter's latency timer is " + std::to_string(ms) +
          " ms, so every reply waits up to that long (1 ms loads about twice as fast); set it "
-         "with: echo 1 | sudo tee /sys/bus/usb-serial/devices/" + name +
+         "with: echo 1 | sudo tee /sys/bus/usb-serial/devices/" +
+         name +
          "/latency_timer, or for good with the udev rule line: ACTION==\"add\", "
          "SUBSYSTEM==\"usb-serial\", DRIVER==\"ftdi_sio\", ATTR{latency_timer}=\"1\"";
 }

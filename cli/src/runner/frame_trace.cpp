@@ -61,8 +61,8 @@ std::string HexBytes(const uint8_t* bytes, size_t length) {
   return text;
 }
 
-std::string FormatTraceLine(int64_t monotonicUs, const std::string& port, bool sent,
-                            FrameName name, const uint8_t* frame, size_t length) {
+std::string FormatTraceLine(int64_t monotonicUs, const std::string& port, bool sent, FrameName name,
+                            const uint8_t* frame, size_t length) {
   char head[64];
   std::snprintf(head, sizeof head, "%" PRId64 " ", monotonicUs);
   char tail[32];

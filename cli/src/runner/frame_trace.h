@@ -22,7 +22,7 @@ std::string HexBytes(const uint8_t* bytes, size_t length);
 
 /// One trace line without its newline:
 /// "<monotonic µs> <port> TX|RX <name padded to 13> <hex bytes>".
-std::string FormatTraceLine(int64_t monotonicUs, const std::string& port, bool sent,
-                            FrameName name, const uint8_t* frame, size_t length);
+std::string FormatTraceLine(int64_t monotonicUs, const std::string& port, bool sent, FrameName name,
+                            const uint8_t* frame, size_t length);
 
 }  // namespace vexel::cli

@@ -16,8 +16,8 @@
 #include <fstream>
 #include <sstream>
 
-#include "runner/adapter_latency.h"
 #include "port_list/port_list.h"
+#include "runner/adapter_latency.h"
 #include "serial/serial_port.h"
 
 namespace vexel::cli {
@@ -44,8 +44,8 @@ std::string AccessAdvice(const std::string& device) {
   const std::string group = GroupName(info.st_gid);
   const bool groupMayUse = (info.st_mode & (S_IRGRP | S_IWGRP)) == (S_IRGRP | S_IWGRP);
   if (groupMayUse && info.st_gid != 0) {
-    return text + "; " + device + " belongs to group " + group + "; add yourself with: " +
-           "sudo usermod -aG " + group + " $USER, then log in again";
+    return text + "; " + device + " belongs to group " + group +
+           "; add yourself with: " + "sudo usermod -aG " + group + " $USER, then log in again";
   }
   char mode[8];
   std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(info.st_mode & 07777));
@@ -163,8 +163,8 @@ std::string BrailleTrap(const fs::path& root) {
   std::error_code error;
   for (const auto& entry : fs::directory_iterator(root / "sys/bus/usb/devices", error)) {
     if (FirstLine(entry.path() / "idVendor") != "1a86") continue;
-    return "brltty (pid " + std::to_string(pid) + ") claims CH340/CH341 adapters (USB 1a86:" +
-           FirstLine(entry.path() / "idProduct") +
+    return "brltty (pid " + std::to_string(pid) +
+           ") claims CH340/CH341 adapters (USB 1a86:" + FirstLine(entry.path() / "idProduct") +
            ") as Braille displays, so their port vanishes; without a Braille display: sudo "
            "systemctl mask brltty-udev.service && sudo systemctl stop brltty-udev.service "
            "brltty.service (or: sudo apt remove brltty), then plug the adapter in again";
@@ -197,7 +197,8 @@ std::vector<PortHolder> FindLockHolders(const std::string& device, const std::st
     unsigned devMajor = 0, devMinor = 0;
     unsigned long long inode = 0;
     if (!ParseLockLine(line, pid, devMajor, devMinor, inode) || pid <= 0) continue;
-    if (devMajor != major(info.st_dev) || devMinor != minor(info.st_dev) || inode != info.st_ino) continue;
+    if (devMajor != major(info.st_dev) || devMinor != minor(info.st_dev) || inode != info.st_ino)
+      continue;
     holders.push_back({pid, CommandName(fs::path(procRoot) / std::to_string(pid))});
   }
   return holders;
@@ -219,18 +220,13 @@ std::vector<PortHolder> FindPortHolders(const std::string& device, const std::st
 std::string DescribeOpenFailure(const std::string& device, int osError,
                                 const std::string& procRoot) {
   switch (osError) {
-    case 0:
-      return {};
+    case 0: return {};
     case EACCES:
-    case EPERM:
-      return AccessAdvice(device);
+    case EPERM: return AccessAdvice(device);
     case EBUSY:
-    case EWOULDBLOCK:
-      return BusyAdvice(device, procRoot);
-    case ENOENT:
-      return DescribeOsError(ENOENT) + "; --list-ports shows the serial ports";
-    default:
-      return DescribeOsError(osError);
+    case EWOULDBLOCK: return BusyAdvice(device, procRoot);
+    case ENOENT: return DescribeOsError(ENOENT) + "; --list-ports shows the serial ports";
+    default: return DescribeOsError(osError);
   }
 }
 

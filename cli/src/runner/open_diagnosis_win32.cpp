@@ -21,16 +21,14 @@ std::vector<std::string> FindPortTraps(const std::string&, const std::string&) {
 
 std::string DescribeOpenFailure(const std::string&, int osError, const std::string&) {
   switch (osError) {
-    case 0:
-      return {};
+    case 0: return {};
     case kErrorAccessDenied:
       return DescribeOsError(osError) + "; the port is in use by another program";
     case kErrorFileNotFound:
     case kErrorPathNotFound:
       return DescribeOsError(osError) +
              "; there is no such COM port here; --list-ports shows the serial ports";
-    default:
-      return DescribeOsError(osError);
+    default: return DescribeOsError(osError);
   }
 }
 

@@ -101,7 +101,9 @@ void PortRunner::ShowConnected() {
     return;
   }
   // Out of the controller's timer handler before the run starts.
-  m_loop.Post([this] { if (!m_ending) m_controller.StartRun(m_imagePath); });
+  m_loop.Post([this] {
+    if (!m_ending) m_controller.StartRun(m_imagePath);
+  });
 }
 
 void PortRunner::ShowDisconnected() { m_status = text::kNotConnected; }
@@ -137,16 +139,15 @@ std::string PortRunner::FailureReason() const {
     case Failure::PortOpen: {
       const int osError = m_line->LastOsError();
       const std::string device = m_line->DevicePath(m_port);
-      if (osError != 0) return WithTraps(DescribeOpenFailure(device, osError), FindPortTraps(device));
+      if (osError != 0)
+        return WithTraps(DescribeOpenFailure(device, osError), FindPortTraps(device));
       return m_line->DescribeResult(m_controller.LastPortResult());
     }
-    case Failure::LineLost:
-      return WithTraps({}, FindPortTraps(m_line->DevicePath(m_port)));
+    case Failure::LineLost: return WithTraps({}, FindPortTraps(m_line->DevicePath(m_port)));
     case Failure::LineFormat:
       if (m_line->LastOsError() != 0) return m_line->DescribeOsError(m_line->LastOsError());
       return m_line->DescribeResult(m_controller.LastPortResult());
-    default:
-      return {};
+    default: return {};
   }
 }
 

@@ -10,12 +10,12 @@
 
 #include "loop/deadline_timers.h"
 #include "loop/event_loop.h"
-#include "runner/port_line.h"
 #include "loop/run_clock.h"
 #include "output/run_output.h"
 #include "output/run_summary.h"
 #include "protocol/frame_name.h"
 #include "protocol/programming_controller.h"
+#include "runner/port_line.h"
 
 namespace vexel::cli {
 
@@ -49,9 +49,9 @@ class PortRunner final : public ControllerHost,
  public:
   /// @p image: the session's one snapshot of the image, shared by every
   /// port, taken before any port is opened.
-  PortRunner(size_t index, std::string port, std::string imagePath,
-             SnapshotImageFile::Bytes image, std::unique_ptr<PortLine> line,
-             const RunClock& clock, PortRunnerListener& listener, EventLoop& loop);
+  PortRunner(size_t index, std::string port, std::string imagePath, SnapshotImageFile::Bytes image,
+             std::unique_ptr<PortLine> line, const RunClock& clock, PortRunnerListener& listener,
+             EventLoop& loop);
   ~PortRunner() override;
   PortRunner(const PortRunner&) = delete;
   PortRunner& operator=(const PortRunner&) = delete;

@@ -1,7 +1,7 @@
 #include <type_traits>
 
-#include "runner/adapter_latency.h"
 #include "console/console.h"
+#include "runner/adapter_latency.h"
 #include "runner/port_line.h"
 #include "serial/port_names.h"
 #include "serial/serial_loop_line.h"

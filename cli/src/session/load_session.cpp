@@ -4,8 +4,7 @@
 
 namespace vexel::cli {
 
-LoadSession::LoadSession(SessionSettings settings, RunOutput& output,
-                         PortLineFactory lineFactory)
+LoadSession::LoadSession(SessionSettings settings, RunOutput& output, PortLineFactory lineFactory)
     : m_settings(std::move(settings)),
       m_output(output),
       m_core(m_settings, std::move(lineFactory),
@@ -49,9 +48,7 @@ void LoadSession::OnPortFrame(size_t port, bool sent, FrameName name, const uint
   m_core.TraceFrame(port, sent, name, frame, length);
 }
 
-void LoadSession::OnPortWarning(size_t port, const std::string& text) {
-  m_output.Warn(port, text);
-}
+void LoadSession::OnPortWarning(size_t port, const std::string& text) { m_output.Warn(port, text); }
 
 void LoadSession::OnPortFinished(size_t) {
   if (AllFinished()) m_core.Loop().Quit();

@@ -9,8 +9,7 @@ constexpr auto kTickPeriod = std::chrono::milliseconds(100);
 
 }  // namespace
 
-SessionCore::SessionCore(const SessionSettings& settings, PortLineFactory lineFactory,
-                         Hooks hooks)
+SessionCore::SessionCore(const SessionSettings& settings, PortLineFactory lineFactory, Hooks hooks)
     : m_settings(settings),
       m_lineFactory(std::move(lineFactory)),
       m_hooks(std::move(hooks)),
@@ -49,8 +48,8 @@ std::unique_ptr<PortRunner> SessionCore::MakeRunner(size_t index, PortRunnerList
 void SessionCore::TraceFrame(size_t index, bool sent, FrameName name, const uint8_t* frame,
                              size_t length) {
   if (!m_settings.trace) return;
-  m_hooks.onTrace(FormatTraceLine(RunClock::MonotonicMicros(), m_settings.ports[index], sent,
-                                  name, frame, length));
+  m_hooks.onTrace(FormatTraceLine(RunClock::MonotonicMicros(), m_settings.ports[index], sent, name,
+                                  frame, length));
 }
 
 }  // namespace vexel::cli

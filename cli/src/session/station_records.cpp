@@ -90,7 +90,7 @@ nlohmann::json StationRecords::ImageChanged(const FileStamp& now) const {
 
 // What every record carries: when, where, and which image.
 nlohmann::json StationRecords::Record(const char* kind) const {
-  return {{"record", kind}, {"time", Now()},      {"session", m_session}, {"host", m_host},
+  return {{"record", kind},   {"time", Now()},  {"session", m_session}, {"host", m_host},
           {"image", m_image}, {"size", m_size}, {"sha256", m_sha256}};
 }
 

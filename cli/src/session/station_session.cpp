@@ -33,9 +33,10 @@ StationSession::StationSession(StationSettings settings, StationOutput& output,
       m_counts(m_settings.ports.size()) {
   if (logSink) {
     // The writer thread only posts: the session stops on its own loop.
-    m_log = std::make_unique<AuditLog>(std::move(logSink), m_logPath, [this](const std::string& error) {
-      m_core.Loop().Post([this, error] { OnLogFailed(error); });
-    });
+    m_log = std::make_unique<AuditLog>(std::move(logSink), m_logPath,
+                                       [this](const std::string& error) {
+                                         m_core.Loop().Post([this, error] { OnLogFailed(error); });
+                                       });
   }
 }
 
@@ -283,8 +284,7 @@ void StationSession::ModuleEnded(size_t index, const PortSummary& result) {
   figures.outcome = result.loaded || port.failure.empty() ? result.outcome : port.failure;
   figures.exitCode = result.exitCode;
   figures.bytes = result.bytes;
-  figures.seconds =
-      RoundMs(result.started ? result.seconds : m_core.Seconds() - port.moduleStart);
+  figures.seconds = RoundMs(result.started ? result.seconds : m_core.Seconds() - port.moduleStart);
   figures.bytesPerSecond = result.loaded ? std::round(BytesPerSecond(result)) : 0.0;
   Audit(m_records.Module(m_settings.ports[index], port.adapter, port.module, figures));
 

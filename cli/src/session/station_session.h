@@ -43,9 +43,8 @@ struct StationSettings : SessionSettings {
   std::chrono::milliseconds imageCheckPeriod{1000};
   /// The adapter behind a port, for the records: asked at the start and
   /// whenever a lost port is back (it may be another adapter then).
-  std::function<SerialPortInfo(const std::string& port)> describePort = [](const std::string& port) {
-    return DescribePort(port);
-  };
+  std::function<SerialPortInfo(const std::string& port)> describePort =
+      [](const std::string& port) { return DescribePort(port); };
   /// Put in front of the session's notices ("name: text"); the engine names
   /// no program of its own.
   std::string program;
@@ -93,15 +92,15 @@ class StationSession final : public PortRunnerListener {
   struct Port {
     Phase phase = Phase::Waiting;
     std::unique_ptr<PortRunner> runner;
-    bool found = false;  // the runner's probe found a module
-    bool heard = false;  // a frame came during the runner's probe, answer or not
+    bool found = false;         // the runner's probe found a module
+    bool heard = false;         // a frame came during the runner's probe, answer or not
     bool heardConnect = false;  // one of them was meant as a connect reply
-    int strayProbes = 0;  // probes in a row that heard only frames of other commands
-    bool opened = false;  // the port has been opened in this session
-    bool lost = false;    // it went away: probing until it opens again
-    bool warned = false;  // its adapter warning was shown: once a session, not per probe
-    nlohmann::json adapter;  // driver, usb, serial as far as known; null when nothing is
-    size_t module = 0;   // number of the latest module on this port
+    int strayProbes = 0;        // probes in a row that heard only frames of other commands
+    bool opened = false;        // the port has been opened in this session
+    bool lost = false;          // it went away: probing until it opens again
+    bool warned = false;        // its adapter warning was shown: once a session, not per probe
+    nlohmann::json adapter;     // driver, usb, serial as far as known; null when nothing is
+    size_t module = 0;          // number of the latest module on this port
     EventLoop::Clock::time_point probedAt{};
     EventLoop::TimerId probeTimer = 0;
     double moduleStart = 0;  // when the module was found

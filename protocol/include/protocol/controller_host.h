@@ -46,8 +46,6 @@ class ControllerHost {
   virtual ComNotifyTarget* NotificationTarget() = 0;
 };
 
-inline std::string ControllerHost::GetPortName() {
-  return GetPortChoice() == 2 ? "COM2" : "COM1";
-}
+inline std::string ControllerHost::GetPortName() { return GetPortChoice() == 2 ? "COM2" : "COM1"; }
 
 }  // namespace vexel

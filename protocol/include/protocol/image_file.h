@@ -51,9 +51,7 @@ class SnapshotImageFile final : public ImageFile {
   bool Open(const std::string& path) override;
   void Close() override;
   bool IsOpen() const override { return m_open; }
-  uint32_t GetLength() const override {
-    return m_data ? static_cast<uint32_t>(m_data->size()) : 0;
-  }
+  uint32_t GetLength() const override { return m_data ? static_cast<uint32_t>(m_data->size()) : 0; }
   uint32_t GetPosition() const override { return m_position; }
   uint32_t Read(void* buffer, uint32_t count) override;
 

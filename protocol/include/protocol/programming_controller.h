@@ -41,15 +41,15 @@ constexpr uint32_t kQueueSize = 2048;
 /// The class of the latest failure, for hosts that act on it (exit codes).
 enum class Failure {
   None,
-  PortOpen,          ///< "Cannot open open %s"
-  LineFormat,        ///< "Cannot switch to 57600, E, 8 2"
-  NoConnectReply,    ///< "Unable to connect to module"
-  NotResponding,     ///< "Module not responding"
-  InvalidResponse,   ///< "Invalid response from module for ..."
-  InternalError,     ///< "Internal error: Unknown state"
-  ImageFile,         ///< "Unable to open file %s"
-  RunInProgress,     ///< a run was requested while one is under way
-  LineLost,          ///< the serial line went away (adapter unplugged, driver stopped)
+  PortOpen,         ///< "Cannot open open %s"
+  LineFormat,       ///< "Cannot switch to 57600, E, 8 2"
+  NoConnectReply,   ///< "Unable to connect to module"
+  NotResponding,    ///< "Module not responding"
+  InvalidResponse,  ///< "Invalid response from module for ..."
+  InternalError,    ///< "Internal error: Unknown state"
+  ImageFile,        ///< "Unable to open file %s"
+  RunInProgress,    ///< a run was requested while one is under way
+  LineLost,         ///< the serial line went away (adapter unplugged, driver stopped)
 };
 
 /// Sees every request written and every complete frame assembled (traces).

@@ -24,8 +24,8 @@ class ISerialLine {
   /// Synchronous when @p overlapped is null: waits up to @p timeoutMs.
   virtual int32_t Write(const void* data, uint32_t length, uint32_t* count,
                         SerialOverlapped* overlapped, uint32_t timeoutMs) = 0;
-  virtual int32_t Read(void* buffer, uint32_t length, uint32_t* count,
-                       SerialOverlapped* overlapped, uint32_t timeoutMs) = 0;
+  virtual int32_t Read(void* buffer, uint32_t length, uint32_t* count, SerialOverlapped* overlapped,
+                       uint32_t timeoutMs) = 0;
 };
 
 }  // namespace vexel

@@ -118,8 +118,8 @@ class CSerialPort {
   /// returns kErrorTimeout with a count of 0 and writes nothing more to the
   /// buffer. On Linux it has written nothing at all: the bytes that did arrive
   /// stay queued for the next read.
-  virtual int32_t Read(void* buffer, uint32_t length, uint32_t* count,
-                       SerialOverlapped* overlapped, uint32_t timeoutMs);
+  virtual int32_t Read(void* buffer, uint32_t length, uint32_t* count, SerialOverlapped* overlapped,
+                       uint32_t timeoutMs);
 
   /// The event type of the latest completed event wait, leaving kNoEventType
   /// behind (so a second call returns kNoEventType).
@@ -164,8 +164,7 @@ class CSerialPort {
   /// The common frame of Read and Write; @p start begins the transfer on the
   /// record it is given and reports the count done at once.
   template <typename Start>
-  int32_t Transfer(uint32_t* count, SerialOverlapped* overlapped, uint32_t timeoutMs,
-                   Start start);
+  int32_t Transfer(uint32_t* count, SerialOverlapped* overlapped, uint32_t timeoutMs, Start start);
   int32_t FinishIo(int32_t started, SerialOverlapped* overlapped, SerialOverlapped& local,
                    uint32_t* count, uint32_t timeoutMs);
 };

@@ -17,11 +17,11 @@ namespace vexel::sim {
 /// noise go before it, the delay applies to the first delivery, and a split
 /// turns every byte into a delivery of its own.
 enum class FaultKind {
-  NoReply,         ///< no reply at this step (at step 0: no connect reply)
-  DelayedReply,    ///< the reply comes @c param ms late (at step 0: a late connect reply)
-  WrongReply,      ///< B0 EF AA 01 01 for an ACK, B0 EF 00 02 00 00 for a connect reply
-  Noise,           ///< @c param noise bytes (default 3, never 0xB0) in the reply's delivery, before it
-  SplitReply,      ///< the reply is delivered one byte per delivery
+  NoReply,       ///< no reply at this step (at step 0: no connect reply)
+  DelayedReply,  ///< the reply comes @c param ms late (at step 0: a late connect reply)
+  WrongReply,    ///< B0 EF AA 01 01 for an ACK, B0 EF 00 02 00 00 for a connect reply
+  Noise,       ///< @c param noise bytes (default 3, never 0xB0) in the reply's delivery, before it
+  SplitReply,  ///< the reply is delivered one byte per delivery
   OversizedFrame,  ///< B0 EF AA FD + 253 bytes without 0xB0, as its own delivery before the reply
   HangUp,          ///< the line goes away instead of the reply
 };

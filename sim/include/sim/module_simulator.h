@@ -35,14 +35,14 @@ struct Delivery {
 /// A CONNECT drops any unflashed image without a violation: the loader has
 /// reconnected, which is how it recovers from a failed run.
 enum class ViolationKind {
-  SendBeforeInit,       ///< a data chunk with no image started
-  OversizedChunk,       ///< a chunk of more than 64 bytes
-  DataAfterLast,        ///< a chunk after the last one of the image
-  InitMidImage,         ///< INIT while an image is partly received
-  TwoImagesBeforeFlash, ///< INIT after a complete image that was not flashed
-  FlashWithoutImage,    ///< FLASH with no complete image
-  Noise,                ///< bytes between requests that are not a request (once per run of them)
-  UnknownRequest,       ///< a well-formed frame the module does not know
+  SendBeforeInit,        ///< a data chunk with no image started
+  OversizedChunk,        ///< a chunk of more than 64 bytes
+  DataAfterLast,         ///< a chunk after the last one of the image
+  InitMidImage,          ///< INIT while an image is partly received
+  TwoImagesBeforeFlash,  ///< INIT after a complete image that was not flashed
+  FlashWithoutImage,     ///< FLASH with no complete image
+  Noise,                 ///< bytes between requests that are not a request (once per run of them)
+  UnknownRequest,        ///< a well-formed frame the module does not know
 };
 
 struct Violation {
@@ -112,15 +112,15 @@ class ModuleSimulator {
   std::vector<std::vector<uint8_t>> m_flashed;
   std::vector<Violation> m_violations;
   size_t m_requests = 0;
-  std::vector<uint8_t> m_rx;        // bytes of an incomplete request
-  bool m_inNoise = false;           // inside a run of noise bytes (already reported)
-  std::vector<uint8_t> m_image;     // image being received
-  bool m_imageStarted = false;      // INIT seen, not yet flashed or dropped
-  bool m_imageComplete = false;     // a chunk of under 64 bytes ended it
-  size_t m_chunks = 0;              // chunks of the current image
+  std::vector<uint8_t> m_rx;     // bytes of an incomplete request
+  bool m_inNoise = false;        // inside a run of noise bytes (already reported)
+  std::vector<uint8_t> m_image;  // image being received
+  bool m_imageStarted = false;   // INIT seen, not yet flashed or dropped
+  bool m_imageComplete = false;  // a chunk of under 64 bytes ended it
+  size_t m_chunks = 0;           // chunks of the current image
   int m_step = -1;
   bool m_answered = false;
-  std::vector<Delivery> m_out;      // deliveries of the current Consume
+  std::vector<Delivery> m_out;  // deliveries of the current Consume
 };
 
 }  // namespace vexel::sim

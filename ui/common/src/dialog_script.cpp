@@ -15,9 +15,12 @@ namespace {
 std::string Quoted(std::string_view text) {
   std::string out = "\"";
   for (const char c : text) {
-    if (c == '"') out += "\"\"";
-    else if (c == '\\') out += "\\\\";
-    else out += c;
+    if (c == '"')
+      out += "\"\"";
+    else if (c == '\\')
+      out += "\\\\";
+    else
+      out += c;
   }
   return out + "\"";
 }
@@ -90,8 +93,8 @@ std::string ControlLine(const ControlTemplate& control) {
   return line + "\n";
 }
 
-const DialogTemplate* const kTemplatesById[] = {&kAboutTemplate, &kMainTemplate,
-                                                &kSettingsTemplate, &kProgressTemplate};
+const DialogTemplate* const kTemplatesById[] = {&kAboutTemplate, &kMainTemplate, &kSettingsTemplate,
+                                                &kProgressTemplate};
 
 // Each symbolic id once, in the order the templates first use it.
 std::vector<std::pair<std::string, int>> NamedIds() {

@@ -89,9 +89,7 @@ bool ChooseImageFile(QWidget* parent, QString& path) {
   return true;
 }
 
-QString AppName() {
-  return QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName();
-}
+QString AppName() { return QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName(); }
 
 CLoaderDlg::CLoaderDlg(QWidget* pParent)
     : QDialog(pParent),
@@ -165,9 +163,7 @@ void CLoaderDlg::BuildSystemMenu() {
   }
 }
 
-void CLoaderDlg::contextMenuEvent(QContextMenuEvent* event) {
-  m_sysMenu->exec(event->globalPos());
-}
+void CLoaderDlg::contextMenuEvent(QContextMenuEvent* event) { m_sysMenu->exec(event->globalPos()); }
 
 void CLoaderDlg::OnSysCommand(int nID) {
   if ((nID & 0xFFF0) == IDM_ABOUTBOX) {

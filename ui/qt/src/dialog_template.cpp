@@ -69,8 +69,8 @@ QWidget* NewControl(const ControlTemplate& control, QDialog& dialog) {
 }
 
 void ApplyStyle(QWidget& widget, const ControlTemplate& control) {
-  const bool clickable =
-      control.kind == ControlKind::PushButton || control.kind == ControlKind::RadioButton;
+  const bool clickable = control.kind == ControlKind::PushButton ||
+                         control.kind == ControlKind::RadioButton;
   if (clickable) {
     widget.setFocusPolicy((control.style & kTabStop) ? Qt::StrongFocus : Qt::ClickFocus);
   }
@@ -79,8 +79,7 @@ void ApplyStyle(QWidget& widget, const ControlTemplate& control) {
   }
   if (auto* label = qobject_cast<QLabel*>(&widget)) {
     label->setTextFormat(Qt::PlainText);
-    label->setAlignment((control.style & kCentre) ? Qt::AlignCenter
-                                                  : Qt::AlignLeft | Qt::AlignTop);
+    label->setAlignment((control.style & kCentre) ? Qt::AlignCenter : Qt::AlignLeft | Qt::AlignTop);
   }
   if (auto* bar = qobject_cast<QProgressBar*>(&widget)) {
     bar->setTextVisible(false);

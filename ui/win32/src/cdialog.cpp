@@ -19,7 +19,8 @@ namespace {
 // be initialised before any template naming it is created.
 void InitCommonControlsOnce() {
   static const bool done = [] {
-    INITCOMMONCONTROLSEX init{sizeof(INITCOMMONCONTROLSEX), ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
+    INITCOMMONCONTROLSEX init{sizeof(INITCOMMONCONTROLSEX),
+                              ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
     return ::InitCommonControlsEx(&init) != FALSE;
   }();
   (void)done;
@@ -119,8 +120,10 @@ void CDialog::CentreWindow() {
   ::GetWindowRect(m_hWnd, &self);
   const LONG width = self.right - self.left;
   const LONG height = self.bottom - self.top;
-  const LONG x = std::max(work.left, std::min((owner.left + owner.right - width) / 2, work.right - width));
-  const LONG y = std::max(work.top, std::min((owner.top + owner.bottom - height) / 2, work.bottom - height));
+  const LONG x = std::max(work.left,
+                          std::min((owner.left + owner.right - width) / 2, work.right - width));
+  const LONG y = std::max(work.top,
+                          std::min((owner.top + owner.bottom - height) / 2, work.bottom - height));
   ::SetWindowPos(m_hWnd, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 

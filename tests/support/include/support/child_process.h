@@ -67,8 +67,8 @@ class ChildProcess {
   int m_outFd = -1;
   int m_errFd = -1;
   int m_pidFd = -1;
-  int m_wakeFd = -1;          // an eventfd that ReadAllOut signals to the reader
-  bool m_outHeld = false;     // guarded by m_mutex
+  int m_wakeFd = -1;       // an eventfd that ReadAllOut signals to the reader
+  bool m_outHeld = false;  // guarded by m_mutex
   std::function<void()> m_onOutput;
   std::thread m_reader;
   mutable std::mutex m_mutex;

@@ -26,7 +26,9 @@ class TtyEnd {
 
   /// Writes all of @p bytes; false on failure.
   bool Send(const std::string& bytes);
-  bool Send(const std::vector<uint8_t>& bytes) { return Send(std::string(bytes.begin(), bytes.end())); }
+  bool Send(const std::vector<uint8_t>& bytes) {
+    return Send(std::string(bytes.begin(), bytes.end()));
+  }
   /// Reads until @p count bytes came, the far end went or @p deadline
   /// passed; returns what came.
   std::string Receive(size_t count, std::chrono::milliseconds deadline = kDeadline);

@@ -37,7 +37,8 @@ class SimProgram {
   /// the program ended or the deadline passed first.
   bool ReadLine(std::string& line, std::chrono::milliseconds deadline = 20s);
   /// Reads lines until an event named @p event; false at the end or deadline.
-  bool WaitEvent(const std::string& event, nlohmann::json& found, std::chrono::milliseconds deadline = 20s);
+  bool WaitEvent(const std::string& event, nlohmann::json& found,
+                 std::chrono::milliseconds deadline = 20s);
 
   /// Every complete line of stdout so far.
   std::vector<std::string> Lines() const;

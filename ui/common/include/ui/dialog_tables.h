@@ -14,7 +14,14 @@ namespace vexel {
 constexpr const char* kDialogFontFace = "MS Sans Serif";
 constexpr int kDialogFontPoints = 8;
 
-enum class ControlKind { PushButton, RadioButton, GroupBox, StaticText, StaticPicture, ProgressBar };
+enum class ControlKind {
+  PushButton,
+  RadioButton,
+  GroupBox,
+  StaticText,
+  StaticPicture,
+  ProgressBar
+};
 
 /// Style bits of a control; those a control does not have are off.
 enum ControlStyle : uint32_t {
@@ -28,27 +35,27 @@ enum ControlStyle : uint32_t {
 
 /// Style bits of a dialog.
 enum DialogStyle : uint32_t {
-  kDialogVisible = 1u << 0,    ///< shown as soon as it is created
-  kSystemMenu = 1u << 1,       ///< has the window menu and the close box
-  kAppWindow = 1u << 2,        ///< has a task-bar button
-  kExtendedTemplate = 1u << 3, ///< a DIALOGEX resource; the others are DIALOG
+  kDialogVisible = 1u << 0,     ///< shown as soon as it is created
+  kSystemMenu = 1u << 1,        ///< has the window menu and the close box
+  kAppWindow = 1u << 2,         ///< has a task-bar button
+  kExtendedTemplate = 1u << 3,  ///< a DIALOGEX resource; the others are DIALOG
 };
 
 struct ControlTemplate {
   int id;
-  const char* name;   ///< the control's name, e.g. "IDC_CONNECT"
+  const char* name;  ///< the control's name, e.g. "IDC_CONNECT"
   ControlKind kind;
-  const char* text;   ///< caption (UTF-8); empty for a picture
-  int image;          ///< bitmap resource id of a picture, else 0
-  int x, y, cx, cy;   ///< dialog units
-  uint32_t style;     ///< ControlStyle bits
+  const char* text;  ///< caption (UTF-8); empty for a picture
+  int image;         ///< bitmap resource id of a picture, else 0
+  int x, y, cx, cy;  ///< dialog units
+  uint32_t style;    ///< ControlStyle bits
 };
 
 struct DialogTemplate {
   int id;
   const char* name;  ///< the template's name, e.g. "IDD_MAIN"
   const char* caption;
-  int cx, cy;  ///< client area, dialog units
+  int cx, cy;      ///< client area, dialog units
   uint32_t style;  ///< DialogStyle bits
   const ControlTemplate* controls;
   size_t count;

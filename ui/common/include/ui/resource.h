@@ -40,7 +40,7 @@ constexpr int IDC_PROGRESS = 1010;
 
 /// @name Menu commands
 /// @{
-constexpr int IDM_ABOUTBOX = 0x0010;  ///< the About item of the window menu
+constexpr int IDM_ABOUTBOX = 0x0010;   ///< the About item of the window menu
 constexpr int kCloseCommand = 0xF060;  ///< SC_CLOSE: the window menu's Close item
 /// @}
 

@@ -89,7 +89,7 @@ class CLoaderDlg : public CDialog, public CLoaderDlgLogic, public ComNotifyTarge
   std::vector<std::unique_ptr<CProgressDlg>> m_oldProgress;
   FileChooser m_chooseFile;
   std::atomic<HWND> m_notifyWnd{nullptr};  // read by the watcher thread
-  SnapshotImageFile m_image;  // Windows: other writers locked out while open
+  SnapshotImageFile m_image;               // Windows: other writers locked out while open
   int m_nPort = 1;
   UniqueFont m_statusFont;
   ProgrammingController m_controller;
