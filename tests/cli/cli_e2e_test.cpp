@@ -29,6 +29,7 @@ namespace vexel::cli {
 namespace {
 
 using test::ChildProcess;
+using test::Cli;
 using test::Contains;
 using test::Count;
 using test::Fields;
@@ -77,13 +78,6 @@ class CliEndToEnd : public ::testing::Test {
     const auto path = m_dir.Write(name, bytes);
     std::filesystem::permissions(path, std::filesystem::perms(0644));
     return path.string();
-  }
-
-  static ChildProcess::Options Cli(std::vector<std::string> args) {
-    args.insert(args.begin(), VEXEL_CLI_PATH);
-    ChildProcess::Options options;
-    options.argv = std::move(args);
-    return options;
   }
 
   // The program run as nobody, from a copy beside the images: the build tree

@@ -7,25 +7,13 @@
 #include "cli/exit_codes.h"
 #include "program_run.h"
 #include "support/temp_dir.h"
+#include "winsupport/system_text.h"
 
 namespace vexel::cli {
 namespace {
 
 using test::Outcome;
 using test::RunWith;
-
-// The system's text for @p error, as the image file reports it.
-std::string SystemText(DWORD error) {
-  char text[512] = {};
-  ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
-                   text, sizeof text, nullptr);
-  std::string result = text;
-  while (!result.empty() &&
-         (result.back() == '\n' || result.back() == '\r' || result.back() == ' ')) {
-    result.pop_back();
-  }
-  return result;
-}
 
 // The arguments are UTF-8 (main converts the wide command line), and so is
 // the file name the image is opened by.
@@ -34,14 +22,15 @@ TEST(CliProgramWin32, MissingImageIsReportedWithTheSystemsText) {
   const std::string path = dir.Path().string() + "\\caf\xC3\xA9.mbf";
   const Outcome run = RunWith({"--json", "-p", "COM1", path});
   EXPECT_EQ(run.code, kExitImageFile);
-  const std::string text = "Unable to open file " + path + ": " + SystemText(ERROR_FILE_NOT_FOUND);
+  const std::string text = "Unable to open file " + path + ": " +
+                           SystemErrorText(ERROR_FILE_NOT_FOUND);
   EXPECT_EQ(run.err, "duvozeviv-cli: " + text + "\n");
   std::string escaped = path;
   for (size_t at = escaped.find('\\'); at != std::string::npos; at = escaped.find('\\', at + 2)) {
     escaped.insert(at, "\\");
   }
   EXPECT_EQ(run.out, R"({"elapsed":0,"event":"failed","message":"Unable to open file )" + escaped +
-                         ": " + SystemText(ERROR_FILE_NOT_FOUND) +
+                         ": " + SystemErrorText(ERROR_FILE_NOT_FOUND) +
                          R"(","port":null,"position":0,"status":"NOT CONNECTED","total":0})"
                          "\n");
 }

@@ -78,6 +78,14 @@ class Pipe {
 
 // One simulated module, reporting in JSON; stopped by its pid when the test
 // ends.
+// The loader run as a child with @p args.
+inline ChildProcess::Options Cli(std::vector<std::string> args) {
+  args.insert(args.begin(), VEXEL_CLI_PATH);
+  ChildProcess::Options options;
+  options.argv = std::move(args);
+  return options;
+}
+
 class SimModule : public vexel::test::SimProgram {
  public:
   explicit SimModule(std::vector<std::string> args = {}) : SimProgram(WithJson(std::move(args))) {}

@@ -1,4 +1,5 @@
 #include "runner/open_diagnosis.h"
+#include "runner/open_diagnosis_posix.h"
 
 #include <grp.h>
 #include <sys/stat.h>

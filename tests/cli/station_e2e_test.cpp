@@ -19,6 +19,7 @@ namespace vexel::cli {
 namespace {
 
 using test::ChildProcess;
+using test::Cli;
 using test::Lines;
 using test::SimModule;
 using vexel::test::TempDir;
@@ -57,13 +58,6 @@ class StationEndToEnd : public ::testing::Test {
     }
     m_outs.push_back(out);
     return std::make_unique<SimModule>(args);
-  }
-
-  static ChildProcess::Options Cli(std::vector<std::string> args) {
-    args.insert(args.begin(), VEXEL_CLI_PATH);
-    ChildProcess::Options options;
-    options.argv = std::move(args);
-    return options;
   }
 
   std::vector<nlohmann::json> Log() { return JsonLines(ReadFile(m_dir.Path() / "audit.jsonl")); }

@@ -4,6 +4,7 @@
 
 #include "comm_api.h"
 #include "serial/serial_port.h"
+#include "winsupport/system_text.h"
 
 namespace vexel {
 namespace {
@@ -18,13 +19,7 @@ TEST(DescribeResultWin32, OwnCodesHaveOwnTextsOthersTheSystemsText) {
   EXPECT_EQ(DescribeResult(kErrorAlreadyInitialized), "The port is already open");
   EXPECT_EQ(DescribeResult(kErrorTimeout), "The operation timed out");
   EXPECT_EQ(DescribeResult(kErrorInvalidArg), "Invalid argument");
-  char expected[256] = {};
-  ASSERT_GT(::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                             ERROR_FILE_NOT_FOUND, 0, expected, sizeof expected, nullptr),
-            0u);
-  std::string text = expected;
-  while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' '))
-    text.pop_back();
+  const std::string text = SystemErrorText(ERROR_FILE_NOT_FOUND);
   EXPECT_EQ(DescribeResult(kErrorFileNotFound), text);
   EXPECT_FALSE(text.empty());
   EXPECT_EQ(DescribeResult(0x7FFF0001), "Error 2147418113") << "a code the system has no text for";

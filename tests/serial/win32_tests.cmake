@@ -2,6 +2,7 @@
 # linked COM pair, a line that hangs up on request and the simulator's line
 # (under Wine, scripts/test-windows.sh maps them to pseudo-terminals).
 target_sources(serial_tests PRIVATE port_names_win32_test.cpp result_text_win32_test.cpp)
+target_link_libraries(serial_tests PRIVATE winsupport)
 target_sources(serial_thread_tests PRIVATE com_message_win32_test.cpp)
 
 if(CMAKE_CROSSCOMPILING)

@@ -3,25 +3,10 @@
 // words its usual causes (open_diagnosis_posix.cpp, open_diagnosis_win32.cpp).
 #pragma once
 
-#include <sys/types.h>
-
 #include <string>
 #include <vector>
 
 namespace vexel::cli {
-
-struct PortHolder {
-  pid_t pid = 0;
-  std::string name;  ///< the process's command name (/proc/PID/comm)
-};
-
-/// Linux: the processes other than @p self that have @p device open, found through
-/// @p procRoot/PID/fd. Processes whose descriptors cannot be read are skipped.
-std::vector<PortHolder> FindPortHolders(const std::string& device, const std::string& procRoot,
-                                        pid_t self);
-
-/// Linux: the processes holding a lock on @p device, from @p procRoot/locks.
-std::vector<PortHolder> FindLockHolders(const std::string& device, const std::string& procRoot);
 
 /// The reason an open of @p device failed with OS error @p osError: the OS
 /// text, and for the usual causes what to do. Linux: for permission denied

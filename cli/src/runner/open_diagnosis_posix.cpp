@@ -1,6 +1,7 @@
 // Linux's reasons for a port that cannot be opened: the device's group for
 // permission denied, the holder of its lock (or the processes that have it
 // open) for a busy port; and the services that take serial ports away.
+#include "runner/open_diagnosis_posix.h"
 #include "runner/open_diagnosis.h"
 
 #include <grp.h>

@@ -1,19 +1,12 @@
 // Windows's reasons for a COM port that cannot be opened. CreateFile gives
 // access denied for a port another program holds (COM ports open
 // exclusively) and file not found for a port the machine does not have.
+#include <windows.h>
+
 #include "runner/open_diagnosis.h"
 #include "serial/serial_port.h"
 
 namespace vexel::cli {
-namespace {
-
-// Win32 error codes (winerror.h, whose macros the serial types' names clash
-// with).
-constexpr int kErrorFileNotFound = 2;
-constexpr int kErrorPathNotFound = 3;
-constexpr int kErrorAccessDenied = 5;
-
-}  // namespace
 
 std::string DescribeAccess(const std::string&) { return {}; }
 
@@ -22,10 +15,10 @@ std::vector<std::string> FindPortTraps(const std::string&, const std::string&) {
 std::string DescribeOpenFailure(const std::string&, int osError, const std::string&) {
   switch (osError) {
     case 0: return {};
-    case kErrorAccessDenied:
+    case ERROR_ACCESS_DENIED:
       return DescribeOsError(osError) + "; the port is in use by another program";
-    case kErrorFileNotFound:
-    case kErrorPathNotFound:
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
       return DescribeOsError(osError) +
              "; there is no such COM port here; --list-ports shows the serial ports";
     default: return DescribeOsError(osError);
