@@ -335,8 +335,13 @@ def case_trace_json_and_watcher_threads(h, ports):
         events.append(event["event"])
         if event["event"] != "exit":
             check_eq(event["port"], ports[0], f"--json port of {line}")
-    check_eq(events, ["connecting", "connected", "started", "status", "progress", "progress",
-                      "progress", "loaded", "result", "exit"], "--json events")
+    # A progress line still waiting for the writer gives way to the next one,
+    # so a busy machine may show fewer than the three chunks' lines.
+    check(1 <= events.count("progress") <= 3, f"--json progress lines: {events}")
+    collapsed = [e for i, e in enumerate(events)
+                 if not (e == "progress" and i > 0 and events[i - 1] == "progress")]
+    check_eq(collapsed, ["connecting", "connected", "started", "status", "progress", "loaded",
+                         "result", "exit"], "--json events")
     h.stop_sims()
 
     # A watcher thread per port, as the dialog program has.
